@@ -1,0 +1,238 @@
+#include "host/engine.h"
+
+#include "host/registration.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+
+namespace corvel::host {
+
+namespace {
+
+constexpr int kFirstFlag = 100;
+constexpr int kLastFlag = 160;
+
+std::string format_double(double x) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", x);
+  return buffer;
+}
+
+// The host's names for the flags it sends, for the trace.
+const char* method_of(int flag) {
+  switch (flag) {
+    case 0: return "mdlInitializeSizes";
+    case 101: return "mdlInitializeSampleTimes";
+    case 102: return "mdlInitializeConditions";
+    case 104: return "mdlOutputs";
+    case 105: return "mdlUpdate";
+    case 107: return "mdlTerminate";
+    case 111: return "mdlSetWorkWidths";
+    case 113: return "mdlSetInputPortDataType";
+    case 115: return "mdlSetInputPortWidth";
+    case 116: return "mdlSetOutputPortWidth";
+    case 128: return "mdlSetInputPortFrameData";
+    case 131: return "mdlSetDefaultPortDimensionInfo";
+    case 132: return "mdlSetDefaultPortDataTypes";
+    default: return "method";
+  }
+}
+
+}  // namespace
+
+struct Engine::Block {
+  int index;
+  std::string name;
+  std::unique_ptr<BlockInstance> instance;
+  InputSource input;
+  double period = 0.0;  // settled sample time
+  long every = 1;       // solver steps between sample hits
+};
+
+Engine::Engine(MexFunction entry, SolverSettings solver) : entry_(entry), solver_(solver) {
+  root_.u.f.root = &root_;
+  root_.u.f.model_info = &model_info_;
+  model_info_.f.variable_step = solver.variable_step ? 1 : 0;
+  model_info_.f.fixed_step_size = solver.step;
+  flag_arrays_.assign(kLastFlag - kFirstFlag + 1, nullptr);
+  empty_ = mxCreateDoubleMatrix(0, 0, mxREAL);
+}
+
+Engine::~Engine() {
+  for (mxArray* a : flag_arrays_) mxDestroyArray(a);
+  mxDestroyArray(empty_);
+}
+
+int Engine::add_block(const std::vector<double>& params, InputSource input, std::string name) {
+  std::vector<mxArray*> arrays;
+  for (double p : params) arrays.push_back(mxCreateDoubleScalar(p));
+  return add_block_arrays(std::move(arrays), std::move(input), std::move(name));
+}
+
+int Engine::add_block_arrays(std::vector<mxArray*> params, InputSource input, std::string name) {
+  auto block = std::make_unique<Block>();
+  block->index = static_cast<int>(blocks_.size());
+  block->name = name;
+  block->instance = std::make_unique<BlockInstance>(name, &root_);
+  block->instance->set_params(std::move(params));
+  block->instance->set_generic_hook(true);
+  block->instance->set_owner(this);  // a block of a model: the host's own calls are made
+  block->input = std::move(input);
+  blocks_.push_back(std::move(block));
+  return blocks_.back()->index;
+}
+
+SimStruct* Engine::simstruct(int block) { return blocks_.at(static_cast<size_t>(block))->instance->S(); }
+
+double Engine::sample_time(int block) const { return blocks_.at(static_cast<size_t>(block))->period; }
+
+const mxArray* Engine::flag_array(int flag) {
+  mxArray*& a = flag_arrays_[static_cast<size_t>(flag - kFirstFlag)];
+  if (a == nullptr) a = mxCreateDoubleScalar(flag);
+  return a;
+}
+
+void Engine::check(Block& block, const MexCallResult& result, const char* method) {
+  const char* status = ssGetErrorStatus(&root_);
+  if (result.ok && status == nullptr) return;
+  const std::string text = !result.ok ? result.error : std::string(status);
+  ssSetErrorStatus(&root_, nullptr);
+  throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "), " + method + ": " + text);
+}
+
+void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
+  SimStruct* S = block.instance->S();
+  ssGetSizeBlock(S)[SIZE_CALL_INDEX] = call_index;
+  model_info_.f.call_value = call_value;
+  // The host hands the SimStruct over in the second left-hand slot.
+  mxArray* plhs[2] = {nullptr, reinterpret_cast<mxArray*>(S)};
+  const mxArray* prhs[4] = {empty_, empty_, empty_, flag_array(flag)};
+  const MexCallResult result = call_mex(entry_, -1, plhs, 4, prhs);
+  if (trace_on_) {
+    const char* status = ssGetErrorStatus(&root_);
+    trace_.push_back("block " + std::to_string(block.index) + ": mexFunction(nlhs=-1, flag=" + std::to_string(flag) +
+                     " " + method_of(flag) + ", callIndex=" + std::to_string(call_index) +
+                     ", callValue=" + std::to_string(call_value) + ") -> " +
+                     (!result.ok ? "error \"" + result.error + "\""
+                      : status != nullptr ? "error status \"" + std::string(status) + "\""
+                                          : std::string("ok")));
+  }
+  check(block, result, method_of(flag));
+}
+
+void Engine::register_block(Block& block) {
+  SimStruct* S = block.instance->S();
+  mxArray* vector = make_registration_vector(S);
+  const int rows = static_cast<int>(mxGetM(vector));
+  mxArray* flag = mxCreateDoubleScalar(0);
+
+  std::vector<const mxArray*> prhs = {empty_, vector, empty_, flag};
+  const int given = S->u.f.params_given;
+  for (int i = 0; i < given; ++i) prhs.push_back(S->u.f.params[i]);
+  mxArray* plhs[1] = {nullptr};
+  const MexCallResult result = call_mex(entry_, 1, plhs, static_cast<int>(prhs.size()), prhs.data());
+  mxDestroyArray(flag);
+  if (trace_on_) {
+    std::string words_text;
+    for (int i = 0; i < rows; ++i) words_text += (i > 0 ? ", " : "") + format_double(mxGetPr(vector)[i]);
+    trace_.push_back("block " + std::to_string(block.index) + ": mexFunction(nlhs=1, nrhs=" +
+                     std::to_string(prhs.size()) + ", flag=0 registration, vector=[" + words_text + "]) -> " +
+                     (result.ok ? "sizes vector of " + std::to_string(mxGetM(plhs[0])) : "error \"" + result.error + "\""));
+  }
+  mxDestroyArray(vector);
+  if (plhs[0] != nullptr) mxDestroyArray(plhs[0]);
+  check(block, result, "mdlInitializeSizes");
+
+  const int declared = ssGetNumSFcnParams(S);
+  if (declared != given) {
+    throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "): the S-function expects " +
+                      std::to_string(declared) + " parameters but was given " + std::to_string(given));
+  }
+}
+
+void Engine::propagate(Block& block) {
+  SimStruct* S = block.instance->S();
+  // The model feeds every block a scalar double, unframed.
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 115, p, 1);
+  for (int p = 0; p < ssGetNumOutputPorts(S); ++p) {
+    if (ssGetOutputPortWidth(S, p) == DYNAMICALLY_SIZED) call_flag(block, 116, p, DYNAMICALLY_SIZED);
+  }
+  call_flag(block, 131);
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 113, p, SS_DOUBLE);
+  call_flag(block, 132);
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 128, p, FRAME_NO);
+  call_flag(block, 111);
+}
+
+void Engine::settle_sample_time(Block& block) {
+  call_flag(block, 101);
+  SimStruct* S = block.instance->S();
+  double period = ssGetSampleTime(S, 0);
+  const std::string who = "block " + std::to_string(block.index) + " (" + block.name + ")";
+  if (period == INHERITED_SAMPLE_TIME) {
+    // Fed by a continuous source: a fixed-step solver gives its step, a
+    // variable-step one leaves the block continuous.
+    period = solver_.variable_step ? 0.0 : solver_.step;
+    ssSetSampleTime(S, 0, period);
+  }
+  if (!(period >= 0.0) || std::isinf(period)) {
+    throw EngineError(who + ": sample time " + format_double(period) + " cannot be scheduled");
+  }
+  block.period = period;
+  block.every = 1;
+  if (period > 0.0) {
+    const double ratio = period / solver_.step;
+    const double whole = std::round(ratio);
+    if (whole < 1.0 || std::fabs(ratio - whole) > 1e-9 * whole || whole > 1e15) {
+      throw EngineError(who + ": sample time " + format_double(period) + " is not a multiple of the solver step " +
+                        format_double(solver_.step));
+    }
+    block.every = static_cast<long>(whole);
+  }
+}
+
+void Engine::initialize() {
+  if (!(solver_.step > 0.0) || std::isinf(solver_.step)) {
+    throw EngineError("the solver step must be a positive number, not " + format_double(solver_.step));
+  }
+  for (auto& block : blocks_) register_block(*block);
+  for (auto& block : blocks_) propagate(*block);
+  for (auto& block : blocks_) {
+    settle_sample_time(*block);
+    std::string why;
+    if (!block->instance->allocate_signals(&why)) {
+      throw EngineError("block " + std::to_string(block->index) + " (" + block->name + "): " + why);
+    }
+  }
+  initialized_ = true;
+}
+
+void Engine::run(long steps, const OutputSink& sink) {
+  if (!initialized_) initialize();
+  for (auto& block : blocks_) {
+    block->instance->input()[0] = block->input(0, 0.0);
+    call_flag(*block, 102);
+  }
+  for (long k = 0; k < steps; ++k) {
+    const double t = static_cast<double>(k) * solver_.step;
+    model_info_.f.time = t;
+    for (auto& block : blocks_) {
+      if (k % block->every != 0) continue;
+      BlockInstance& b = *block->instance;
+      const double u = block->input(k, t);
+      b.input()[0] = u;
+      call_flag(*block, 104);
+      if (sink) {
+        sink(SampleView{block->index, k, t, u, b.output(0), b.output(1), b.output(2),
+                        static_cast<int>(b.output_size(2))});
+      }
+    }
+    for (auto& block : blocks_) {
+      if (k % block->every == 0) call_flag(*block, 105);
+    }
+  }
+  for (auto& block : blocks_) call_flag(*block, 107);
+}
+
+}  // namespace corvel::host

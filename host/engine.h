@@ -1,0 +1,88 @@
+// Our simulation engine: it plays the simulation host over a MEX S-function,
+// driving every block through mexFunction as the host does (registration,
+// propagation, sample times, initial conditions, outputs and update per
+// sample, terminate) and reading the error status after every call.
+#ifndef CORVEL_HOST_ENGINE_H
+#define CORVEL_HOST_ENGINE_H
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/array_api.h"
+#include "host/block_instance.h"
+#include "host/mex_module.h"
+
+namespace corvel::host {
+
+struct SolverSettings {
+  bool variable_step = false;  // inherited sample times then resolve to continuous (0)
+  double step = 0.01;          // the fixed step, or the major step of the variable-step solver
+};
+
+// What one block sees at a sample: its input and, after mdlOutputs, its outputs.
+struct SampleView {
+  int block;
+  long step;  // solver step index
+  double t;
+  double u;
+  const double* error;        // output 0 (written by the previous mdlUpdate)
+  const double* estimate;     // output 1
+  const double* derivatives;  // output 2
+  int order;                  // output 2's width
+};
+
+using InputSource = std::function<double(long step, double t)>;
+using OutputSink = std::function<void(const SampleView&)>;
+
+class CORVEL_HOST_API Engine {
+ public:
+  Engine(MexFunction entry, SolverSettings solver);
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // A block of the model with its dialog parameters (copied) and its input.
+  // Returns the block's index.
+  int add_block(const std::vector<double>& params, InputSource input, std::string name = "corvel");
+  // The same with parameters as arrays of any class; the engine takes them.
+  int add_block_arrays(std::vector<mxArray*> params, InputSource input, std::string name = "corvel");
+
+  // Registration, propagation and sample times of every block. Throws
+  // EngineError with the block's own text when a call reports an error.
+  void initialize();
+  // Initial conditions, then `steps` solver steps (outputs, then updates, of
+  // the blocks with a sample hit), then terminate.
+  void run(long steps, const OutputSink& sink);
+
+  double sample_time(int block) const;  // after initialize: the settled period
+  SimStruct* simstruct(int block);
+
+  void enable_trace(bool on) { trace_on_ = on; }
+  const std::vector<std::string>& trace() const { return trace_; }
+
+ private:
+  struct Block;
+  void call_flag(Block& block, int flag, int call_index = 0, int call_value = 0);
+  void register_block(Block& block);
+  void propagate(Block& block);
+  void settle_sample_time(Block& block);
+  void check(Block& block, const MexCallResult& result, const char* method);
+  const mxArray* flag_array(int flag);
+
+  MexFunction entry_;
+  SolverSettings solver_;
+  SimStruct root_{};
+  ssModelInfo model_info_{};
+  std::vector<std::unique_ptr<Block>> blocks_;
+  std::vector<mxArray*> flag_arrays_;
+  mxArray* empty_ = nullptr;
+  bool trace_on_ = false;
+  std::vector<std::string> trace_;
+  bool initialized_ = false;
+};
+
+}  // namespace corvel::host
+
+#endif
