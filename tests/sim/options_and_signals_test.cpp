@@ -1,0 +1,109 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numbers>
+
+#include "options.h"
+#include "signals.h"
+
+namespace corvel::sim {
+namespace {
+
+TEST(Options, FriendlyNamesAndBlockNamesSetTheSameParameters) {
+  const SimOptions a = parse_options({"--gain", "3", "--step=-1", "--order", "4"});
+  const SimOptions b = parse_options({"--P1=3", "--P2", "-1", "--P3=4"});
+  for (const SimOptions& o : {a, b}) {
+    EXPECT_EQ(o.gain, 3);
+    EXPECT_EQ(o.step, -1);
+    EXPECT_EQ(o.order, 4);
+  }
+  // The block judges its parameters itself: odd values pass the command line.
+  EXPECT_TRUE(std::isnan(parse_options({"--order", "nan"}).order));
+  EXPECT_EQ(parse_options({"--order", "2.5"}).order, 2.5);
+}
+
+TEST(Options, BadValuesNameTheOptionAndTheValue) {
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"--gain", "fast"}, "--gain: 'fast' is not a number"},
+      {{"--order", "3x"}, "--order: '3x' is not a number"},
+      {{"--duration", "-2"}, "--duration: -2 must be a positive number"},
+      {{"--solver-step", "0"}, "--solver-step: 0 must be a positive number"},
+      {{"--noise", "-1"}, "--noise: -1 must be 0 or more"},
+      {{"--seed", "1.5"}, "--seed: 1.5 must be a whole number >= 0"},
+      {{"--coefficients", "1,,2"}, "--coefficients: '' is not a number"},
+      {{"--frobnicate"}, "unknown option '--frobnicate' (see corvel-sim --help)"},
+      {{"--gain"}, "--gain needs a value"},
+  };
+  for (const auto& c : cases) {
+    try {
+      parse_options(c.args);
+      ADD_FAILURE() << c.message;
+    } catch (const UsageError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+}
+
+TEST(Signals, DerivativesMatchTheClosedForms) {
+  SignalSpec sine;
+  sine.amplitude = 2.0;
+  sine.frequency = 0.7;
+  sine.phase = 0.3;
+  const double w = 2 * std::numbers::pi * 0.7;
+  const Derivatives d = make_signal(sine)->at(1.3);
+  for (int j = 0; j <= kMaxDerivative; ++j) {
+    const double expected = 2.0 * std::pow(w, j) * std::sin(w * 1.3 + 0.3 + j * std::numbers::pi / 2);
+    EXPECT_NEAR(d[static_cast<size_t>(j)] / std::pow(w, j), expected / std::pow(w, j), 1e-12) << j;
+  }
+
+  SignalSpec poly;
+  poly.kind = "poly";
+  poly.coefficients = {1, 2, 3, 4};  // 1 + 2t + 3t^2 + 4t^3
+  const Derivatives p = make_signal(poly)->at(2.0);
+  EXPECT_DOUBLE_EQ(p[0], 1 + 4 + 12 + 32);
+  EXPECT_DOUBLE_EQ(p[1], 2 + 12 + 48);
+  EXPECT_DOUBLE_EQ(p[2], 6 + 48);
+  EXPECT_DOUBLE_EQ(p[3], 24);
+  EXPECT_EQ(p[4], 0);
+
+  SignalSpec expsin;
+  expsin.kind = "expsin";
+  const Derivatives e = make_signal(expsin)->at(0.4);
+  EXPECT_NEAR(e[1], std::exp(0.4) * (std::sin(2.0) + 5 * std::cos(2.0)), 1e-12);
+  EXPECT_NEAR(e[2], std::exp(0.4) * (-24 * std::sin(2.0) + 10 * std::cos(2.0)), 1e-11);
+
+  SignalSpec chirp;
+  chirp.kind = "chirp";
+  chirp.frequency = 1.0;
+  chirp.end_frequency = 3.0;
+  chirp.chirp_duration = 4.0;
+  // Central differences of the value give the first derivative.
+  const auto c = make_signal(chirp);
+  const double t = 1.1, dt = 1e-6;
+  EXPECT_NEAR(c->at(t)[1], (c->at(t + dt)[0] - c->at(t - dt)[0]) / (2 * dt), 1e-6);
+  EXPECT_NEAR(c->at(t)[2], (c->at(t + dt)[1] - c->at(t - dt)[1]) / (2 * dt), 1e-4);
+
+  EXPECT_THROW(make_signal(SignalSpec{"square"}), std::invalid_argument);
+}
+
+TEST(Noise, ASeedGivesTheSameSequenceAndTheAskedSpread) {
+  Noise a(0.5, 42), b(0.5, 42), c(0.5, 43);
+  double sum = 0, squares = 0;
+  bool differs = false;
+  for (int i = 0; i < 20000; ++i) {
+    const double x = a.next();
+    EXPECT_EQ(x, b.next());
+    differs = differs || x != c.next();
+    sum += x;
+    squares += x * x;
+  }
+  EXPECT_TRUE(differs);
+  EXPECT_NEAR(sum / 20000, 0.0, 0.02);
+  EXPECT_NEAR(std::sqrt(squares / 20000), 0.5, 0.01);
+}
+
+}  // namespace
+}  // namespace corvel::sim

@@ -1,0 +1,57 @@
+// corvel-sim's command line.
+#ifndef CORVEL_SIM_OPTIONS_H
+#define CORVEL_SIM_OPTIONS_H
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "signals.h"
+
+namespace corvel::sim {
+
+// A bad command line: the text names the option and the value.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct SimOptions {
+  // The block's dialog parameters, passed to it as given.
+  double gain = 20.0;   // P1
+  double step = 0.01;   // P2, -1 for inherited
+  double order = 3.0;   // P3
+  double solver_step = 0.0;  // 0: from the time column, else P2 when positive, else 0.01
+  bool variable_step = false;
+
+  std::string input;  // CSV file; empty: the built-in signal
+  SignalSpec signal;
+  double duration = 10.0;
+  double noise = 0.0;                 // standard deviation of added Gaussian noise
+  double snr_db = 0.0;                // used when snr_given: noise from the clean signal's RMS
+  bool snr_given = false;
+  std::uint64_t seed = 1;
+  double warmup = -1.0;               // seconds left out of the error table; < 0: the first third
+
+  std::string out = "corvel-out.csv";
+  std::string plot = "corvel-plot.svg";  // empty: no plot
+  std::string trace;                     // "-": standard error; a path: that file
+  std::string mex;                       // empty: the MEX file beside the program
+  bool help = false;
+};
+
+// Parses the options after the program name (and after a "run" word). Throws
+// UsageError naming the option and value at the first problem.
+SimOptions parse_options(const std::vector<std::string>& args);
+
+// Strict number reading for option values: the whole text must be a number
+// as strtod reads it. Throws UsageError("--option: 'text' is not a number").
+double parse_number(const std::string& option, const std::string& text);
+std::vector<double> parse_number_list(const std::string& option, const std::string& text);
+
+const char* usage_text();
+
+}  // namespace corvel::sim
+
+#endif
