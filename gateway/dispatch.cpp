@@ -113,11 +113,22 @@ constexpr FlagRow kFlagTable[] = {
 #endif
 };
 
+// The table's rows by flag, so that the per-sample calls find theirs at once.
+constexpr int kLowestFlag = 100;
+constexpr int kHighestFlag = 151;
+struct RowIndex {
+  const FlagRow* rows[kHighestFlag - kLowestFlag + 1] = {};
+};
+constexpr RowIndex build_index() {
+  RowIndex index;
+  for (const FlagRow& row : kFlagTable) index.rows[row.flag - kLowestFlag] = &row;
+  return index;
+}
+constexpr RowIndex kRowIndex = build_index();
+
 const FlagRow* find_row(int flag) {
-  for (const FlagRow& row : kFlagTable) {
-    if (row.flag == flag) return &row;
-  }
-  return nullptr;
+  if (flag < kLowestFlag || flag > kHighestFlag) return nullptr;
+  return kRowIndex.rows[flag - kLowestFlag];
 }
 
 }  // namespace

@@ -93,12 +93,12 @@ const mxArray* Engine::flag_array(int flag) {
   return a;
 }
 
-void Engine::check(Block& block, const MexCallResult& result, const char* method) {
+void Engine::check(Block& block, const MexCallResult& result, int flag) {
   const char* status = ssGetErrorStatus(&root_);
   if (result.ok && status == nullptr) return;
   const std::string text = !result.ok ? result.error : std::string(status);
   ssSetErrorStatus(&root_, nullptr);
-  throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "), " + method + ": " + text);
+  throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "), " + method_of(flag) + ": " + text);
 }
 
 void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
@@ -118,7 +118,7 @@ void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
                       : status != nullptr ? "error status \"" + std::string(status) + "\""
                                           : std::string("ok")));
   }
-  check(block, result, method_of(flag));
+  check(block, result, flag);
 }
 
 void Engine::register_block(Block& block) {
@@ -142,7 +142,7 @@ void Engine::register_block(Block& block) {
   }
   mxDestroyArray(vector);
   if (plhs[0] != nullptr) mxDestroyArray(plhs[0]);
-  check(block, result, "mdlInitializeSizes");
+  check(block, result, 0);
 
   const int declared = ssGetNumSFcnParams(S);
   if (declared != given) {

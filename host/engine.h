@@ -68,7 +68,7 @@ class CORVEL_HOST_API Engine {
   void register_block(Block& block);
   void propagate(Block& block);
   void settle_sample_time(Block& block);
-  void check(Block& block, const MexCallResult& result, const char* method);
+  void check(Block& block, const MexCallResult& result, int flag);
   const mxArray* flag_array(int flag);
 
   MexFunction entry_;
