@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "block/parameters.h"
@@ -22,6 +23,9 @@ constexpr std::uint32_t kCommandLineOption = 0x2000u;
   char message[256];
   std::snprintf(message, sizeof message, format, a, b);
   mexErrMsgTxt(message);
+  // No host returns from mexErrMsgTxt; not every host's header says so, and
+  // going on with arguments that failed their test is never an option.
+  std::abort();
 }
 
 // The command-line port-count hooks: a negative count is refused; otherwise
