@@ -33,21 +33,21 @@ typedef enum {
 } mxClassID;
 
 // Full arrays of zeros (real part, and imaginary part when complex).
-CORVEL_HOST_API mxArray* mxCreateDoubleMatrix(size_t rows, size_t columns, mxComplexity complexity);
-CORVEL_HOST_API mxArray* mxCreateNumericMatrix(size_t rows, size_t columns, mxClassID class_id,
+CORVEL_MX_API mxArray* mxCreateDoubleMatrix(size_t rows, size_t columns, mxComplexity complexity);
+CORVEL_MX_API mxArray* mxCreateNumericMatrix(size_t rows, size_t columns, mxClassID class_id,
                                                mxComplexity complexity);
-CORVEL_HOST_API mxArray* mxCreateDoubleScalar(double value);
-CORVEL_HOST_API mxArray* mxCreateLogicalScalar(bool value);
+CORVEL_MX_API mxArray* mxCreateDoubleScalar(double value);
+CORVEL_MX_API mxArray* mxCreateLogicalScalar(bool value);
 // A 1 x strlen(text) char row (16-bit characters).
-CORVEL_HOST_API mxArray* mxCreateString(const char* text);
+CORVEL_MX_API mxArray* mxCreateString(const char* text);
 // A sparse double matrix with room for nzmax values (all zero, so all absent).
-CORVEL_HOST_API mxArray* mxCreateSparse(size_t rows, size_t columns, size_t nzmax, mxComplexity complexity);
-CORVEL_HOST_API void mxDestroyArray(mxArray* array);
-CORVEL_HOST_API mxClassID mxGetClassID(const mxArray* array);
-CORVEL_HOST_API double* mxGetPi(const mxArray* array);
+CORVEL_MX_API mxArray* mxCreateSparse(size_t rows, size_t columns, size_t nzmax, mxComplexity complexity);
+CORVEL_MX_API void mxDestroyArray(mxArray* array);
+CORVEL_MX_API mxClassID mxGetClassID(const mxArray* array);
+CORVEL_MX_API double* mxGetPi(const mxArray* array);
 // Sparse arrays only: how many of the stored values count as present.
-CORVEL_HOST_API void mxSetSparseCount(mxArray* array, size_t count);
-CORVEL_HOST_API void mxFree(void* memory);
+CORVEL_MX_API void mxSetSparseCount(mxArray* array, size_t count);
+CORVEL_MX_API void mxFree(void* memory);
 
 }  // extern "C"
 
@@ -64,10 +64,14 @@ struct MexCallResult {
 // call and comes back here with its text; mxCalloc memory of the call is
 // reclaimed when it returns, and so are arrays it made but did not hand back
 // in plhs (on an error, all of them). Nested calls reclaim at the outermost.
-CORVEL_HOST_API MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+CORVEL_MX_API MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
+
+// Raises the error mexErrMsgTxt raises: libmex forwards here, so that the
+// error is thrown and caught (by call_mex) within libmx.
+CORVEL_NORETURN CORVEL_MX_API void raise_mex_error(const char* text);
 
 // Blocks mxCalloc handed out and not yet reclaimed, for leak checks.
-CORVEL_HOST_API size_t live_call_memory_blocks();
+CORVEL_MX_API size_t live_call_memory_blocks();
 
 }  // namespace corvel::host
 

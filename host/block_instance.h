@@ -20,7 +20,7 @@ struct GenericCall {
   std::vector<std::string> names;  // code 3: the run-time parameter names
 };
 
-class CORVEL_HOST_API BlockInstance {
+class BlockInstance {
  public:
   // root: the model's SimStruct, holder of the error status and the solver
   // settings; null makes the block its own root.

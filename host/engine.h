@@ -36,7 +36,7 @@ struct SampleView {
 using InputSource = std::function<double(long step, double t)>;
 using OutputSink = std::function<void(const SampleView&)>;
 
-class CORVEL_HOST_API Engine {
+class Engine {
  public:
   Engine(MexFunction entry, SolverSettings solver);
   ~Engine();

@@ -36,6 +36,8 @@ void note_array_destroyed(mxArray* array) {
 
 size_t live_call_memory_blocks() { return call_memory.size(); }
 
+void raise_mex_error(const char* text) { throw MexError{text != nullptr ? text : ""}; }
+
 MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
   // The host always offers at least one left-hand slot.
   const int slots = std::max(nlhs, 1);
@@ -72,7 +74,7 @@ extern "C" {
 
 void* mxCalloc(size_t count, size_t size) {
   void* block = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
-  if (block == nullptr) mexErrMsgTxt("Out of memory.");
+  if (block == nullptr) corvel::host::raise_mex_error("Out of memory.");
   if (corvel::host::call_depth > 0) corvel::host::call_memory.push_back(block);
   return block;
 }
@@ -82,10 +84,6 @@ void mxFree(void* memory) {
   auto it = std::find(blocks.begin(), blocks.end(), memory);
   if (it != blocks.end()) blocks.erase(it);
   std::free(memory);
-}
-
-void mexErrMsgTxt(const char* text) {
-  throw corvel::host::MexError{text != nullptr ? text : ""};
 }
 
 }  // extern "C"

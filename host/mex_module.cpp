@@ -11,6 +11,13 @@
 
 namespace corvel::host {
 
+namespace {
+// A host offers a MEX file the whole array API. Referencing mexErrMsgTxt keeps
+// libmex among the process's libraries even where the host itself never
+// raises an error (the linker drops libraries nothing refers to).
+[[gnu::used]] void (*const keep_libmex)(const char*) = &mexErrMsgTxt;
+}  // namespace
+
 #if defined(_WIN32)
 
 MexModule::MexModule(const std::string& path) : path_(path) {

@@ -13,12 +13,12 @@ namespace corvel::host {
 // Everything our engine cannot go on with: a MEX file that will not load, a
 // block that reports an error, a model it cannot run. The text says what and
 // where.
-class CORVEL_HOST_API EngineError : public std::runtime_error {
+class EngineError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
 
-class CORVEL_HOST_API MexModule {
+class MexModule {
  public:
   // Throws EngineError naming the file when it cannot be loaded or has no
   // mexFunction.
@@ -37,7 +37,7 @@ class CORVEL_HOST_API MexModule {
 };
 
 // The directory of the running executable (for finding a MEX file beside it).
-CORVEL_HOST_API std::string executable_directory();
+std::string executable_directory();
 
 }  // namespace corvel::host
 

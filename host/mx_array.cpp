@@ -88,7 +88,7 @@ mxArray* mxCreateDoubleMatrix(size_t rows, size_t columns, mxComplexity complexi
 }
 
 mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity) {
-  if (rows < 0 || columns < 0) mexErrMsgTxt("mxCreateDoubleMatrix_700: negative size");
+  if (rows < 0 || columns < 0) corvel::host::raise_mex_error("mxCreateDoubleMatrix_700: negative size");
   return mxCreateDoubleMatrix(static_cast<size_t>(rows), static_cast<size_t>(columns), complexity);
 }
 

@@ -10,7 +10,7 @@ namespace corvel::host {
 // A column of doubles: the SimStruct's address as signed 32-bit words (64-bit
 // layout: low half, high half; 32-bit layout: the one word), then the version
 // word. The caller destroys it.
-CORVEL_HOST_API mxArray* make_registration_vector(const SimStruct* S);
+mxArray* make_registration_vector(const SimStruct* S);
 
 }  // namespace corvel::host
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need; a no-op when they are there.
 set -euo pipefail
-packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev libbenchmark-dev octave liboctave-dev)
+packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev libbenchmark-dev octave liboctave-dev
+  mingw-w64 wine64)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

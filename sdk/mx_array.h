@@ -13,14 +13,22 @@
 #define mxCreateDoubleMatrix_700 mxCreateDoubleMatrix
 #else
 
-#if defined(_WIN32) && defined(CORVEL_BUILDING_HOST)
-#define CORVEL_HOST_API __declspec(dllexport)
-#elif defined(_WIN32) && !defined(CORVEL_STATIC_HOST)
-#define CORVEL_HOST_API __declspec(dllimport)
-#elif defined(__GNUC__)
-#define CORVEL_HOST_API __attribute__((visibility("default")))
+/* The array API lives in two host libraries, mx* in libmx and mex* in libmex:
+ * exported where they are built, imported everywhere else. */
+#if defined(_WIN32)
+#if defined(CORVEL_BUILDING_LIBMX)
+#define CORVEL_MX_API __declspec(dllexport)
 #else
-#define CORVEL_HOST_API
+#define CORVEL_MX_API __declspec(dllimport)
+#endif
+#if defined(CORVEL_BUILDING_LIBMEX)
+#define CORVEL_MEX_API __declspec(dllexport)
+#else
+#define CORVEL_MEX_API __declspec(dllimport)
+#endif
+#else
+#define CORVEL_MX_API __attribute__((visibility("default")))
+#define CORVEL_MEX_API __attribute__((visibility("default")))
 #endif
 
 #ifdef __cplusplus
@@ -39,31 +47,31 @@ typedef struct mxArray_tag mxArray;
 typedef enum { mxREAL = 0, mxCOMPLEX = 1 } mxComplexity;
 
 /* Element 0 as a double, converted from the array's class; 0 for an empty array. */
-CORVEL_HOST_API double mxGetScalar(const mxArray* array);
+CORVEL_MX_API double mxGetScalar(const mxArray* array);
 /* The real data of any class; null for an empty array. */
-CORVEL_HOST_API void* mxGetData(const mxArray* array);
+CORVEL_MX_API void* mxGetData(const mxArray* array);
 /* The real doubles of a double array; null for every other class. */
-CORVEL_HOST_API double* mxGetPr(const mxArray* array);
-CORVEL_HOST_API size_t mxGetNumberOfElements(const mxArray* array);
-CORVEL_HOST_API size_t mxGetM(const mxArray* array);
-CORVEL_HOST_API size_t mxGetN(const mxArray* array);
+CORVEL_MX_API double* mxGetPr(const mxArray* array);
+CORVEL_MX_API size_t mxGetNumberOfElements(const mxArray* array);
+CORVEL_MX_API size_t mxGetM(const mxArray* array);
+CORVEL_MX_API size_t mxGetN(const mxArray* array);
 
 /* Class tests; true is nonzero. */
-CORVEL_HOST_API bool mxIsNumeric(const mxArray* array);
-CORVEL_HOST_API bool mxIsLogical(const mxArray* array);
-CORVEL_HOST_API bool mxIsEmpty(const mxArray* array);
-CORVEL_HOST_API bool mxIsSparse(const mxArray* array);
-CORVEL_HOST_API bool mxIsComplex(const mxArray* array);
-CORVEL_HOST_API bool mxIsDouble(const mxArray* array);
+CORVEL_MX_API bool mxIsNumeric(const mxArray* array);
+CORVEL_MX_API bool mxIsLogical(const mxArray* array);
+CORVEL_MX_API bool mxIsEmpty(const mxArray* array);
+CORVEL_MX_API bool mxIsSparse(const mxArray* array);
+CORVEL_MX_API bool mxIsComplex(const mxArray* array);
+CORVEL_MX_API bool mxIsDouble(const mxArray* array);
 
 /* count * size zero-filled bytes, reclaimed by the host when the call that
  * asked for them returns. */
-CORVEL_HOST_API void* mxCalloc(size_t count, size_t size);
+CORVEL_MX_API void* mxCalloc(size_t count, size_t size);
 /* A rows x columns real double matrix of zeros, handed to the caller. */
-CORVEL_HOST_API mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity);
+CORVEL_MX_API mxArray* mxCreateDoubleMatrix_700(int rows, int columns, mxComplexity complexity);
 
 /* Raises an error carrying text in the host; does not return. */
-CORVEL_NORETURN CORVEL_HOST_API void mexErrMsgTxt(const char* text);
+CORVEL_NORETURN CORVEL_MEX_API void mexErrMsgTxt(const char* text);
 
 #ifdef __cplusplus
 }

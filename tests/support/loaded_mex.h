@@ -12,7 +12,12 @@
 namespace corvel::test {
 
 inline const host::MexModule& loaded_mex() {
+#if defined(_WIN32)
+  // Beside the test program, where the Windows build puts it.
+  static const host::MexModule module(host::executable_directory() + "\\" + CORVEL_MEX_FILE_NAME);
+#else
   static const host::MexModule module(CORVEL_MEX_PATH);
+#endif
   return module;
 }
 

@@ -17,7 +17,7 @@ namespace {
 using namespace corvel::sim;
 
 void write_file(const std::string& path, const std::string& what, const auto& writer) {
-  std::ofstream out(path);
+  std::ofstream out(path, std::ios::binary);  // the same bytes on every platform
   if (!out) throw InputError("cannot write the " + what + " to " + path);
   writer(out);
   if (!out) throw InputError("writing the " + what + " to " + path + " failed");
