@@ -28,24 +28,28 @@ constexpr std::uint32_t kCommandLineOption = 0x2000u;
   std::abort();
 }
 
+// Stores a port count in its size word (and marks the count as set), or
+// refuses a negative one; returns whether it was accepted.
+bool store_port_count(SimStruct* S, SizeWord word, int count) {
+  if (count < 0) return false;
+  int32_t* sizes = ssGetSizeBlock(S);
+  sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
+  sizes[word] = count;
+  return true;
+}
+
 // The command-line port-count hooks: a negative count is refused; otherwise
 // the count is stored and as many zero-filled port records allocated.
 int command_line_input_ports(void* arg, int count) {
   auto* S = static_cast<SimStruct*>(arg);
-  if (count < 0) return 0;
-  int32_t* sizes = ssGetSizeBlock(S);
-  sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
-  sizes[SIZE_NUM_INPUT_PORTS] = count;
+  if (!store_port_count(S, SIZE_NUM_INPUT_PORTS, count)) return 0;
   if (count > 0) S->u.f.input_ports = static_cast<ssInputPort*>(mxCalloc(static_cast<size_t>(count), SS_INPUT_PORT_BYTES));
   return 1;
 }
 
 int command_line_output_ports(void* arg, int count) {
   auto* S = static_cast<SimStruct*>(arg);
-  if (count < 0) return 0;
-  int32_t* sizes = ssGetSizeBlock(S);
-  sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
-  sizes[SIZE_NUM_OUTPUT_PORTS] = count;
+  if (!store_port_count(S, SIZE_NUM_OUTPUT_PORTS, count)) return 0;
   if (count > 0) {
     S->u.f.output_ports = static_cast<ssOutputPort*>(mxCalloc(static_cast<size_t>(count), SS_OUTPUT_PORT_BYTES));
   }

@@ -4,6 +4,22 @@
 
 namespace corvel::host {
 
+namespace {
+// The host's answer to a port-count declaration: refused when negative or
+// when the test asks for a refusal; otherwise the count and fresh records.
+template <typename Port>
+int accept_port_count(SimStruct* S, SizeWord word, int count, bool refuse, std::vector<Port>& records, Port*& field) {
+  if (count < 0 || refuse) return 0;
+  ssFields& f = S->u.f;
+  f.sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(f.sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
+  f.sizes[word] = count;
+  records.assign(static_cast<size_t>(count), Port{});
+  field = count > 0 ? records.data() : nullptr;
+  return 1;
+}
+
+}  // namespace
+
 BlockInstance::BlockInstance(std::string name, SimStruct* root) : name_(std::move(name)) {
   ssFields& f = simstruct_.u.f;
   f.model_name = name_.c_str();
@@ -51,24 +67,14 @@ void BlockInstance::set_solver(bool variable_step, double fixed_step_size) {
 
 int BlockInstance::input_port_count_hook(void* self, int count) {
   auto* block = static_cast<BlockInstance*>(self);
-  if (count < 0 || block->refuse_inputs_) return 0;
-  ssFields& f = block->simstruct_.u.f;
-  f.sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(f.sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
-  f.sizes[SIZE_NUM_INPUT_PORTS] = count;
-  block->input_ports_.assign(static_cast<size_t>(count), ssInputPort{});
-  f.input_ports = count > 0 ? block->input_ports_.data() : nullptr;
-  return 1;
+  return accept_port_count(block->S(), SIZE_NUM_INPUT_PORTS, count, block->refuse_inputs_, block->input_ports_,
+                           block->simstruct_.u.f.input_ports);
 }
 
 int BlockInstance::output_port_count_hook(void* self, int count) {
   auto* block = static_cast<BlockInstance*>(self);
-  if (count < 0 || block->refuse_outputs_) return 0;
-  ssFields& f = block->simstruct_.u.f;
-  f.sizes[SIZE_FLAGS] = static_cast<int32_t>(static_cast<uint32_t>(f.sizes[SIZE_FLAGS]) | SS_FLAG_PORT_COUNT);
-  f.sizes[SIZE_NUM_OUTPUT_PORTS] = count;
-  block->output_ports_.assign(static_cast<size_t>(count), ssOutputPort{});
-  f.output_ports = count > 0 ? block->output_ports_.data() : nullptr;
-  return 1;
+  return accept_port_count(block->S(), SIZE_NUM_OUTPUT_PORTS, count, block->refuse_outputs_, block->output_ports_,
+                           block->simstruct_.u.f.output_ports);
 }
 
 void BlockInstance::generic_hook(SimStruct* S, int code, int value, void* data) {
