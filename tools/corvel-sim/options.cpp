@@ -75,7 +75,30 @@ SimOptions parse_options(const std::vector<std::string>& args) {
          if (!(o.warmup >= 0.0)) throw UsageError(k + ": " + v + " must be 0 or more seconds");
        }},
       {"--out", [&](auto&, auto& v) { o.out = v; }},
-      {"--plot", [&](auto&, auto& v) { o.plot = v; }},
+      {"--plot", [&](auto&, auto& v) {
+         o.plot = v;
+         o.plot_given = true;
+       }},
+      {"--gains", [&](auto& k, auto& v) {
+         const size_t colon = v.find(':');
+         if (colon == std::string::npos) throw UsageError(k + ": " + v + " must be a range LO:HI");
+         const double a = parse_number(k, v.substr(0, colon)), b = parse_number(k, v.substr(colon + 1));
+         if (!(a * b > 0) || !std::isfinite(a) || !std::isfinite(b) || !(a < b)) {
+           throw UsageError(k + ": " + v + " must be a range LO:HI of gains of one sign, LO < HI");
+         }
+         o.gain_low = a;
+         o.gain_high = b;
+       }},
+      {"--orders", [&](auto& k, auto& v) {
+         const size_t dash = v.find('-', 1);
+         const double a = parse_number(k, v.substr(0, dash));
+         const double b = dash == std::string::npos ? a : parse_number(k, v.substr(dash + 1));
+         if (!(a >= 1 && b <= 10 && a <= b) || a != std::floor(a) || b != std::floor(b)) {
+           throw UsageError(k + ": " + v + " must be an order or a range A-B of orders within 1-10");
+         }
+         o.first_order = static_cast<int>(a);
+         o.last_order = static_cast<int>(b);
+       }},
       {"--trace", [&](auto&, auto& v) { o.trace = v; }},
       {"--mex", [&](auto&, auto& v) { o.mex = v; }},
   };
@@ -101,6 +124,7 @@ SimOptions parse_options(const std::vector<std::string>& args) {
     }
     if (name == "--no-plot") {
       o.plot.clear();
+      o.plot_given = true;
       continue;
     }
     if (const auto alias = aliases.find(name); alias != aliases.end()) name = alias->second;
@@ -182,6 +206,21 @@ What it writes:
   --warmup T            seconds left out of the error table (default: the first third)
   For a built-in signal, a table of the RMS error of every estimate against the
   true derivative is printed.
+
+corvel-sim tune [options]: choose the gain and the order from the data alone.
+  For each order it searches the gain (a logarithmic grid around R^(1/(n+1))/h,
+  R the signal's range, widened while the best gain is at an edge, then a
+  refinement of the best bracket) for the smallest RMS of the block's error
+  output, its one-step prediction error, after the warm-up; each evaluation is
+  a whole run of the block. Takes the input options above, and:
+  --orders A-B          the orders to try (default 1-5)
+  --gains LO:HI         search the gain only from LO to HI (one sign; no widening)
+  --warmup T            seconds before the RMS counts (default: the first third)
+  --plot FILE.svg       error RMS against the gain, one curve per order
+                        (default corvel-tune.svg)
+  It prints, per order, the best gain and its error RMS (and for a built-in
+  signal the RMS error of each derivative estimate there), the recommended
+  order and gain, and the corvel-sim command that runs them.
 
 Exit status: 0 on success, 1 when the run fails (the block's message, a bad
 input file), 2 for a bad command line.

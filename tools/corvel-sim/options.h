@@ -39,6 +39,12 @@ struct SimOptions {
   std::string trace;                     // "-": standard error; a path: that file
   std::string mex;                       // empty: the MEX file beside the program
   bool help = false;
+
+  // corvel-sim tune
+  int first_order = 1;  // --orders A-B (or one order)
+  int last_order = 5;
+  bool plot_given = false;
+  double gain_low = 0.0, gain_high = 0.0;  // --gains LO:HI; both 0: chosen from the data
 };
 
 // Parses the options after the program name (and after a "run" word). Throws

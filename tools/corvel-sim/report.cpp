@@ -149,4 +149,56 @@ void write_svg(std::ostream& out, const Log& log, const Input& input, const std:
   out << "</svg>\n";
 }
 
+void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, const std::string& title) {
+  static const char* colours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#d62728", "#9467bd",
+                                  "#8c564b", "#e377c2", "#7f7f7f", "#bcbd22", "#17becf"};
+  const double width = 900, height = 520, left = 80, right = 130, top = 40, bottom = 50;
+  double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
+  for (const TuneCurve& c : curves) {
+    for (const auto& [gain, rms] : c.points) {
+      if (!(gain > 0) || !(rms > 0) || !std::isfinite(rms)) continue;
+      x0 = std::min(x0, std::log10(gain));
+      x1 = std::max(x1, std::log10(gain));
+      y0 = std::min(y0, std::log10(rms));
+      y1 = std::max(y1, std::log10(rms));
+    }
+  }
+  if (!(x0 < x1)) x0 -= 1, x1 += 1;
+  if (!(y0 < y1)) y0 -= 1, y1 += 1;
+  const double pw = width - left - right, ph = height - top - bottom;
+  auto x = [&](double g) { return left + (std::log10(g) - x0) / (x1 - x0) * pw; };
+  auto y = [&](double r) { return top + (y1 - std::log10(r)) / (y1 - y0) * ph; };
+  out << "<svg xmlns='http://www.w3.org/2000/svg' width='" << width << "' height='" << height
+      << "' font-family='sans-serif'>\n<rect width='100%' height='100%' fill='white'/>\n";
+  out << "<text x='" << left << "' y='22' font-size='14'>" << title << "</text>\n";
+  out << "<rect x='" << left << "' y='" << top << "' width='" << pw << "' height='" << ph
+      << "' fill='none' stroke='#999'/>\n";
+  for (int d = static_cast<int>(std::ceil(x0)); d <= static_cast<int>(std::floor(x1)); ++d) {
+    out << "<text x='" << left + (d - x0) / (x1 - x0) * pw << "' y='" << top + ph + 18
+        << "' font-size='11' text-anchor='middle'>1e" << d << "</text>\n";
+  }
+  for (int d = static_cast<int>(std::ceil(y0)); d <= static_cast<int>(std::floor(y1)); ++d) {
+    out << "<text x='" << left - 6 << "' y='" << top + (y1 - d) / (y1 - y0) * ph + 4
+        << "' font-size='11' text-anchor='end'>1e" << d << "</text>\n";
+  }
+  out << "<text x='" << left + pw / 2 << "' y='" << height - 10 << "' font-size='12' text-anchor='middle'>gain P1</text>\n";
+  out << "<text x='14' y='" << top + ph / 2 << "' font-size='12' transform='rotate(-90 14 " << top + ph / 2
+      << ")' text-anchor='middle'>RMS of the error output</text>\n";
+  for (size_t i = 0; i < curves.size(); ++i) {
+    std::vector<std::pair<double, double>> points = curves[i].points;
+    std::sort(points.begin(), points.end());
+    const char* colour = colours[i % 10];
+    out << "<polyline fill='none' stroke='" << colour << "' stroke-width='1.5' points='";
+    for (const auto& [gain, rms] : points) {
+      if (!(gain > 0) || !(rms > 0) || !std::isfinite(rms)) continue;
+      char point[64];
+      std::snprintf(point, sizeof point, "%.1f,%.1f ", x(gain), y(rms));
+      out << point;
+    }
+    out << "'/>\n<text x='" << width - right + 10 << "' y='" << top + 16 + 18 * static_cast<double>(i)
+        << "' font-size='12' fill='" << colour << "'>order " << curves[i].order << "</text>\n";
+  }
+  out << "</svg>\n";
+}
+
 }  // namespace corvel::sim

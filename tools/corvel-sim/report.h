@@ -28,6 +28,13 @@ void print_error_table(std::ostream& out, const std::vector<ErrorRow>& rows, dou
 // when known.
 void write_svg(std::ostream& out, const Log& log, const Input& input, const std::string& title);
 
+// Error RMS against the gain (both logarithmic), one curve per order.
+struct TuneCurve {
+  int order;
+  std::vector<std::pair<double, double>> points;  // (gain, error RMS), any order
+};
+void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, const std::string& title);
+
 }  // namespace corvel::sim
 
 #endif

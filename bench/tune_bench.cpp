@@ -1,0 +1,78 @@
+// corvel-sim tune over a 100 000-sample record, orders 1 to 5, against the
+// same block runs made directly with the kernel, in one binary: the tune's
+// cost as a ratio to the bare runs it needs.
+#include <benchmark/benchmark.h>
+
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#include "host/mex_module.h"
+#include "kernel/differentiator.h"
+#include "simulate.h"
+#include "tune.h"
+
+namespace {
+
+using namespace corvel::sim;
+
+struct Setup {
+  SimOptions options;
+  Input input;
+  Setup() {
+    options.signal.kind = "sine";
+    options.snr_db = 30;
+    options.snr_given = true;
+    options.step = 0.001;
+    options.duration = 99.999;  // 100 000 samples at 1 ms
+    input = make_input(options);
+  }
+};
+
+const Setup& setup() {
+  static const Setup s;
+  return s;
+}
+
+std::vector<std::pair<double, int>> runs_of_tune;  // (gain, order) of each run, from BM_Tune
+
+void BM_Tune(benchmark::State& state) {
+  static const corvel::host::MexModule mex(CORVEL_MEX_PATH);
+  long runs = 0;
+  for (auto _ : state) {
+    const TuneResult result = tune(mex.entry(), setup().options, setup().input, 1, 5);
+    runs = result.runs;
+    runs_of_tune.clear();
+    for (const OrderResult& r : result.orders) {
+      for (const Evaluation& e : r.evaluations) runs_of_tune.emplace_back(e.gain, r.order);
+    }
+  }
+  state.counters["block_runs"] = static_cast<double>(runs);
+  state.counters["samples"] = static_cast<double>(setup().input.u.size());
+}
+BENCHMARK(BM_Tune)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+void BM_BareKernelRunsOfTune(benchmark::State& state) {
+  const std::vector<double>& u = setup().input.u;
+  const double h = setup().input.solver_step;
+  double sink = 0.0;
+  for (auto _ : state) {
+    for (const auto& [gain, order] : runs_of_tune) {
+      double z[11] = {u[0]}, z_next[11], e = 0.0, sum = 0.0;
+      corvel::differentiator_initialize();
+      for (double sample : u) {
+        corvel::differentiator_step(sample, z, gain, h, order, &e, z_next);
+        std::memcpy(z, z_next, sizeof z);
+        sum += e * e;
+      }
+      sink += sum;
+    }
+  }
+  benchmark::DoNotOptimize(sink);
+  state.counters["block_runs"] = static_cast<double>(runs_of_tune.size());
+}
+BENCHMARK(BM_BareKernelRunsOfTune)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,65 @@
+// corvel-sim tune: the gain and the order chosen from the data alone. The
+// block's error output u - z0 is its one-step prediction error; the gain that
+// makes its RMS smallest over the record (after a warm-up) estimates the
+// derivatives about as well as the best gain chosen with the true ones.
+#ifndef CORVEL_SIM_TUNE_H
+#define CORVEL_SIM_TUNE_H
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/array_api.h"
+#include "options.h"
+#include "simulate.h"
+
+namespace corvel::sim {
+
+// A tuning problem the data cannot answer (NaN samples, a constant signal, a
+// record no longer than the warm-up, every gain diverging); the text says which.
+class TuneError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One run of the block at one gain.
+struct Evaluation {
+  double gain;
+  double error_rms;                   // RMS of output 0 after the warm-up; +inf when it diverged
+  std::vector<double> derivative_rms;  // built-in signals: RMS error of d1..dn against the truth
+};
+
+struct OrderResult {
+  int order;
+  double best_gain;
+  double best_error_rms;
+  std::vector<double> derivative_rms;  // at the best gain, built-in signals only
+  std::vector<Evaluation> evaluations;  // in the order they were run
+};
+
+struct TuneResult {
+  std::vector<OrderResult> orders;
+  size_t recommended;  // index into orders: the smallest error RMS
+  double warmup_end;   // time from which the RMS counts
+  long runs;           // block runs made
+};
+
+// Progress after each run: runs done, runs expected (an estimate).
+using Progress = std::function<void(long done, long expected)>;
+
+// For each order from first_order to last_order: a coarse logarithmic grid of
+// gains around R^(1/(n+1)) / h (R the signal's range, h the solver step),
+// widened while the best gain sits at an edge, then a golden-section refinement
+// of the best bracket. Runs are sequential: the block's kernel state is shared
+// by the whole process. Throws TuneError for data it cannot tune on.
+TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
+                int last_order, const Progress& progress = nullptr);
+
+// One evaluation (a whole run of the block), as tune makes them.
+Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const Input& input, double gain, int order,
+                    double warmup_end);
+
+}  // namespace corvel::sim
+
+#endif
