@@ -74,15 +74,15 @@ Derivatives to_derivatives(const Series& x) {
 
 class Sine : public Signal {
  public:
-  explicit Sine(const SignalSpec& s) : spec_(s) {}
+  explicit Sine(const SignalSpec& s) : form_(s) {}
   Derivatives at(double t) const override {
     Series s, c;
-    sin_cos(affine(variable(t), 2 * std::numbers::pi * spec_.frequency, spec_.phase), s, c);
-    return to_derivatives(affine(s, spec_.amplitude, 0.0));
+    sin_cos(affine(variable(t), 2 * std::numbers::pi * form_.frequency, form_.phase), s, c);
+    return to_derivatives(affine(s, form_.amplitude, 0.0));
   }
 
  private:
-  SignalSpec spec_;
+  SignalSpec form_;
 };
 
 class Polynomial : public Signal {
@@ -106,20 +106,20 @@ class Polynomial : public Signal {
 // A linear chirp: the frequency runs from f0 to f1 over the chirp duration.
 class Chirp : public Signal {
  public:
-  explicit Chirp(const SignalSpec& s) : spec_(s) {}
+  explicit Chirp(const SignalSpec& s) : form_(s) {}
   Derivatives at(double t) const override {
     const Series x = variable(t);
-    const double rate = (spec_.end_frequency - spec_.frequency) / spec_.chirp_duration;
-    Series phase = affine(x, spec_.frequency, 0.0);
+    const double rate = (form_.end_frequency - form_.frequency) / form_.chirp_duration;
+    Series phase = affine(x, form_.frequency, 0.0);
     const Series half_rate_t2 = affine(multiply(x, x), rate / 2.0, 0.0);
     for (int k = 0; k <= N; ++k) phase[k] = 2 * std::numbers::pi * (phase[k] + half_rate_t2[k]);
     Series s, c;
     sin_cos(phase, s, c);
-    return to_derivatives(affine(s, spec_.amplitude, 0.0));
+    return to_derivatives(affine(s, form_.amplitude, 0.0));
   }
 
  private:
-  SignalSpec spec_;
+  SignalSpec form_;
 };
 
 // A e^t sin 5t: growing, with every derivative different.
@@ -141,12 +141,12 @@ class ExpSine : public Signal {
 
 const char* signal_kinds() { return "sine, poly, chirp, expsin"; }
 
-std::unique_ptr<Signal> make_signal(const SignalSpec& spec) {
-  if (spec.kind == "sine") return std::make_unique<Sine>(spec);
-  if (spec.kind == "poly") return std::make_unique<Polynomial>(spec);
-  if (spec.kind == "chirp") return std::make_unique<Chirp>(spec);
-  if (spec.kind == "expsin") return std::make_unique<ExpSine>(spec);
-  throw std::invalid_argument("unknown signal '" + spec.kind + "' (choose one of " + signal_kinds() + ")");
+std::unique_ptr<Signal> make_signal(const SignalSpec& form) {
+  if (form.kind == "sine") return std::make_unique<Sine>(form);
+  if (form.kind == "poly") return std::make_unique<Polynomial>(form);
+  if (form.kind == "chirp") return std::make_unique<Chirp>(form);
+  if (form.kind == "expsin") return std::make_unique<ExpSine>(form);
+  throw std::invalid_argument("unknown signal '" + form.kind + "' (choose one of " + signal_kinds() + ")");
 }
 
 Noise::Noise(double sigma, std::uint64_t seed) : sigma_(sigma), engine_(seed) {}

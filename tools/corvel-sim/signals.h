@@ -32,7 +32,7 @@ class Signal {
 };
 
 // Throws std::invalid_argument naming the kind when it is not one of the four.
-std::unique_ptr<Signal> make_signal(const SignalSpec& spec);
+std::unique_ptr<Signal> make_signal(const SignalSpec& form);
 const char* signal_kinds();
 
 // Gaussian samples from a seeded 64-bit Mersenne twister through Box-Muller,
