@@ -66,8 +66,8 @@ SimStruct* build_command_line_simstruct(int nrhs, const mxArray* prhs[]) {
 #if SS_LAYOUT_64
   // The 64-bit host layout has a record here whose fourth pointer holds a
   // smaller record.
-  auto** record = static_cast<void**>(mxCalloc(1, SS_HOST_RECORD_BYTES));
-  record[3] = mxCalloc(1, SS_HOST_SUBRECORD_BYTES);
+  auto* record = static_cast<ssHostRecord*>(mxCalloc(1, sizeof(ssHostRecord)));
+  record->slots[SS_HOST_RECORD_SUBRECORD_SLOT] = mxCalloc(1, sizeof(ssHostSubrecord));
   S->u.f.host_record = record;
 #endif
   S->u.f.root = S;

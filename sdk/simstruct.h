@@ -171,6 +171,18 @@ typedef union {
   unsigned char bytes[SS_MODEL_INFO_BYTES];
 } ssModelInfo;
 
+#if SS_LAYOUT_64
+/* The 64-bit layout's host record: nine pointers, the fourth holding a
+ * 32-byte record of its own. */
+typedef struct {
+  void* slots[9];
+} ssHostRecord;
+typedef struct {
+  unsigned char bytes[SS_HOST_SUBRECORD_BYTES];
+} ssHostSubrecord;
+#define SS_HOST_RECORD_SUBRECORD_SLOT 3
+#endif
+
 typedef struct {
   const char* model_name;
   const char* path;
@@ -210,6 +222,10 @@ static_assert(sizeof(SimStruct) == SS_SIMSTRUCT_BYTES, "SimStruct has the host's
 static_assert(sizeof(ssModelInfo) == SS_MODEL_INFO_BYTES, "model-information block has the host's size");
 static_assert(sizeof(ssInputPort) == SS_INPUT_PORT_BYTES, "input port record has the host's size");
 static_assert(sizeof(ssOutputPort) == SS_OUTPUT_PORT_BYTES, "output port record has the host's size");
+#if SS_LAYOUT_64
+static_assert(sizeof(ssHostRecord) == SS_HOST_RECORD_BYTES, "host record has the host's size");
+static_assert(sizeof(ssHostSubrecord) == SS_HOST_SUBRECORD_BYTES, "host subrecord has the host's size");
+#endif
 #endif
 
 /* ---- Operations ----------------------------------------------------------
