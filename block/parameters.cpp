@@ -25,8 +25,8 @@ bool has_parameter_class(const mxArray* p) {
 double parameter_value(SimStruct* S, BlockParameter p) {
   const mxArray* array = ssGetSFcnParam(S, p);
   if (array == nullptr || mxIsEmpty(array)) return std::numeric_limits<double>::quiet_NaN();
-  if (!mxIsDouble(array)) return mxGetScalar(array);
-  return static_cast<const double*>(mxGetData(array))[0];
+  // Element 0 of a double array exactly; any other class converted.
+  return mxGetScalar(array);
 }
 
 int order_of(SimStruct* S) { return truncate_to_int32(parameter_value(S, P3)); }

@@ -192,6 +192,7 @@ void dispatch(mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     ssSetErrorStatus(S, kInvalidFlag);
     return;
   }
+  // Only a non-empty double array holds a flag: the host sends nothing else.
   const double* flag = mxIsEmpty(prhs[3]) ? nullptr : mxGetPr(prhs[3]);
   if (flag == nullptr) {
     ssSetErrorStatus(S, kInvalidFlag);

@@ -214,11 +214,13 @@ void Engine::run(long steps, const OutputSink& sink) {
     block->instance->input()[0] = block->input(0, 0.0);
     call_flag(*block, 102);
   }
+  // Steps until each block's next sample hit (a countdown, not a division per step).
+  std::vector<long> until_hit(blocks_.size(), 0);
   for (long k = 0; k < steps; ++k) {
     const double t = static_cast<double>(k) * solver_.step;
     model_info_.f.time = t;
     for (auto& block : blocks_) {
-      if (k % block->every != 0) continue;
+      if (until_hit[static_cast<size_t>(block->index)] != 0) continue;
       BlockInstance& b = *block->instance;
       const double u = block->input(k, t);
       b.input()[0] = u;
@@ -229,7 +231,12 @@ void Engine::run(long steps, const OutputSink& sink) {
       }
     }
     for (auto& block : blocks_) {
-      if (k % block->every == 0) call_flag(*block, 105);
+      long& until = until_hit[static_cast<size_t>(block->index)];
+      if (until == 0) {
+        call_flag(*block, 105);
+        until = block->every;
+      }
+      --until;
     }
   }
   for (auto& block : blocks_) call_flag(*block, 107);

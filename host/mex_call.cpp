@@ -52,6 +52,12 @@ MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const
   }
   --call_depth;
   if (call_depth > 0) return result;
+  if (call_arrays.empty() && call_memory.empty()) {
+    if (!result.ok) {
+      for (int i = 0; i < slots; ++i) plhs[i] = nullptr;
+    }
+    return result;
+  }
 
   // Keep what was handed back (only on success); reclaim the rest.
   std::vector<mxArray*> made;
