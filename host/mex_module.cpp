@@ -26,12 +26,12 @@ MexModule::MexModule(const std::string& path) : path_(path) {
     throw EngineError("cannot load MEX file " + path + " (Windows error " + std::to_string(GetLastError()) + ")");
   }
   handle_ = module;
-  FARPROC entry = GetProcAddress(module, "mexFunction");
-  if (entry == nullptr) {
+  FARPROC address = GetProcAddress(module, "mexFunction");
+  if (address == nullptr) {
     FreeLibrary(module);
     throw EngineError("MEX file " + path + " has no mexFunction export");
   }
-  entry_ = reinterpret_cast<MexFunction>(reinterpret_cast<void*>(entry));
+  entry_ = reinterpret_cast<MexFunction>(reinterpret_cast<void*>(address));
 }
 
 MexModule::~MexModule() { FreeLibrary(static_cast<HMODULE>(handle_)); }
