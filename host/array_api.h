@@ -1,5 +1,5 @@
 // The host side of our array-API emulation: what a host (our engine, the
-// tests, a MATLAB-like caller) needs beyond what a MEX file calls: making and
+// tests, a command-line caller) needs beyond what a MEX file calls: making and
 // destroying arrays of every class, and calling a mexFunction the way the real
 // host does (errors caught, call-scoped memory reclaimed).
 #ifndef CORVEL_HOST_ARRAY_API_H
