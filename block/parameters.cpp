@@ -25,8 +25,10 @@ bool has_parameter_class(const mxArray* p) {
 double parameter_value(SimStruct* S, BlockParameter p) {
   const mxArray* array = ssGetSFcnParam(S, p);
   if (array == nullptr || mxIsEmpty(array)) return std::numeric_limits<double>::quiet_NaN();
-  // Element 0 of a double array exactly; any other class converted.
-  return mxGetScalar(array);
+  // Element 0 of a double array's data; any other class is converted rather
+  // than its first bytes read as a double.
+  if (!mxIsDouble(array)) return mxGetScalar(array);
+  return static_cast<const double*>(mxGetData(array))[0];
 }
 
 int order_of(SimStruct* S) { return truncate_to_int32(parameter_value(S, P3)); }
