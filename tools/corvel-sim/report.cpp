@@ -103,6 +103,10 @@ void panel(std::ostream& out, const Log& log, double top, const std::string& lab
       << "</text>\n";
   out << "<text x='" << kLeft - 6 << "' y='" << top + kPanelHeight << "' font-size='10' text-anchor='end'>"
       << short_number(lo) << "</text>\n";
+  out << "<text x='" << kLeft << "' y='" << top + kPanelHeight + 12 << "' font-size='10'>t = " << short_number(t0)
+      << " s</text>\n";
+  out << "<text x='" << kLeft + plot_width << "' y='" << top + kPanelHeight + 12
+      << "' font-size='10' text-anchor='end'>t = " << short_number(t1) << " s</text>\n";
   const size_t stride = std::max<size_t>(1, log.t.size() / kMaxPoints);
   for (const Series& s : series) {
     out << "<polyline fill='none' stroke='" << s.colour << "' stroke-width='1.2'"
@@ -181,6 +185,11 @@ void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, con
     out << "<text x='" << left - 6 << "' y='" << top + (y1 - d) / (y1 - y0) * ph + 4
         << "' font-size='11' text-anchor='end'>1e" << d << "</text>\n";
   }
+  // The extremes too, since a narrow range may hold no power of ten.
+  out << "<text x='" << left - 6 << "' y='" << top + 10 << "' font-size='10' text-anchor='end'>"
+      << short_number(std::pow(10.0, y1)) << "</text>\n";
+  out << "<text x='" << left - 6 << "' y='" << top + ph << "' font-size='10' text-anchor='end'>"
+      << short_number(std::pow(10.0, y0)) << "</text>\n";
   out << "<text x='" << left + pw / 2 << "' y='" << height - 10 << "' font-size='12' text-anchor='middle'>gain P1</text>\n";
   out << "<text x='14' y='" << top + ph / 2 << "' font-size='12' transform='rotate(-90 14 " << top + ph / 2
       << ")' text-anchor='middle'>RMS of the error output</text>\n";
