@@ -133,43 +133,6 @@ const FlagRow* find_row(int flag) {
 
 }  // namespace
 
-namespace flags {
-const char* method_name(int flag) {
-  switch (flag) {
-    case kInitializeSizes: return "mdlInitializeSizes";
-    case kInitializeSampleTimes: return "mdlInitializeSampleTimes";
-    case kInitializeConditions: return "mdlInitializeConditions";
-    case kGetTimeOfNextVarHit: return "mdlGetTimeOfNextVarHit";
-    case kOutputs: return "mdlOutputs";
-    case kUpdate: return "mdlUpdate";
-    case kTerminate: return "mdlTerminate";
-    case kZeroCrossings: return "mdlZeroCrossings";
-    case kSetWorkWidths: return "mdlSetWorkWidths";
-    case kCheckParameters: return "mdlCheckParameters";
-    case kSetInputPortDataType: return "mdlSetInputPortDataType";
-    case kSetOutputPortDataType: return "mdlSetOutputPortDataType";
-    case kSetInputPortWidth: return "mdlSetInputPortWidth";
-    case kSetOutputPortWidth: return "mdlSetOutputPortWidth";
-    case kSetInputPortComplexSignal: return "mdlSetInputPortComplexSignal";
-    case kSetOutputPortComplexSignal: return "mdlSetOutputPortComplexSignal";
-    case kSetInputPortSampleTime: return "mdlSetInputPortSampleTime";
-    case kSetOutputPortSampleTime: return "mdlSetOutputPortSampleTime";
-    case kSetInputPortDimensionInfo: return "mdlSetInputPortDimensionInfo";
-    case kSetOutputPortDimensionInfo: return "mdlSetOutputPortDimensionInfo";
-    case kSetInputPortFrameData: return "mdlSetInputPortFrameData";
-    case kSetDefaultPortDimensionInfo: return "mdlSetDefaultPortDimensionInfo";
-    case kSetDefaultPortDataTypes: return "mdlSetDefaultPortDataTypes";
-    case kSetDefaultPortComplexSignals: return "mdlSetDefaultPortComplexSignals";
-    case kInitializePropagationPass: return "mdlInitializePropagationPass";
-    case kGetSimState: return "mdlGetSimState";
-    case kSetSimState: return "mdlSetSimState";
-    case kSetInputPortSymbolicDimensions: return "mdlSetInputPortSymbolicDimensions";
-    case kSetOutputPortSymbolicDimensions: return "mdlSetOutputPortSymbolicDimensions";
-    default: return "unknown";
-  }
-}
-}  // namespace flags
-
 void dispatch_flag(SimStruct* S, int flag) {
   const FlagRow* row = find_row(flag);
   if (row == nullptr) {

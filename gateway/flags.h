@@ -36,9 +36,6 @@ enum MethodFlag : int {
   kSetOutputPortSymbolicDimensions = 150,
 };
 
-// The host method a flag names, for traces; "unknown" for the gaps.
-const char* method_name(int flag);
-
 }  // namespace corvel::flags
 
 #endif
