@@ -27,7 +27,7 @@ grep -q '</svg>' corvel-plot.svg || { echo "FAIL: no plot"; failures=$((failures
 expect 0 "Usage:" -- --help
 
 printf 't,u\n0,1\n0.1,2\n0.2,x\n' > bad.csv
-expect 1 "bad.csv:4: column 2: 'x' is not a number" -- --input bad.csv
+expect 1 "bad.csv:4: 'u': 'x' is not a number" -- --input bad.csv
 printf 'u\n1\n2\nnan\n4\n' > nan.csv
 printf '4\n4\n4\n4\n' > const.csv
 expect 0 "4 samples of nan.csv" -- --input nan.csv --order 2 --no-plot

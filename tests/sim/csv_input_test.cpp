@@ -6,18 +6,37 @@
 #include <ostream>
 #include <sstream>
 
+#include "record.h"
 #include "support/bits.h"
 
 namespace corvel::sim {
 namespace {
 
-SampledSignal read(const std::string& text) {
-  std::istringstream in(text);
-  return read_csv(in, "in.csv");
+struct Read {
+  CsvLayout layout;
+  std::vector<double> t, u;
+  std::vector<long> lines;
+};
+
+// Every row of a text, through the reader and the time column's check.
+Read read(const std::string& text, ColumnChoice choice = {}, double tolerance = 1e-6) {
+  CsvReader reader(std::make_unique<std::istringstream>(text), "in.csv", choice);
+  Read r{reader.layout(), {}, {}, {}};
+  TimeGrid grid(tolerance);
+  CsvRow row;
+  while (reader.next(&row)) {
+    if (r.layout.time >= 0) {
+      grid.add(row.t, "in.csv:" + std::to_string(row.line) + ": ");
+      r.t.push_back(row.t);
+    }
+    r.u.push_back(row.u);
+    r.lines.push_back(row.line);
+  }
+  return r;
 }
 
 TEST(CsvInput, ReadsNumbersAsStrtodDoes) {
-  const SampledSignal s = read("# comment\nt,u\n0,nan\n0.5, -inf\n1.0,-0.0\n\n1.5,0x1p-3\n2,1e400\n");
+  const Read s = read("# comment\nt,u\n0,nan\n0.5, -inf\n1.0,-0.0\n\n1.5,0x1p-3\n2,1e400\n");
   ASSERT_EQ(s.u.size(), 5u);
   EXPECT_EQ(s.t, (std::vector<double>{0, 0.5, 1.0, 1.5, 2}));
   EXPECT_TRUE(std::isnan(s.u[0]));
@@ -25,19 +44,51 @@ TEST(CsvInput, ReadsNumbersAsStrtodDoes) {
   EXPECT_SAME_BITS(-0.0, s.u[2]);
   EXPECT_EQ(s.u[3], 0.125);
   EXPECT_EQ(s.u[4], INFINITY);
-  EXPECT_EQ(s.lines, (std::vector<int>{3, 4, 5, 7, 8}));
-  EXPECT_EQ(time_step(s, "in.csv"), 0.5);
+  EXPECT_EQ(s.lines, (std::vector<long>{3, 4, 5, 7, 8}));
 }
 
-TEST(CsvInput, SignalColumnAloneAndNoHeader) {
-  const SampledSignal s = read("1\r\n2.5\r\n-3\r\n");
-  EXPECT_TRUE(s.t.empty());
-  EXPECT_EQ(s.u, (std::vector<double>{1, 2.5, -3}));
+struct Layout {
+  const char* name;
+  const char* text;
+  ColumnChoice choice;
+  char delimiter;
+  size_t signal;
+  long time;
+  std::vector<double> u;
+};
+
+void PrintTo(const Layout& c, std::ostream* os) { *os << c.name; }
+
+class CsvLayouts : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(CsvLayouts, FindTheDelimiterHeaderAndColumns) {
+  const Layout& c = GetParam();
+  const Read r = read(c.text, c.choice);
+  EXPECT_EQ(r.layout.delimiter, c.delimiter);
+  EXPECT_EQ(r.layout.signal, c.signal);
+  EXPECT_EQ(r.layout.time, c.time);
+  EXPECT_EQ(r.u, c.u);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, CsvLayouts,
+    ::testing::Values(
+        Layout{"one_column_crlf", "1\r\n2.5\r\n-3\r\n", {}, ',', 0, -1, {1, 2.5, -3}},
+        Layout{"byte_order_mark_header", "\xEF\xBB\xBFt,u\n0,4\n1,5\n", {}, ',', 1, 0, {4, 5}},
+        Layout{"byte_order_mark_data", "\xEF\xBB\xBF" "0,4\n1,5", {}, ',', 1, 0, {4, 5}},
+        Layout{"semicolons", "t;u\n0;4\n1;5\n", {}, ';', 1, 0, {4, 5}},
+        Layout{"tabs_with_spaces", "t\tu\n0\t 4\n1\t5 \n", {}, '\t', 1, 0, {4, 5}},
+        Layout{"column_by_name", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"c", ""}, ',', 3, 0, {3, 7}},
+        Layout{"column_by_number", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"2", ""}, ',', 1, 0, {1, 5}},
+        Layout{"time_by_name", "a,time,b\n1,0,2\n3,1,4\n", {"b", "time"}, ',', 2, 1, {2, 4}},
+        Layout{"time_none", "a,b\n1,2\n3,2\n", {"a", "none"}, ',', 0, -1, {1, 3}},
+        Layout{"first_column_signal_has_no_time", "a,b\n1,0\n3,1\n", {"a", ""}, ',', 0, -1, {1, 3}},
+        Layout{"unread_columns_may_hold_text", "t,u,note\n0,1,ok\n1,2,late\n", {"u", ""}, ',', 1, 0, {1, 2}}));
 
 struct BadCsv {
   const char* name;
   const char* text;
+  ColumnChoice choice;
   const char* message;
 };
 
@@ -47,8 +98,7 @@ class CsvErrors : public ::testing::TestWithParam<BadCsv> {};
 
 TEST_P(CsvErrors, NameTheFileAndLine) {
   try {
-    const SampledSignal s = read(GetParam().text);
-    if (!s.t.empty()) time_step(s, "in.csv");
+    read(GetParam().text, GetParam().choice);
     ADD_FAILURE() << "accepted";
   } catch (const InputError& e) {
     EXPECT_STREQ(e.what(), GetParam().message);
@@ -58,16 +108,55 @@ TEST_P(CsvErrors, NameTheFileAndLine) {
 INSTANTIATE_TEST_SUITE_P(
     Table, CsvErrors,
     ::testing::Values(
-        BadCsv{"word_in_data", "t,u\n0,1\n0.1,abc\n", "in.csv:3: column 2: 'abc' is not a number"},
-        BadCsv{"header_not_first", "1\nsignal\n", "in.csv:2: column 1: 'signal' is not a number"},
-        BadCsv{"empty_field", "0,1\n0.1,\n", "in.csv:2: column 2: '' is not a number"},
-        BadCsv{"three_columns", "0,1,2\n", "in.csv:1: expected 1 column (signal) or 2 (time, signal), found 3"},
-        BadCsv{"column_count_changes", "0,1\n5\n", "in.csv:2: expected 2 column(s) like the lines before, found 1"},
-        BadCsv{"time_goes_back", "0,1\n0.1,1\n0.05,1\n", "in.csv:3: the time 0.05 does not come after the time before it"},
-        BadCsv{"time_not_finite", "0,1\ninf,1\n", "in.csv:2: the time inf is not finite"},
-        BadCsv{"irregular_step", "0,1\n0.1,1\n0.25,1\n0.3,1\n",
-               "in.csv:3: the time 0.25 is off the constant step 0.099999999999999992 of the time column"},
-        BadCsv{"no_samples", "t,u\n# nothing\n", "in.csv: no samples"}));
+        BadCsv{"word_in_data", "t,u\n0,1\n0.1,abc\n", {}, "in.csv:3: 'u': 'abc' is not a number"},
+        BadCsv{"header_not_first", "1\nsignal\n", {}, "in.csv:2: column 1: 'signal' is not a number"},
+        BadCsv{"second_text_line", "t,u\nsec,volt\n0,1\n", {}, "in.csv:2: 'u': 'volt' is not a number"},
+        BadCsv{"typo_in_first_line", "0,1x\n1,2\n", {}, "in.csv:1: column 2: '1x' is not a number"},
+        BadCsv{"empty_field", "0,1\n0.1,\n", {}, "in.csv:2: column 2: '' is not a number"},
+        BadCsv{"three_columns_unchosen", "t,a,b\n0,1,2\n", {},
+               "in.csv has 3 columns (1 t, 2 a, 3 b): choose the signal with --column NAME|N, and the time with "
+               "--time-column NAME|N|none"},
+        BadCsv{"no_such_column", "t,a\n0,1\n", {"b", ""}, "--column b: in.csv has no such column; it has columns t, a"},
+        BadCsv{"column_out_of_range", "0,1\n", {"3", ""},
+               "--column 3: in.csv has no such column; it has 2 unnamed column(s) (no header line): give a number "
+               "from 1"},
+        BadCsv{"signal_is_time", "t,u\n0,1\n", {"u", "u"}, "in.csv: the signal and the time cannot both be 'u'"},
+        BadCsv{"field_count_changes", "0,1\n5\n", {}, "in.csv:2: found 1 field(s) where line 1 has 2"},
+        BadCsv{"time_goes_back", "0,1\n0.1,1\n0.05,1\n", {},
+               "in.csv:3: the time 0.05 does not come after the time before it, 0.1"},
+        BadCsv{"time_not_finite", "0,1\ninf,1\n", {}, "in.csv:2: the time inf is not finite"},
+        BadCsv{"irregular_step", "0,1\n0.1,1\n0.2,1\n0.35,1\n", {},
+               "in.csv:4: the time 0.35 comes 0.15 s after the one before, where the first two are 0.1 s apart: the "
+               "time column must rise by one constant step (within --time-tolerance 1e-06 of it)"}));
+
+// A kHz log printed with three decimals keeps within the default tolerance
+// an hour in; a coarser print needs a looser one, and a loose one lets it by.
+TEST(TimeGrid, ToleranceIsRelativeToTheFirstStep) {
+  char text[32];
+  std::string log = "t,u\n";
+  for (long k = 0; k < 20000; ++k) {
+    std::snprintf(text, sizeof text, "%.3f,1\n", 3500.0 + static_cast<double>(k) * 0.001);
+    log += text;
+  }
+  EXPECT_EQ(read(log).u.size(), 20000u);
+
+  const std::string coarse = "0,1\n0.0028,1\n0.0056,1\n0.0083,1\n";  // 360 Hz printed with 4 decimals
+  EXPECT_THROW(read(coarse), InputError);
+  EXPECT_EQ(read(coarse, {}, 0.05).u.size(), 4u);
+}
+
+TEST(CsvInput, RewindGivesTheSameRowsAgain) {
+  for (const char* text : {"t,u\n0,1\n1,2\n", "0,1\n1,2\n"}) {
+    CsvReader reader(std::make_unique<std::istringstream>(text), "in.csv", {});
+    CsvRow row;
+    std::vector<double> first, second;
+    while (reader.next(&row)) first.push_back(row.u);
+    reader.rewind();
+    while (reader.next(&row)) second.push_back(row.u);
+    EXPECT_EQ(first, (std::vector<double>{1, 2}));
+    EXPECT_EQ(second, first);
+  }
+}
 
 }  // namespace
 }  // namespace corvel::sim

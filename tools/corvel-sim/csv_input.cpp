@@ -1,126 +1,215 @@
 #include "csv_input.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <fstream>
+
+#include "number_text.h"
 
 namespace corvel::sim {
 
 namespace {
 
-std::string trim(const std::string& s) {
-  const size_t begin = s.find_first_not_of(" \t\r");
-  if (begin == std::string::npos) return "";
-  const size_t end = s.find_last_not_of(" \t\r");
-  return s.substr(begin, end - begin + 1);
-}
+constexpr size_t kChunk = 1 << 20;
+constexpr size_t kLongestLine = 1 << 20;
 
-std::vector<std::string> split(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
-  while (true) {
-    const size_t comma = line.find(',', start);
-    fields.push_back(trim(line.substr(start, comma == std::string::npos ? std::string::npos : comma - start)));
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return fields;
-}
+bool is_blank(char c, char delimiter) { return c == ' ' || c == '\r' || (c == '\t' && delimiter != '\t'); }
 
-// The whole field must be one number; overflow to infinity is accepted, as
-// strtod gives it.
-bool parse_number(const std::string& field, double* value) {
-  if (field.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtod(field.c_str(), &end);
-  return end == field.c_str() + field.size();
+std::string quoted_list(const std::vector<std::string>& items) {
+  std::string list;
+  for (const std::string& item : items) list += (list.empty() ? "" : ", ") + item;
+  return list;
 }
 
 }  // namespace
 
-SampledSignal read_csv(std::istream& in, const std::string& name) {
-  SampledSignal signal;
-  std::string line;
-  int line_number = 0;
-  int columns = 0;
-  bool first_content = true;
-  while (std::getline(in, line)) {
-    ++line_number;
-    const std::string content = trim(line);
-    if (content.empty() || content[0] == '#') continue;
-    const std::vector<std::string> fields = split(content);
-    const std::string where = name + ":" + std::to_string(line_number) + ": ";
-    std::vector<double> values;
-    bool numeric = true;
-    for (const std::string& field : fields) {
-      double v = 0.0;
-      if (!parse_number(field, &v)) {
-        numeric = false;
-        break;
-      }
-      values.push_back(v);
-    }
-    if (!numeric && first_content) {  // a header
-      first_content = false;
-      continue;
-    }
-    first_content = false;
-    if (!numeric) {
-      for (size_t i = 0; i < fields.size(); ++i) {
-        double v = 0.0;
-        if (!parse_number(fields[i], &v)) {
-          throw InputError(where + "column " + std::to_string(i + 1) + ": '" + fields[i] + "' is not a number");
-        }
-      }
-    }
-    if (values.size() != 1 && values.size() != 2) {
-      throw InputError(where + "expected 1 column (signal) or 2 (time, signal), found " +
-                       std::to_string(values.size()));
-    }
-    if (columns == 0) columns = static_cast<int>(values.size());
-    if (static_cast<int>(values.size()) != columns) {
-      throw InputError(where + "expected " + std::to_string(columns) + " column(s) like the lines before, found " +
-                       std::to_string(values.size()));
-    }
-    if (columns == 2) {
-      if (!std::isfinite(values[0])) throw InputError(where + "the time " + fields[0] + " is not finite");
-      if (!signal.t.empty() && !(values[0] > signal.t.back())) {
-        throw InputError(where + "the time " + fields[0] + " does not come after the time before it");
-      }
-      signal.t.push_back(values[0]);
-      signal.u.push_back(values[1]);
-    } else {
-      signal.u.push_back(values[0]);
-    }
-    signal.lines.push_back(line_number);
+void split_fields(std::string_view line, char delimiter, std::vector<std::string_view>* fields) {
+  fields->clear();
+  size_t start = 0;
+  while (true) {
+    const size_t stop = line.find(delimiter, start);
+    std::string_view field = line.substr(start, stop == std::string_view::npos ? std::string_view::npos : stop - start);
+    while (!field.empty() && is_blank(field.front(), delimiter)) field.remove_prefix(1);
+    while (!field.empty() && is_blank(field.back(), delimiter)) field.remove_suffix(1);
+    fields->push_back(field);
+    if (stop == std::string_view::npos) break;
+    start = stop + 1;
   }
-  if (signal.u.empty()) throw InputError(name + ": no samples");
-  return signal;
 }
 
-SampledSignal read_csv_file(const std::string& path) {
-  std::ifstream in(path);
-  if (!in) throw InputError(path + ": cannot open the file");
-  return read_csv(in, path);
+std::string CsvLayout::column_name(size_t column) const {
+  if (column < names.size() && !names[column].empty()) return "'" + names[column] + "'";
+  return "column " + std::to_string(column + 1);
 }
 
-double time_step(const SampledSignal& signal, const std::string& name) {
-  if (signal.t.size() < 2) throw InputError(name + ": a time column needs two samples at least to give the step");
-  const double span = signal.t.back() - signal.t.front();
-  const double step = span / static_cast<double>(signal.t.size() - 1);
-  for (size_t k = 0; k < signal.t.size(); ++k) {
-    const double expected = signal.t.front() + static_cast<double>(k) * step;
-    if (std::fabs(signal.t[k] - expected) > 1e-6 * step) {
-      char buffer[160];
-      std::snprintf(buffer, sizeof buffer, "the time %.17g is off the constant step %.17g of the time column",
-                    signal.t[k], step);
-      throw InputError(name + ":" + std::to_string(signal.lines[k]) + ": " + buffer);
+CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice)
+    : in_(std::move(in)), name_(std::move(name)), buffer_(kChunk) {
+  std::string_view first;
+  if (!next_content(&first)) throw InputError(name_ + ": no samples");
+  first_line_number_ = line_number_;
+  // The delimiter the first line uses most; a lone column has none.
+  size_t best = 0;
+  for (const char d : {',', ';', '\t'}) {
+    const auto count = static_cast<size_t>(std::count(first.begin(), first.end(), d));
+    if (count > best) {
+      best = count;
+      layout_.delimiter = d;
     }
   }
-  return step;
+  split_fields(first, layout_.delimiter, &fields_);
+  layout_.columns = fields_.size();
+  bool any_number = false;
+  for (std::string_view field : fields_) {
+    double v = 0.0;
+    if (read_number(field, &v)) any_number = true;
+  }
+  if (!any_number) {
+    for (std::string_view field : fields_) layout_.names.emplace_back(field);
+  } else {
+    first_line_.assign(first);
+    pending_first_ = true;
+  }
+  choose_columns(choice);
+}
+
+size_t CsvReader::column_index(const std::string& option, const std::string& text) const {
+  double number = 0.0;
+  if (read_number(text, &number) && number >= 1 && number <= static_cast<double>(layout_.columns) &&
+      number == std::floor(number)) {
+    return static_cast<size_t>(number) - 1;
+  }
+  for (size_t i = 0; i < layout_.names.size(); ++i) {
+    if (layout_.names[i] == text) return i;
+  }
+  std::string columns;
+  if (layout_.names.empty()) {
+    columns = std::to_string(layout_.columns) + " unnamed column(s) (no header line): give a number from 1";
+  } else {
+    columns = "columns " + quoted_list(layout_.names);
+  }
+  throw InputError(option + " " + text + ": " + name_ + " has no such column; it has " + columns);
+}
+
+void CsvReader::choose_columns(const ColumnChoice& choice) {
+  const size_t n = layout_.columns;
+  if (!choice.signal.empty()) {
+    layout_.signal = column_index("--column", choice.signal);
+  } else if (n <= 2) {
+    layout_.signal = n - 1;
+  } else {
+    std::vector<std::string> names;
+    for (size_t i = 0; i < n; ++i) names.push_back(std::to_string(i + 1) + (layout_.names.empty() ? "" : " " + layout_.names[i]));
+    throw InputError(name_ + " has " + std::to_string(n) + " columns (" + quoted_list(names) +
+                     "): choose the signal with --column NAME|N, and the time with --time-column NAME|N|none");
+  }
+  if (choice.time == "none") {
+    layout_.time = -1;
+  } else if (!choice.time.empty()) {
+    layout_.time = static_cast<long>(column_index("--time-column", choice.time));
+  } else {
+    // The first column is the time when another one is the signal.
+    layout_.time = n >= 2 && layout_.signal != 0 ? 0 : -1;
+  }
+  if (layout_.time == static_cast<long>(layout_.signal)) {
+    throw InputError(name_ + ": the signal and the time cannot both be " + layout_.column_name(layout_.signal));
+  }
+}
+
+bool CsvReader::next_line(std::string_view* line) {
+  while (true) {
+    const char* start = buffer_.data() + begin_;
+    const void* newline = std::memchr(start, '\n', end_ - begin_);
+    if (newline != nullptr) {
+      const auto length = static_cast<size_t>(static_cast<const char*>(newline) - start);
+      *line = std::string_view(start, length);
+      begin_ += length + 1;
+      break;
+    }
+    if (eof_) {
+      if (begin_ == end_) return false;
+      *line = std::string_view(start, end_ - begin_);  // a last line without its line end
+      begin_ = end_;
+      break;
+    }
+    // Keep the partial line and read more behind it.
+    std::memmove(buffer_.data(), start, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    if (end_ == buffer_.size()) {
+      if (buffer_.size() >= kLongestLine) {
+        throw InputError(name_ + ":" + std::to_string(line_number_ + 1) + ": a line of more than " +
+                         std::to_string(kLongestLine) + " bytes");
+      }
+      buffer_.resize(buffer_.size() * 2);
+    }
+    in_->read(buffer_.data() + end_, static_cast<std::streamsize>(buffer_.size() - end_));
+    end_ += static_cast<size_t>(in_->gcount());
+    if (!*in_) {
+      if (in_->bad()) throw InputError(name_ + ": reading the file failed");
+      eof_ = true;
+    }
+  }
+  ++line_number_;
+  if (line_number_ == 1 && line->substr(0, 3) == "\xEF\xBB\xBF") line->remove_prefix(3);
+  if (!line->empty() && line->back() == '\r') line->remove_suffix(1);
+  return true;
+}
+
+bool CsvReader::next_content(std::string_view* content) {
+  std::string_view line;
+  while (next_line(&line)) {
+    size_t first = 0;
+    while (first < line.size() && (line[first] == ' ' || line[first] == '\t')) ++first;
+    if (first == line.size() || line[first] == '#') continue;
+    *content = line;
+    return true;
+  }
+  return false;
+}
+
+bool CsvReader::next(CsvRow* row) {
+  std::string_view content;
+  if (pending_first_) {
+    pending_first_ = false;
+    content = first_line_;
+    row->line = first_line_number_;
+  } else {
+    if (!next_content(&content)) return false;
+    row->line = line_number_;
+  }
+  split_fields(content, layout_.delimiter, &fields_);
+  const std::string at = name_ + ":" + std::to_string(row->line) + ": ";
+  if (fields_.size() != layout_.columns) {
+    throw InputError(at + "found " + std::to_string(fields_.size()) + " field(s) where line " +
+                     std::to_string(first_line_number_) + " has " + std::to_string(layout_.columns));
+  }
+  auto read = [&](size_t column, double* value) {
+    if (!read_number(fields_[column], value)) {
+      throw InputError(at + layout_.column_name(column) + ": '" + std::string(fields_[column]) + "' is not a number");
+    }
+  };
+  read(layout_.signal, &row->u);
+  if (layout_.time >= 0) read(static_cast<size_t>(layout_.time), &row->t);
+  return true;
+}
+
+void CsvReader::rewind() {
+  in_->clear();
+  in_->seekg(0);
+  if (!*in_) throw InputError(name_ + ": cannot read the file a second time (is it a pipe?)");
+  begin_ = end_ = 0;
+  eof_ = false;
+  line_number_ = 0;
+  std::string_view first;
+  next_content(&first);
+  pending_first_ = layout_.names.empty();
+}
+
+std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice) {
+  auto in = std::make_unique<std::ifstream>(path, std::ios::binary);
+  if (!*in) throw InputError(path + ": cannot open the file");
+  return std::make_unique<CsvReader>(std::move(in), path, choice);
 }
 
 }  // namespace corvel::sim

@@ -1,10 +1,12 @@
-// Reading a sampled signal from a CSV file.
+// Reading a sampled signal from a delimited text file, one row at a time.
 #ifndef CORVEL_SIM_CSV_INPUT_H
 #define CORVEL_SIM_CSV_INPUT_H
 
 #include <istream>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvel::sim {
@@ -15,23 +17,69 @@ class InputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-struct SampledSignal {
-  std::vector<double> t;  // empty when the file has no time column
-  std::vector<double> u;
-  std::vector<int> lines;  // the file line of each sample
+// Which columns hold the signal and the time: a name from the header, a
+// number counting from 1, or empty for the default. The time may be "none".
+struct ColumnChoice {
+  std::string signal;
+  std::string time;
 };
 
-// One or two columns per line (the signal; or time, signal), separated by
-// commas; blank lines and lines starting with '#' are skipped; the first line
-// may be a header. Numbers are read as strtod reads them (nan, inf, -0.0,
-// hex floats). Times must rise by one constant step. Throws InputError with
-// "name:line: what" on the first bad line.
-SampledSignal read_csv(std::istream& in, const std::string& name);
-SampledSignal read_csv_file(const std::string& path);
+// The file's shape, found from its first lines.
+struct CsvLayout {
+  char delimiter = ',';
+  std::vector<std::string> names;  // the header's fields; empty without a header
+  size_t columns = 0;
+  size_t signal = 0;               // 0-based
+  long time = -1;                  // 0-based, -1 without a time column
+  std::string column_name(size_t column) const;  // "t" or "column 1"
+};
 
-// The constant step of a time column, checked to within 1e-6 of it; throws
-// InputError naming the line of the first irregular time.
-double time_step(const SampledSignal& signal, const std::string& name);
+struct CsvRow {
+  double t = 0.0;  // when the layout has a time column
+  double u = 0.0;
+  long line = 0;
+};
+
+// Rows of a text file: fields separated by ',', ';' or a tab (whichever the
+// first line uses most); blank lines and lines starting with '#' are skipped;
+// a UTF-8 byte-order mark and CRLF line ends are accepted. The first line is
+// a header when none of its fields reads as a number. The chosen fields are
+// read as strtod reads them (nan, inf, -0.0, hex floats); any row whose
+// chosen fields do not read, or whose field count differs from the first
+// line's, throws InputError "name:line: what".
+class CsvReader {
+ public:
+  CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice);
+  const CsvLayout& layout() const { return layout_; }
+  const std::string& name() const { return name_; }
+  bool next(CsvRow* row);
+  void rewind();  // back to the first data row
+
+ private:
+  bool next_line(std::string_view* line);
+  bool next_content(std::string_view* content);
+  void choose_columns(const ColumnChoice& choice);
+  size_t column_index(const std::string& option, const std::string& text) const;
+  std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
+
+  std::unique_ptr<std::istream> in_;
+  std::string name_;
+  CsvLayout layout_;
+  std::vector<char> buffer_;
+  size_t begin_ = 0, end_ = 0;  // unread bytes in buffer_
+  bool eof_ = false;
+  long line_number_ = 0;
+  bool pending_first_ = false;  // the first line was data and has not been returned yet
+  std::string first_line_;
+  long first_line_number_ = 0;
+  std::vector<std::string_view> fields_;
+};
+
+std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice);
+
+// Splits a line at the delimiter, trimming spaces (and tabs where they are
+// not the delimiter) around each field.
+void split_fields(std::string_view line, char delimiter, std::vector<std::string_view>* fields);
 
 }  // namespace corvel::sim
 

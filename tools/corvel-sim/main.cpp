@@ -1,80 +1,121 @@
 // corvel-sim: the corvel block run over a signal through its MEX file by our
-// simulation engine; writes the log as CSV, a plot, and for built-in signals
-// the error of every estimate against the true derivative.
+// simulation engine; writes the log as CSV or MAT, a plot, and for built-in
+// signals the error of every estimate against the true derivative.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
+#include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "error_table.h"
 #include "host/engine.h"
 #include "host/mex_module.h"
+#include "interrupt.h"
+#include "log_writer.h"
+#include "number_text.h"
 #include "options.h"
-#include "report.h"
+#include "output_file.h"
+#include "plot.h"
+#include "progress.h"
+#include "record.h"
 #include "simulate.h"
 #include "tune.h"
-
-#if defined(_WIN32)
-#include <io.h>
-#define CORVEL_ISATTY _isatty
-#define CORVEL_FILENO _fileno
-#else
-#include <unistd.h>
-#define CORVEL_ISATTY isatty
-#define CORVEL_FILENO fileno
-#endif
 
 namespace {
 
 using namespace corvel::sim;
 
-void write_file(const std::string& path, const std::string& what, const auto& writer) {
-  std::ofstream out(path, std::ios::binary);  // the same bytes on every platform
-  if (!out) throw InputError("cannot write the " + what + " to " + path);
-  writer(out);
-  if (!out) throw InputError("writing the " + what + " to " + path + " failed");
+// Writes a text output whole, through a temporary beside it.
+void write_text_file(const std::string& path, const std::string& what, const std::string& text) {
+  OutputFile file(path, what);
+  if (std::fwrite(text.data(), 1, text.size(), file.stream()) != text.size()) {
+    throw InputError("writing the " + what + " to " + path + " failed");
+  }
+  file.commit();
 }
 
+void say(const std::string& note) { std::cerr << "corvel-sim: " << note << '\n'; }
+
 int run(const SimOptions& options) {
-  const Input input = make_input(options);
+  const std::unique_ptr<Record> record = open_record(options);
+  std::vector<std::string> notes = record->notes;
+  const RunShape shape = plan_run(options, *record, &notes);
+  for (const std::string& note : notes) say(note);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
+
+  const double warmup_end = options.warmup >= 0 ? shape.first_t + options.warmup
+                                                : shape.first_t + (shape.last_t - shape.first_t) / 3.0;
+  const bool truth = record->truth() != nullptr;
+  std::unique_ptr<LogWriter> log;
+  std::unique_ptr<ErrorTable> errors;
+  std::unique_ptr<RunPlot> plot;
+  int order = 0;
+  size_t rows = 0;
+  ProgressBar progress("samples", ProgressBar::terminal_watching());
+  const long expected = static_cast<long>(shape.rows);
 
   std::vector<std::string> trace;
   const bool tracing = !options.trace.empty();
   // The trace is written also when the run fails: that is when it is wanted.
   auto flush_trace = [&] {
     if (!tracing) return;
+    std::string text;
+    for (const auto& line : trace) text += line + '\n';
     if (options.trace == "-") {
-      for (const auto& line : trace) std::cerr << line << '\n';
-      return;
+      std::cerr << text;
+    } else {
+      write_text_file(options.trace, "call trace", text);
     }
-    write_file(options.trace, "call trace", [&](std::ostream& out) {
-      for (const auto& line : trace) out << line << '\n';
-    });
   };
-  Log log;
   try {
-    log = simulate(mex.entry(), options, input, tracing ? &trace : nullptr);
+    simulate(
+        mex.entry(), options, *record,
+        [&](const LogRow& row, int width, const Derivatives* sample_truth) {
+          if (!log) {  // the output's width is the block's order, known from the first row
+            order = width;
+            log = make_log_writer(options.out, order);
+            if (truth) errors = std::make_unique<ErrorTable>(order, warmup_end);
+            if (!options.plot.empty()) {
+              plot = std::make_unique<RunPlot>(order, shape.first_t, shape.last_t, warmup_end, truth);
+            }
+          }
+          log->row(row);
+          if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
+          if (plot) plot->add(row, sample_truth);
+          if ((++rows & 0xfff) == 0) {
+            check_interrupt();
+            progress.update(static_cast<long>(rows), expected);
+          }
+        },
+        [&](const FirstNonFinite& first) {
+          const std::string text = first.where + " (t = " + number_text(first.t) + " s): the input is " +
+                                   number_text(first.u) + "; every estimate from there on is NaN";
+          if (options.strict) throw InputError(text + " (--strict)");
+          progress.finish();
+          say("warning: " + text);
+        },
+        tracing ? &trace : nullptr);
   } catch (...) {
+    progress.finish();
     flush_trace();
     throw;
   }
+  progress.finish();
   flush_trace();
-
-  write_file(options.out, "log", [&](std::ostream& out) { write_csv(out, log); });
-  std::cout << "corvel-sim: " << log.t.size() << " samples of " << input.description << ", order " << log.order
-            << ", log in " << options.out;
-  if (!options.plot.empty()) {
-    write_file(options.plot, "plot", [&](std::ostream& out) { write_svg(out, log, input, "corvel: " + input.description); });
+  if (!log) log = make_log_writer(options.out, 0);  // a run with no rows still leaves its header
+  log->commit();
+  std::cout << "corvel-sim: " << rows << " samples of " << record->description << ", order " << order << ", log in "
+            << options.out;
+  if (plot) {
+    std::ostringstream svg;
+    plot->write_svg(svg, "corvel: " + record->description);
+    write_text_file(options.plot, "plot", svg.str());
     std::cout << ", plot in " << options.plot;
   }
   std::cout << '\n';
-  if (!input.truth.empty() && !log.t.empty()) {
-    const double span = log.t.back() - log.t.front();
-    const double from = options.warmup >= 0 ? log.t.front() + options.warmup : log.t.front() + span / 3.0;
-    print_error_table(std::cout, error_table(log, input, from), from);
-  }
+  if (errors) print_error_table(std::cout, errors->rows(), errors->from());
   return 0;
 }
 
@@ -100,26 +141,18 @@ int tune_command(const SimOptions& options, const std::vector<std::string>& args
   const Input input = make_input(options);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
 
-  // A progress bar on standard error, only when someone watches it.
-  const bool watched = CORVEL_ISATTY(CORVEL_FILENO(stderr)) != 0;
-  Progress progress;
-  if (watched) {
-    progress = [](long done, long expected) {
-      const int width = 40;
-      const int filled = static_cast<int>(width * std::min(1.0, static_cast<double>(done) / static_cast<double>(expected)));
-      std::fprintf(stderr, "\r[%s%s] %ld runs", std::string(static_cast<size_t>(filled), '#').c_str(),
-                   std::string(static_cast<size_t>(width - filled), ' ').c_str(), done);
-      std::fflush(stderr);
-    };
-  }
+  ProgressBar bar("runs", ProgressBar::terminal_watching());
   TuneResult result;
   try {
-    result = tune(mex.entry(), options, input, options.first_order, options.last_order, progress);
+    result = tune(mex.entry(), options, input, options.first_order, options.last_order, [&](long done, long expected) {
+      check_interrupt();
+      bar.update(done, expected);
+    });
   } catch (...) {
-    if (watched) std::fprintf(stderr, "\n");
+    bar.finish();
     throw;
   }
-  if (watched) std::fprintf(stderr, "\n");
+  bar.finish();
 
   std::printf("corvel-sim tune: %s, %zu samples at %g s, %ld block runs; error RMS from t = %g s on\n",
               input.description.c_str(), input.u.size(), input.solver_step, result.runs, result.warmup_end);
@@ -146,9 +179,9 @@ int tune_command(const SimOptions& options, const std::vector<std::string>& args
       for (const Evaluation& e : r.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
       curves.push_back(std::move(curve));
     }
-    write_file(plot, "tuning plot", [&](std::ostream& out) {
-      write_tune_svg(out, curves, "corvel-sim tune: " + input.description);
-    });
+    std::ostringstream svg;
+    write_tune_svg(svg, curves, "corvel-sim tune: " + input.description);
+    write_text_file(plot, "tuning plot", svg.str());
     std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
   }
   return 0;
@@ -160,6 +193,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   const bool tuning = !args.empty() && args[0] == "tune";
   if (!args.empty() && (args[0] == "run" || tuning)) args.erase(args.begin());
+  install_interrupt_handlers();
   try {
     const SimOptions options = parse_options(args);
     if (options.help) {
@@ -170,11 +204,18 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::cerr << "corvel-sim: " << e.what() << '\n';
     return 2;
-  } catch (const TuneError& e) {
-    std::cerr << "corvel-sim tune: " << e.what() << '\n';
-    return 1;
   } catch (const std::exception& e) {
-    std::cerr << "corvel-sim: error: " << e.what() << '\n';
+    // A signal may have cut a read short: that, not the short read, is the cause.
+    if (const int signal = interrupt_signal(); signal != 0) {
+      const Interrupted interrupted(signal);
+      std::cerr << "corvel-sim: " << interrupted.what() << '\n';
+      return interrupted.exit_status();
+    }
+    if (dynamic_cast<const TuneError*>(&e) != nullptr) {
+      std::cerr << "corvel-sim tune: " << e.what() << '\n';
+    } else {
+      std::cerr << "corvel-sim: error: " << e.what() << '\n';
+    }
     return 1;
   }
 }

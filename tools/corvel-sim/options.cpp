@@ -49,6 +49,15 @@ SimOptions parse_options(const std::vector<std::string>& args) {
       {"--order", [&](auto& k, auto& v) { o.order = parse_number(k, v); }},
       {"--solver-step", [&](auto& k, auto& v) { o.solver_step = positive(k, v); }},
       {"--input", [&](auto&, auto& v) { o.input = v; }},
+      {"--column", [&](auto&, auto& v) { o.column = v; }},
+      {"--time-column", [&](auto&, auto& v) { o.time_column = v; }},
+      {"--variable", [&](auto&, auto& v) { o.variable = v; }},
+      {"--time-tolerance", [&](auto& k, auto& v) {
+         o.time_tolerance = parse_number(k, v);
+         if (!(o.time_tolerance >= 0.0 && o.time_tolerance < 1.0)) {
+           throw UsageError(k + ": " + v + " must be a relative tolerance from 0 to below 1");
+         }
+       }},
       {"--signal", [&](auto&, auto& v) { o.signal.kind = v; }},
       {"--amplitude", [&](auto& k, auto& v) { o.signal.amplitude = parse_number(k, v); }},
       {"--frequency", [&](auto& k, auto& v) { o.signal.frequency = parse_number(k, v); }},
@@ -122,6 +131,17 @@ SimOptions parse_options(const std::vector<std::string>& args) {
       o.variable_step = true;
       continue;
     }
+    if (name == "--strict") {
+      o.strict = true;
+      continue;
+    }
+    // A bare file name is the input, as simulators' command lines take it.
+    if (name.rfind("-", 0) != 0 && !name.empty()) {
+      if (!o.input.empty()) throw UsageError("two inputs: '" + o.input + "' and '" + name + "'");
+      o.input = name;
+      o.given.insert("--input");
+      continue;
+    }
     if (name == "--no-plot") {
       o.plot.clear();
       o.plot_given = true;
@@ -136,7 +156,27 @@ SimOptions parse_options(const std::vector<std::string>& args) {
       if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
       value = args[++i];
     }
+    if (name == "--input" && o.given.count("--input") != 0) {
+      throw UsageError("two inputs: '" + o.input + "' and '" + value + "'");
+    }
     setter->second(name, value);
+    o.given.insert(name);
+  }
+  if (!o.input.empty()) {
+    // Options that only shape a built-in signal mean nothing for recorded data.
+    for (const char* only_builtin :
+         {"--signal", "--amplitude", "--frequency", "--phase", "--end-frequency", "--coefficients", "--duration"}) {
+      if (o.given.count(only_builtin) != 0) {
+        throw UsageError(std::string(only_builtin) + " shapes the built-in signal and means nothing with --input " +
+                         o.input);
+      }
+    }
+    // Every row is a sample unless the user asks for another sample time.
+    if (o.given.count("--step") == 0) o.step = -1.0;
+  } else {
+    for (const char* only_input : {"--column", "--time-column", "--variable", "--time-tolerance"}) {
+      if (o.given.count(only_input) != 0) throw UsageError(std::string(only_input) + " needs --input FILE");
+    }
   }
   try {
     make_signal(o.signal);
@@ -152,21 +192,43 @@ const char* usage_text() {
 the way the simulation host runs it.
 
 Usage:
-  corvel-sim [run] [options]
+  corvel-sim [run] [FILE] [options]
   corvel-sim --help
 
 The block's parameters:
   --gain L,  --P1 L     the differentiator gain P1 (default 20)
   --step H,  --P2 H     the block's sample time P2: positive, or -1 to inherit the
-                        solver step (default 0.01)
+                        solver step (default 0.01; with an input file -1, so that
+                        every row is a sample)
   --order N, --P3 N     the order P3: how many derivatives, 1 to 10 (default 3)
   A value the block rejects ends the run with the block's own message.
 
-The input (a built-in signal unless --input is given):
-  --input FILE.csv      one column (the signal, one sample per solver step) or two
-                        (time, signal; the times rising by one constant step).
-                        A header line is optional; '#' lines are skipped; numbers
-                        are read as strtod reads them: nan, inf, -0.0 included.
+Recorded data (FILE, or --input FILE):
+  FILE.csv              text: fields separated by ',', ';' or tabs; an optional
+                        header line (a first line with no number in it); '#'
+                        lines are skipped; numbers read as strtod reads them (nan,
+                        inf, -0.0, hex floats). One column is the signal, one
+                        sample per solver step; two are time and signal; with more,
+                        choose with --column.
+  FILE.mat              a MAT-file: a real double vector (the samples) or an N x 2
+                        matrix (time, signal)
+  --column NAME|N       the signal's column, by header name or number from 1
+  --time-column NAME|N|none
+                        the time column (default: the first column, when the
+                        signal is another one; none for one column)
+  --variable NAME       the MAT-file variable (default: its only candidate)
+  --time-tolerance R    how far (relative) each time step may stray from the first
+                        one (default 1e-6, which a kHz log printed as %.3f meets)
+  --step H              a whole multiple k of the file's step samples every k-th
+                        row (said on standard error); other values are refused
+  --noise, --snr, --seed
+                        add noise to the file's signal too, to see how an
+                        estimate degrades
+  --strict              a non-finite sample ends the run with status 1 (otherwise
+                        a warning: the block's states, and every estimate after
+                        it, become NaN)
+
+The built-in signal (when no file is given):
   --signal KIND         sine, poly, chirp or expsin (default sine):
                           sine    A sin(2 pi f t + phase)
                           poly    c0 + c1 t + c2 t^2 + ...  (--coefficients)
@@ -190,7 +252,8 @@ The simulation:
   --mex FILE            the MEX file to load (default: the one beside corvel-sim)
   --trace FILE          write the host's call trace (- for standard error)
 
-What it writes:
+What it writes (each under a temporary name first, renamed when complete: a
+failed or interrupted run leaves none of them):
   --out FILE.csv        the log (default corvel-out.csv), one row per sample hit,
                         written as the host logs outputs: after mdlOutputs at t.
                           t          the sample time t_k
@@ -200,10 +263,15 @@ What it writes:
                           z0         output 1, the estimate of u(t_k) from the samples
                                      before t_k
                           d1..dn     output 2, the estimates of the derivatives at t_k
-                        numbers with 17 significant digits (they read back exactly).
-  --plot FILE.svg       the signal and the estimates (default corvel-plot.svg)
+                        every number as the shortest text that reads back to the
+                        same double.
+  --out FILE.mat        the same numbers as MAT variables t, u, e, z0 (N x 1) and
+                        d (N x n)
+  --plot FILE.svg       the signal, the error and the estimates (default
+                        corvel-plot.svg); scaled to the samples after the warm-up
   --no-plot             no plot
-  --warmup T            seconds left out of the error table (default: the first third)
+  --warmup T            seconds left out of the error table and the plot's scale
+                        (default: the first third)
   For a built-in signal, a table of the RMS error of every estimate against the
   true derivative is printed.
 
@@ -223,7 +291,8 @@ corvel-sim tune [options]: choose the gain and the order from the data alone.
   order and gain, and the corvel-sim command that runs them.
 
 Exit status: 0 on success, 1 when the run fails (the block's message, a bad
-input file), 2 for a bad command line.
+input file, a non-finite sample with --strict), 2 for a bad command line,
+130 or 143 when interrupted by SIGINT or SIGTERM.
 )";
 }
 

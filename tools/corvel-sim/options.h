@@ -3,6 +3,7 @@
 #define CORVEL_SIM_OPTIONS_H
 
 #include <cstdint>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -25,7 +26,12 @@ struct SimOptions {
   double solver_step = 0.0;  // 0: from the time column, else P2 when positive, else 0.01
   bool variable_step = false;
 
-  std::string input;  // CSV file; empty: the built-in signal
+  std::string input;  // CSV or MAT-file; empty: the built-in signal
+  std::string column;       // --column NAME|N: the signal's column
+  std::string time_column;  // --time-column NAME|N|none
+  std::string variable;     // --variable NAME: a MAT-file's signal
+  double time_tolerance = 1e-6;  // relative deviation allowed in a time column's step
+  bool strict = false;           // a non-finite input sample fails the run
   SignalSpec signal;
   double duration = 10.0;
   double noise = 0.0;                 // standard deviation of added Gaussian noise
@@ -39,6 +45,7 @@ struct SimOptions {
   std::string trace;                     // "-": standard error; a path: that file
   std::string mex;                       // empty: the MEX file beside the program
   bool help = false;
+  std::set<std::string> given;  // the options on the command line, by their long name
 
   // corvel-sim tune
   int first_order = 1;  // --orders A-B (or one order)

@@ -3,95 +3,93 @@
 #include <cmath>
 
 #include "host/engine.h"
+#include "number_text.h"
 
 namespace corvel::sim {
 
-namespace {
-
-double default_solver_step(const SimOptions& o) {
-  if (o.solver_step > 0.0) return o.solver_step;
-  if (o.step > 0.0 && std::isfinite(o.step)) return o.step;
-  return 0.01;
-}
-
-}  // namespace
-
-Input make_input(const SimOptions& o) {
+Input make_input(const SimOptions& options) {
+  const std::unique_ptr<Record> record = open_record(options);
   Input input;
-  if (!o.input.empty()) {
-    SampledSignal file = read_csv_file(o.input);
-    input.u = std::move(file.u);
-    input.solver_step = default_solver_step(o);
-    if (!file.t.empty()) {
-      const double step = file.t.size() > 1 ? time_step(file, o.input) : input.solver_step;
-      if (o.solver_step > 0.0 && std::fabs(o.solver_step - step) > 1e-9 * step) {
-        throw UsageError("--solver-step " + std::to_string(o.solver_step) + " differs from the step " +
-                         std::to_string(step) + " of the time column in " + o.input);
-      }
-      input.solver_step = step;
-      input.t0 = file.t.front();
-    }
-    input.description = o.input;
-    return input;
+  input.t0 = record->t0;
+  input.solver_step = record->step;
+  input.description = record->description;
+  input.u.reserve(record->count);
+  record->restart();
+  for (size_t k = 0; k < record->count; ++k) {
+    input.u.push_back(record->next());
+    if (const Derivatives* truth = record->truth()) input.truth.push_back(*truth);
   }
-
-  const auto signal = make_signal(o.signal);
-  input.solver_step = default_solver_step(o);
-  const double count = std::floor(o.duration / input.solver_step + 1e-9) + 1.0;
-  if (!(count <= 5e7)) throw UsageError("--duration: " + std::to_string(o.duration) + " s at the step " +
-                                        std::to_string(input.solver_step) + " s is more than 50 million samples");
-  const auto samples = static_cast<size_t>(count);
-  input.truth.reserve(samples);
-  input.u.reserve(samples);
-  double sum_squares = 0.0;
-  for (size_t k = 0; k < samples; ++k) {
-    input.truth.push_back(signal->at(static_cast<double>(k) * input.solver_step));
-    input.u.push_back(input.truth.back()[0]);
-    sum_squares += input.u.back() * input.u.back();
-  }
-  double sigma = o.noise;
-  if (o.snr_given) sigma = std::sqrt(sum_squares / static_cast<double>(samples)) / std::pow(10.0, o.snr_db / 20.0);
-  if (sigma > 0.0) {
-    Noise noise(sigma, o.seed);
-    for (double& u : input.u) u += noise.next();
-  }
-  input.description = o.signal.kind;
   return input;
 }
 
-Log simulate(host::MexFunction entry, const SimOptions& o, const Input& input, std::vector<std::string>* trace) {
+RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::string>* notes) {
+  RunShape shape;
+  // The same rule the engine holds the sample time to.
+  if (o.step > 0.0 && std::isfinite(o.step)) {
+    const double ratio = o.step / record.step;
+    const double whole = std::round(ratio);
+    const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
+    // A built-in signal's step is the user's own choice: the engine's message says it.
+    if (!multiple && !o.input.empty()) {
+      throw UsageError("--step " + number_text(o.step) + " is not a whole multiple of the step " +
+                       number_text(record.step) + " s of " + record.description +
+                       "; --step -1 samples every row at the file's step");
+    }
+    if (multiple) shape.every = static_cast<long>(whole);
+  }
+  shape.rows = record.count == 0 ? 0 : (record.count - 1) / static_cast<size_t>(shape.every) + 1;
+  if (shape.every > 1 && notes != nullptr && !o.input.empty()) {
+    notes->push_back("--step " + number_text(o.step) + " is " + std::to_string(shape.every) + " steps of " +
+                     number_text(record.step) + " s: the block samples one row in " + std::to_string(shape.every) +
+                     " of " + record.description + ", " + std::to_string(shape.rows) + " of " +
+                     std::to_string(record.count) + " rows");
+  }
+  shape.first_t = record.t0;
+  shape.last_t = record.t0 + static_cast<double>((shape.rows - 1) * static_cast<size_t>(shape.every)) * record.step;
+  return shape;
+}
+
+void simulate(host::MexFunction entry, const SimOptions& o, Record& record, const RowSink& sink,
+              const std::function<void(const FirstNonFinite&)>& on_non_finite, std::vector<std::string>* trace) {
   host::SolverSettings solver;
   solver.variable_step = o.variable_step;
-  solver.step = input.solver_step;
+  solver.step = record.step;
   host::Engine engine(entry, solver);
   engine.enable_trace(trace != nullptr);
-  const std::vector<double>* samples = &input.u;
-  engine.add_block({o.gain, o.step, o.order}, [samples](long k, double) { return (*samples)[static_cast<size_t>(k)]; });
 
-  Log log;
+  // The engine asks for the input at each sample hit, in rising order (and
+  // for sample 0 twice: initial conditions, then outputs): the rows between
+  // hits are read and passed over.
+  record.restart();
+  long next_index = 0;
+  double current = 0.0;
+  FirstNonFinite first;
+  engine.add_block({o.gain, o.step, o.order}, [&](long k, double) {
+    while (next_index <= k) {
+      current = record.next();
+      ++next_index;
+    }
+    if (!first.seen && !std::isfinite(current)) {
+      first = {true, record.where(), record.t0 + static_cast<double>(k) * record.step, current};
+      if (on_non_finite) on_non_finite(first);
+    }
+    return current;
+  });
+
   auto finish_trace = [&] {
     if (trace != nullptr) trace->insert(trace->end(), engine.trace().begin(), engine.trace().end());
   };
   try {
     engine.initialize();
-    engine.run(static_cast<long>(input.u.size()), [&](const host::SampleView& view) {
-      if (log.derivatives.empty()) {
-        log.order = view.order;
-        log.derivatives.assign(static_cast<size_t>(view.order), {});
-      }
-      log.t.push_back(input.t0 + view.t);
-      log.u.push_back(view.u);
-      log.error.push_back(view.error[0]);
-      log.estimate.push_back(view.estimate[0]);
-      for (int j = 0; j < view.order; ++j) log.derivatives[static_cast<size_t>(j)].push_back(view.derivatives[j]);
-      log.sample.push_back(static_cast<size_t>(view.step));
+    engine.run(static_cast<long>(record.count), [&](const host::SampleView& view) {
+      const LogRow row{record.t0 + view.t, view.u, view.error[0], view.estimate[0], view.derivatives};
+      sink(row, view.order, record.truth());
     });
   } catch (...) {
     finish_trace();
     throw;
   }
   finish_trace();
-  return log;
 }
 
 std::string default_mex_path() {

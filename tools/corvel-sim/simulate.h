@@ -1,44 +1,62 @@
-// One simulation of the block over an input, through the engine and the MEX
-// file, logged as the host logs it.
+// One simulation of the block over a record, through the engine and the MEX
+// file, handed row by row to whoever logs it.
 #ifndef CORVEL_SIM_SIMULATE_H
 #define CORVEL_SIM_SIMULATE_H
 
+#include <functional>
 #include <string>
 #include <vector>
 
-#include "csv_input.h"
 #include "host/array_api.h"
+#include "log_writer.h"
 #include "options.h"
+#include "record.h"
 #include "signals.h"
 
 namespace corvel::sim {
 
-// The input of a run: samples on the solver's grid, and for a built-in signal
-// the true derivatives at each sample time.
+// A whole record in memory, for runs that read it many times (tune).
 struct Input {
   double t0 = 0.0;
   double solver_step = 0.01;
   std::vector<double> u;
-  std::vector<Derivatives> truth;  // empty for a file
+  std::vector<Derivatives> truth;  // empty for recorded data
   std::string description;
 };
 
 // Builds the input the options ask for. Throws InputError or UsageError.
 Input make_input(const SimOptions& options);
 
-// One row per sample hit of the block, taken after mdlOutputs.
-struct Log {
-  int order = 0;
-  std::vector<double> t, u, error, estimate;
-  std::vector<std::vector<double>> derivatives;  // [j-1][row]
-  std::vector<size_t> sample;                    // index into Input::u of each row
+// The rows of a run, known before it starts.
+struct RunShape {
+  long every = 1;       // solver steps (record samples) per sample hit
+  size_t rows = 0;      // log rows
+  double first_t = 0.0, last_t = 0.0;
 };
 
-// Runs the block with the options' parameters over the input. Throws
+// When the block's own sample time P2 is given with recorded data: a whole
+// multiple of the record's step samples every k-th row (said in a note);
+// anything else is refused with a UsageError naming both steps.
+RunShape plan_run(const SimOptions& options, const Record& record, std::vector<std::string>* notes);
+
+// Called for each log row with the truth at its sample (null for data).
+using RowSink = std::function<void(const LogRow& row, int order, const Derivatives* truth)>;
+
+// Something the block was fed that the user should hear of: the first
+// sample that is not finite.
+struct FirstNonFinite {
+  bool seen = false;
+  std::string where;
+  double t = 0.0, u = 0.0;
+};
+
+// Runs the block with the options' parameters over the record. Throws
 // host::EngineError with the block's own message when a call fails. The call
-// trace is appended to *trace when trace is not null.
-Log simulate(host::MexFunction entry, const SimOptions& options, const Input& input,
-             std::vector<std::string>* trace = nullptr);
+// trace is appended to *trace when trace is not null. `on_non_finite` is
+// called once, at the first non-finite sample the block is given.
+void simulate(host::MexFunction entry, const SimOptions& options, Record& record, const RowSink& sink,
+              const std::function<void(const FirstNonFinite&)>& on_non_finite = nullptr,
+              std::vector<std::string>* trace = nullptr);
 
 // The MEX file beside the running program, for this platform.
 std::string default_mex_path();

@@ -1,0 +1,147 @@
+#include "record.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <ostream>
+
+#include "error_table.h"
+#include "options.h"
+#include "plot.h"
+#include "simulate.h"
+
+namespace corvel::sim {
+namespace {
+
+TEST(InputOptions, EveryRowIsASampleUnlessTheStepIsGiven) {
+  EXPECT_EQ(parse_options({"--input", "a.csv"}).step, -1.0);
+  EXPECT_EQ(parse_options({"a.csv"}).input, "a.csv");
+  EXPECT_EQ(parse_options({"a.csv", "--step", "0.01"}).step, 0.01);
+  EXPECT_EQ(parse_options({}).step, 0.01);  // the built-in signal keeps its own step
+  EXPECT_EQ(parse_options({"a.csv", "--noise", "0.1"}).noise, 0.1);
+}
+
+TEST(InputOptions, OptionsThatWouldDoNothingAreRefused) {
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--input", "a.csv", "--frequency", "3"}, "--frequency shapes the built-in signal and means nothing with --input a.csv"},
+      {{"a.csv", "--duration=4"}, "--duration shapes the built-in signal and means nothing with --input a.csv"},
+      {{"--signal", "poly", "a.csv"}, "--signal shapes the built-in signal and means nothing with --input a.csv"},
+      {{"--column", "u"}, "--column needs --input FILE"},
+      {{"--time-tolerance", "1e-3"}, "--time-tolerance needs --input FILE"},
+      {{"a.csv", "b.csv"}, "two inputs: 'a.csv' and 'b.csv'"},
+      {{"a.csv", "--time-tolerance", "2"}, "--time-tolerance: 2 must be a relative tolerance from 0 to below 1"},
+  };
+  for (const auto& [args, message] : cases) {
+    try {
+      parse_options(args);
+      ADD_FAILURE() << message;
+    } catch (const UsageError& e) {
+      EXPECT_EQ(e.what(), message);
+    }
+  }
+}
+
+class FixedRecord : public Record {
+ public:
+  FixedRecord(size_t n, double h, double start) {
+    description = "rec.csv";
+    count = n;
+    step = h;
+    t0 = start;
+  }
+  void restart() override {}
+  double next() override { return 0.0; }
+  std::string where() const override { return ""; }
+};
+
+struct Plan {
+  const char* name;
+  double file_step;
+  double p2;
+  long every;
+  size_t rows;
+  const char* note;  // empty: none
+};
+
+void PrintTo(const Plan& p, std::ostream* os) { *os << p.name; }
+
+class RunPlans : public ::testing::TestWithParam<Plan> {};
+
+TEST_P(RunPlans, SampleEveryKthRowAndSaySo) {
+  const Plan& p = GetParam();
+  SimOptions o;
+  o.input = "rec.csv";
+  o.step = p.p2;
+  const FixedRecord record(3000, p.file_step, 2.0);
+  std::vector<std::string> notes;
+  const RunShape shape = plan_run(o, record, &notes);
+  EXPECT_EQ(shape.every, p.every);
+  EXPECT_EQ(shape.rows, p.rows);
+  EXPECT_EQ(shape.first_t, 2.0);
+  EXPECT_EQ(shape.last_t, 2.0 + static_cast<double>((p.rows - 1) * static_cast<size_t>(p.every)) * p.file_step);
+  if (*p.note == '\0') {
+    EXPECT_TRUE(notes.empty());
+  } else {
+    ASSERT_EQ(notes.size(), 1u);
+    EXPECT_EQ(notes[0], p.note);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RunPlans,
+    ::testing::Values(Plan{"inherited", 0.001, -1, 1, 3000, ""}, Plan{"same_step", 0.004, 0.004, 1, 3000, ""},
+                      Plan{"every_tenth", 0.001, 0.01, 10, 300,
+                           "--step 0.01 is 10 steps of 0.001 s: the block samples one row in 10 of rec.csv, 300 of "
+                           "3000 rows"},
+                      Plan{"every_seventh_ends_early", 0.001, 0.007, 7, 429,
+                           "--step 0.007 is 7 steps of 0.001 s: the block samples one row in 7 of rec.csv, 429 of "
+                           "3000 rows"}));
+
+TEST(RunPlans, AStepThatIsNoMultipleNamesBothAndTheWayOut) {
+  SimOptions o;
+  o.input = "rec.csv";
+  for (const double p2 : {0.01, 0.002}) {
+    o.step = p2;
+    try {
+      plan_run(o, FixedRecord(10, 0.004, 0.0), nullptr);
+      ADD_FAILURE() << p2;
+    } catch (const UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), "--step " + std::string(p2 == 0.01 ? "0.01" : "0.002") +
+                                           " is not a whole multiple of the step 0.004 s of rec.csv; --step -1 "
+                                           "samples every row at the file's step");
+    }
+  }
+}
+
+// Hand-computed: rows at t = 0, 1, 2, 3 with errors 4, 1, 2, 2 in z0; the
+// warm-up ends at 2, so rows 2 and 3 count and the RMS is sqrt((4 + 4) / 2).
+TEST(ErrorTable, CountsRowsFromTheWarmUpOnAndDividesByTheirNumber) {
+  ErrorTable table(1, 2.0);
+  const double estimates[] = {4, 1, 2, 2};
+  const double derivative[] = {1, 1, 4, 0};
+  for (int k = 0; k < 4; ++k) {
+    Derivatives truth{};
+    truth[1] = 1.0;
+    table.add(k, estimates[k], &derivative[k], truth);
+  }
+  const std::vector<ErrorRow> rows = table.rows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].rms, 2.0);
+  EXPECT_EQ(rows[0].truth_rms, 0.0);
+  EXPECT_EQ(rows[1].rms, std::sqrt(5.0));  // (3^2 + 1^2) / 2
+  EXPECT_EQ(rows[1].truth_rms, 1.0);
+}
+
+TEST(Plot, EscapesEveryTextItWrites) {
+  EXPECT_EQ(xml_escape("a&b<c>'d\"\x01"), "a&amp;b&lt;c&gt;&apos;d&quot;?");
+  RunPlot plot(1, 0.0, 1.0, 0.5, false);
+  const double d = 1.0;
+  plot.add({0.0, 1.0, 0.0, 1.0, &d}, nullptr);
+  std::ostringstream svg;
+  plot.write_svg(svg, "corvel: R&D <raw>.csv");
+  EXPECT_NE(svg.str().find("corvel: R&amp;D &lt;raw&gt;.csv"), std::string::npos);
+  EXPECT_EQ(svg.str().find("<raw>"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvel::sim

@@ -1,0 +1,177 @@
+#include "mat_file.h"
+
+#include "csv_input.h"
+
+#if defined(CORVEL_HAVE_MATIO)
+#include <matio.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#endif
+
+namespace corvel::sim {
+
+#if !defined(CORVEL_HAVE_MATIO)
+
+namespace {
+[[noreturn]] void unsupported(const std::string& path) {
+  throw InputError(path + ": MAT-files need the Linux build of corvel-sim; this build reads and writes CSV only");
+}
+}  // namespace
+
+bool mat_files_supported() { return false; }
+MatSignal read_mat_signal(const std::string& path, const std::string&) { unsupported(path); }
+void write_mat_file(const std::string& path, const std::vector<MatColumn>&, const char*,
+                    const std::vector<std::vector<double>>&) {
+  unsupported(path);
+}
+
+#else
+
+namespace {
+
+// matio speaks of its troubles on standard error; ours are said in one line.
+void quiet(int, char*) {}
+
+struct MatCloser {
+  void operator()(mat_t* mat) const { Mat_Close(mat); }
+};
+struct VarFreer {
+  void operator()(matvar_t* var) const { Mat_VarFree(var); }
+};
+using MatHandle = std::unique_ptr<mat_t, MatCloser>;
+using VarHandle = std::unique_ptr<matvar_t, VarFreer>;
+
+MatHandle open_quietly(const std::string& path) {
+  static const bool logging = (Mat_LogInitFunc("corvel-sim", quiet), true);
+  (void)logging;
+  return MatHandle(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
+}
+
+std::string dims_text(const matvar_t& var) {
+  std::string text;
+  for (int i = 0; i < var.rank; ++i) text += (i ? " x " : "") + std::to_string(var.dims[i]);
+  return text;
+}
+
+const char* class_name(const matvar_t& var) {
+  if (var.isLogical) return "logical";
+  switch (var.class_type) {
+    case MAT_C_DOUBLE: return "double";
+    case MAT_C_SINGLE: return "single";
+    case MAT_C_CHAR: return "char";
+    case MAT_C_CELL: return "cell";
+    case MAT_C_STRUCT: return "struct";
+    case MAT_C_SPARSE: return "sparse";
+    case MAT_C_OBJECT: return "object";
+    case MAT_C_FUNCTION: return "function";
+    default: return "integer";
+  }
+}
+
+// Why the variable cannot be a signal; empty when it can. Each size is
+// checked before the product is formed, so no dimension can overflow it.
+std::string unusable(const matvar_t& var, std::uintmax_t file_size) {
+  const std::string what = std::string(class_name(var)) + (var.isComplex ? " complex" : "") + " " + dims_text(var);
+  if (var.class_type != MAT_C_DOUBLE || var.isLogical || var.isComplex || var.rank != 2) {
+    return what + ": a signal is a real double vector or an N x 2 matrix (time, signal)";
+  }
+  const size_t rows = var.dims[0], cols = var.dims[1];
+  constexpr size_t kMostSamples = size_t{1} << 27;
+  if (rows == 0 || cols == 0) return what + ": it is empty";
+  if (!((rows == 1 || cols == 1 || cols == 2) && rows <= kMostSamples && cols <= kMostSamples)) {
+    return what + ": a signal is a real double vector or an N x 2 matrix (time, signal)";
+  }
+  if (rows * cols > kMostSamples) return what + ": more than " + std::to_string(kMostSamples) + " samples";
+  // Data that cannot fit in the file: zlib packs at most about 1032 to 1.
+  const std::uintmax_t most = var.compression == MAT_COMPRESSION_NONE ? file_size : file_size * 1100;
+  if (rows * cols * 8 > most) return what + ": more data than the file holds (truncated?)";
+  return "";
+}
+
+}  // namespace
+
+bool mat_files_supported() { return true; }
+
+MatSignal read_mat_signal(const std::string& path, const std::string& variable) {
+  MatHandle mat = open_quietly(path);
+  if (!mat) throw InputError(path + ": cannot open it as a MAT-file");
+  std::error_code error;
+  const std::uintmax_t file_size = std::filesystem::file_size(path, error);
+  if (error) throw InputError(path + ": cannot open it as a MAT-file");
+  std::vector<std::string> names, usable;
+  std::string chosen_problem;
+  bool found = false;
+  while (true) {
+    VarHandle info(Mat_VarReadNextInfo(mat.get()));
+    if (!info) break;
+    if (info->name == nullptr) continue;
+    names.emplace_back(info->name);
+    const std::string problem = unusable(*info, file_size);
+    if (problem.empty()) usable.emplace_back(info->name);
+    if (!variable.empty() && variable == info->name) {
+      found = true;
+      chosen_problem = problem;
+    }
+  }
+  std::string name = variable;
+  if (!variable.empty()) {
+    if (!found) {
+      std::string list;
+      for (const auto& n : names) list += (list.empty() ? "" : ", ") + n;
+      throw InputError(path + ": no variable '" + variable + "' (it holds " + (list.empty() ? "none" : list) + ")");
+    }
+    if (!chosen_problem.empty()) throw InputError(path + ": variable '" + variable + "' is " + chosen_problem);
+  } else if (usable.size() == 1) {
+    name = usable.front();
+  } else {
+    std::string list;
+    for (const auto& n : usable) list += (list.empty() ? "" : ", ") + n;
+    throw InputError(path + (usable.empty() ? ": no variable is a real double vector or N x 2 matrix"
+                                            : ": choose the signal with --variable NAME among " + list));
+  }
+
+  Mat_Rewind(mat.get());
+  VarHandle var(Mat_VarRead(mat.get(), name.c_str()));
+  if (!var || !unusable(*var, file_size).empty() || var->data == nullptr || var->data_type != MAT_T_DOUBLE) {
+    throw InputError(path + ": cannot read variable '" + name + "' (the file is damaged or truncated)");
+  }
+  MatSignal signal;
+  signal.variable = name;
+  const auto* data = static_cast<const double*>(var->data);
+  const size_t rows = var->dims[0], cols = var->dims[1];
+  if (cols == 2 && rows != 1) {
+    signal.t.assign(data, data + rows);
+    signal.u.assign(data + rows, data + 2 * rows);
+  } else {
+    signal.u.assign(data, data + rows * cols);
+  }
+  return signal;
+}
+
+void write_mat_file(const std::string& path, const std::vector<MatColumn>& columns, const char* matrix_name,
+                    const std::vector<std::vector<double>>& matrix_columns) {
+  MatHandle mat(Mat_CreateVer(path.c_str(), "corvel-sim log", MAT_FT_MAT5));
+  if (!mat) throw InputError("cannot create the MAT-file " + path);
+  auto write = [&](const char* name, size_t rows, size_t cols, const double* data) {
+    size_t dims[2] = {rows, cols};
+    VarHandle var(Mat_VarCreate(name, MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(data),
+                                MAT_F_DONT_COPY_DATA));
+    if (!var || Mat_VarWrite(mat.get(), var.get(), MAT_COMPRESSION_NONE) != 0) {
+      throw InputError("writing variable " + std::string(name) + " to " + path + " failed");
+    }
+  };
+  const size_t rows = columns.empty() ? 0 : columns.front().values->size();
+  for (const MatColumn& c : columns) write(c.name, c.values->size(), 1, c.values->data());
+  std::vector<double> matrix;
+  matrix.reserve(rows * matrix_columns.size());
+  for (const auto& column : matrix_columns) matrix.insert(matrix.end(), column.begin(), column.end());
+  write(matrix_name, rows, matrix_columns.size(), matrix.data());
+  if (Mat_Close(mat.release()) != 0) throw InputError("writing the MAT-file " + path + " failed");
+}
+
+#endif
+
+}  // namespace corvel::sim

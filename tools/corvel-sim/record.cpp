@@ -1,0 +1,219 @@
+#include "record.h"
+
+#include <cmath>
+#include <cstdio>
+
+#include "interrupt.h"
+#include "mat_file.h"
+#include "number_text.h"
+
+namespace corvel::sim {
+
+void TimeGrid::add(double t, const std::string& where_prefix) {
+  if (!std::isfinite(t)) throw InputError(where_prefix + "the time " + number_text(t) + " is not finite");
+  if (count_ > 0 && !(t > last_)) {
+    throw InputError(where_prefix + "the time " + number_text(t) + " does not come after the time before it, " +
+                     number_text(last_));
+  }
+  if (count_ == 1) {
+    first_step_ = t - last_;
+  } else if (count_ >= 2) {
+    const double step = t - last_;
+    if (!(step <= first_step_ * (1.0 + tolerance_) && step >= first_step_ * (1.0 - tolerance_))) {
+      char text[200];
+      std::snprintf(text, sizeof text,
+                    "the time %s comes %.9g s after the one before, where the first two are %.9g s apart: the "
+                    "time column must rise by one constant step (within --time-tolerance %g of it)",
+                    number_text(t).c_str(), step, first_step_, tolerance_);
+      throw InputError(where_prefix + text);
+    }
+  }
+  if (count_ == 0) first_ = t;
+  last_ = t;
+  ++count_;
+}
+
+double TimeGrid::step() const { return (last_ - first_) / static_cast<double>(count_ - 1); }
+
+bool is_mat_path(const std::string& path) {
+  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".mat") == 0 || path.compare(path.size() - 4, 4, ".MAT") == 0);
+}
+
+namespace {
+
+// The solver step of a record with no time column: --solver-step, else a
+// positive P2, else 0.01 s.
+double untimed_step(const SimOptions& o, Record& record, bool said_for_file) {
+  if (o.solver_step > 0.0) return o.solver_step;
+  if (o.step > 0.0 && std::isfinite(o.step)) return o.step;
+  if (said_for_file) {
+    record.notes.push_back(record.description + " has no time column: one sample every 0.01 s (set --solver-step)");
+  }
+  return 0.01;
+}
+
+// The step of a time column, held against --solver-step when both are given.
+double timed_step(const SimOptions& o, const TimeGrid& grid, const std::string& name) {
+  if (grid.count() < 2) throw InputError(name + ": a time column needs two samples at least to give the step");
+  const double step = grid.step();
+  if (o.solver_step > 0.0 && std::fabs(o.solver_step - step) > 1e-9 * step) {
+    throw UsageError("--solver-step " + number_text(o.solver_step) + " differs from the step " + number_text(step) +
+                     " of the time column in " + name);
+  }
+  return step;
+}
+
+class CsvRecord : public Record {
+ public:
+  CsvRecord(const SimOptions& o) : reader_(open_csv_file(o.input, {o.column, o.time_column})) {
+    description = o.input;
+    const bool timed = reader_->layout().time >= 0;
+    TimeGrid grid(o.time_tolerance);
+    double sum_squares = 0.0;
+    size_t finite = 0;
+    CsvRow row;
+    while (reader_->next(&row)) {
+      if (timed) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
+      if (std::isfinite(row.u)) {
+        sum_squares += row.u * row.u;
+        ++finite;
+      }
+      if ((++count & 0xffff) == 0) check_interrupt();
+    }
+    if (count == 0) throw InputError(o.input + ": no samples");
+    clean_rms = finite > 0 ? std::sqrt(sum_squares / static_cast<double>(finite)) : 0.0;
+    if (timed) {
+      step = timed_step(o, grid, o.input);
+      t0 = grid.first();
+    } else {
+      step = untimed_step(o, *this, true);
+    }
+    reader_->rewind();
+  }
+  void restart() override { reader_->rewind(); }
+  double next() override {
+    if (!reader_->next(&row_)) throw InputError(description + ": the file changed while it was read");
+    return row_.u;
+  }
+  std::string where() const override { return description + ":" + std::to_string(row_.line); }
+
+ private:
+  std::unique_ptr<CsvReader> reader_;
+  CsvRow row_;
+};
+
+class MatRecord : public Record {
+ public:
+  MatRecord(const SimOptions& o) : signal_(read_mat_signal(o.input, o.variable)) {
+    description = o.input;
+    count = signal_.u.size();
+    double sum_squares = 0.0;
+    size_t finite = 0;
+    for (double u : signal_.u) {
+      if (std::isfinite(u)) {
+        sum_squares += u * u;
+        ++finite;
+      }
+    }
+    clean_rms = finite > 0 ? std::sqrt(sum_squares / static_cast<double>(finite)) : 0.0;
+    if (!signal_.t.empty()) {
+      TimeGrid grid(o.time_tolerance);
+      for (size_t k = 0; k < signal_.t.size(); ++k) {
+        grid.add_lazy(signal_.t[k], [&] { return o.input + ": " + signal_.variable + "(" + std::to_string(k + 1) + ",1): "; });
+      }
+      step = timed_step(o, grid, o.input);
+      t0 = grid.first();
+    } else {
+      step = untimed_step(o, *this, true);
+    }
+  }
+  void restart() override { next_ = 0; }
+  double next() override { return signal_.u[next_++]; }
+  std::string where() const override {
+    return description + ": " + signal_.variable + "(" + std::to_string(next_) + (signal_.t.empty() ? ")" : ",2)");
+  }
+
+ private:
+  MatSignal signal_;
+  size_t next_ = 0;
+};
+
+class BuiltinRecord : public Record {
+ public:
+  BuiltinRecord(const SimOptions& o) : signal_(make_signal(o.signal)) {
+    description = o.signal.kind;
+    step = untimed_step(o, *this, false);
+    const double samples = std::floor(o.duration / step + 1e-9) + 1.0;
+    if (!(samples <= 5e7)) {
+      throw UsageError("--duration: " + number_text(o.duration) + " s at the step " + number_text(step) +
+                       " s is more than 50 million samples");
+    }
+    count = static_cast<size_t>(samples);
+    if (o.snr_given) {
+      double sum_squares = 0.0;
+      for (size_t k = 0; k < count; ++k) {
+        const double u = signal_->at(static_cast<double>(k) * step)[0];
+        sum_squares += u * u;
+      }
+      clean_rms = std::sqrt(sum_squares / static_cast<double>(count));
+    }
+  }
+  void restart() override { next_ = 0; }
+  double next() override {
+    truth_ = signal_->at(static_cast<double>(next_++) * step);
+    return truth_[0];
+  }
+  const Derivatives* truth() const override { return &truth_; }
+  std::string where() const override { return "sample " + std::to_string(next_); }
+
+ private:
+  std::unique_ptr<Signal> signal_;
+  size_t next_ = 0;
+  Derivatives truth_{};
+};
+
+// Seeded Gaussian noise on another record's samples.
+class NoisyRecord : public Record {
+ public:
+  NoisyRecord(std::unique_ptr<Record> clean, double sigma, std::uint64_t seed)
+      : clean_(std::move(clean)), sigma_(sigma), seed_(seed), noise_(sigma, seed) {
+    description = clean_->description;
+    count = clean_->count;
+    t0 = clean_->t0;
+    step = clean_->step;
+    clean_rms = clean_->clean_rms;
+    notes = clean_->notes;
+  }
+  void restart() override {
+    clean_->restart();
+    noise_ = Noise(sigma_, seed_);
+  }
+  double next() override { return clean_->next() + noise_.next(); }
+  const Derivatives* truth() const override { return clean_->truth(); }
+  std::string where() const override { return clean_->where(); }
+
+ private:
+  std::unique_ptr<Record> clean_;
+  double sigma_;
+  std::uint64_t seed_;
+  Noise noise_;
+};
+
+}  // namespace
+
+std::unique_ptr<Record> open_record(const SimOptions& o) {
+  std::unique_ptr<Record> record;
+  if (o.input.empty()) {
+    record = std::make_unique<BuiltinRecord>(o);
+  } else if (is_mat_path(o.input)) {
+    record = std::make_unique<MatRecord>(o);
+  } else {
+    record = std::make_unique<CsvRecord>(o);
+  }
+  double sigma = o.noise;
+  if (o.snr_given) sigma = record->clean_rms / std::pow(10.0, o.snr_db / 20.0);
+  if (sigma > 0.0) record = std::make_unique<NoisyRecord>(std::move(record), sigma, o.seed);
+  return record;
+}
+
+}  // namespace corvel::sim

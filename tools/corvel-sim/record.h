@@ -1,0 +1,76 @@
+// A record: the samples a run reads, one at a time, on the solver's grid,
+// from a CSV file, a MAT-file or a built-in signal, with what is known of it
+// before the first sample (how many, from when, at what step).
+#ifndef CORVEL_SIM_RECORD_H
+#define CORVEL_SIM_RECORD_H
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "csv_input.h"
+#include "options.h"
+#include "signals.h"
+
+namespace corvel::sim {
+
+// Checks that a time column rises by one constant step: each difference
+// within `tolerance` (relative) of the first one.
+class TimeGrid {
+ public:
+  explicit TimeGrid(double tolerance) : tolerance_(tolerance) {}
+  // `where` names the sample in a message, as "file:line: ".
+  void add(double t, const std::string& where_prefix);
+  template <class Where>
+  void add_lazy(double t, const Where& where) {  // builds the name only for a message
+    if (count_ >= 2 && t - last_ <= first_step_ * (1.0 + tolerance_) && t - last_ >= first_step_ * (1.0 - tolerance_)) {
+      last_ = t;
+      ++count_;
+      return;
+    }
+    add(t, where());
+  }
+  size_t count() const { return count_; }
+  double first() const { return first_; }
+  double last() const { return last_; }
+  // The mean step, span / (count - 1).
+  double step() const;
+
+ private:
+  double tolerance_;
+  size_t count_ = 0;
+  double first_ = 0.0, last_ = 0.0, first_step_ = 0.0;
+};
+
+class Record {
+ public:
+  virtual ~Record() = default;
+  // Back to the first sample.
+  virtual void restart() = 0;
+  // The next sample's value; called `count` times after a restart.
+  virtual double next() = 0;
+  // For a built-in signal, the value and true derivatives of the sample last
+  // returned; null for recorded data.
+  virtual const Derivatives* truth() const { return nullptr; }
+  // Where the sample last returned comes from, for a message: "data.csv:17",
+  // "rec.mat: u(17)", "sample 17".
+  virtual std::string where() const = 0;
+
+  std::string description;  // the file name or the signal's kind
+  size_t count = 0;
+  double t0 = 0.0;
+  double step = 0.01;             // the solver step: the time column's, or as chosen
+  double clean_rms = 0.0;         // RMS of the finite samples, for --snr
+  std::vector<std::string> notes;  // what corvel-sim chose for the user, said on standard error
+};
+
+// The record the options ask for, its shape known (a file is read through
+// once to find it). Throws InputError or UsageError.
+std::unique_ptr<Record> open_record(const SimOptions& options);
+
+// Whether `path` names a MAT-file (by its extension).
+bool is_mat_path(const std::string& path);
+
+}  // namespace corvel::sim
+
+#endif
