@@ -46,6 +46,70 @@ expect 1 "the signal is constant (4)" -- tune --input const.csv
 expect 1 "is nan: tuning needs a finite signal" -- tune --input nan.csv
 expect 2 "--orders: 0-3 must be an order or a range A-B of orders within 1-10" -- tune --orders 0-3
 
+check() {  # check DESCRIPTION COMMAND...: a condition on the files a run left
+  local what=$1
+  shift
+  "$@" || { echo "FAIL: $what"; failures=$((failures + 1)); }
+}
+no_outputs() { ! ls -A | grep -qE '^corvel-out.csv$|^corvel-plot.svg$|\.part-'; }
+
+# Recorded data: every row is a sample at the file's own step.
+awk 'BEGIN { print "t,u"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g\n", k * 0.001, sin(6 * k * 0.001) }' > khz.csv
+expect 0 "3000 samples of khz.csv" -- khz.csv --order 2 --gain 30 --no-plot
+check "kHz log has every row" test "$(wc -l < corvel-out.csv)" -eq 3001
+expect 0 "the block samples one row in 10 of khz.csv, 300 of 3000 rows" -- --input khz.csv --step 0.01 --no-plot
+check "every 10th row logged" test "$(wc -l < corvel-out.csv)" -eq 301
+expect 2 "--step 0.0025 is not a whole multiple of the step 0.001 s of khz.csv; --step -1" -- khz.csv --step 0.0025
+awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv
+expect 0 "500 samples of s4.csv" -- s4.csv --no-plot
+printf 'time,a,b,c,d\n0,1,2,3,4\n0.5,5,6,7,8\n1,9,10,11,12\n' > five.csv
+expect 1 "five.csv has 5 columns (1 time, 2 a, 3 b, 4 c, 5 d): choose the signal with --column" -- five.csv
+expect 0 "3 samples of five.csv" -- five.csv --column c --no-plot
+check "--column c picks c" grep -q '^0.5,7,' corvel-out.csv
+expect 2 "--frequency shapes the built-in signal and means nothing with --input khz.csv" -- khz.csv --frequency 3
+printf 't,u\n# nothing yet\n' > empty.csv
+expect 1 "empty.csv: no samples" -- empty.csv
+printf 'u\n1\n2\n' | sed 's/^u$/\xEF\xBB\xBFsignal/' > bom.csv
+expect 0 "2 samples of bom.csv" -- bom.csv --no-plot
+
+# A non-finite sample: a warning naming where, or with --strict a failed run
+# that leaves no output behind.
+printf 't,u\n0,1\n0.01,2\n0.02,nan\n0.03,4\n' > gap.csv
+expect 0 "warning: gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN" -- gap.csv
+rm -f corvel-out.csv corvel-plot.svg
+expect 1 "gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN (--strict)" -- gap.csv --strict
+check "a failed run leaves no output" no_outputs
+
+# Text from the user is escaped in the plot.
+mkdir -p 'R&D <raw>'
+cp khz.csv 'R&D <raw>/k.csv'
+expect 0 "3000 samples of R&D <raw>/k.csv" -- 'R&D <raw>/k.csv' --plot amp.svg
+check "title escaped" grep -q 'corvel: R&amp;D &lt;raw&gt;/k.csv' amp.svg
+if command -v rsvg-convert >/dev/null; then
+  check "the plot parses and renders" rsvg-convert amp.svg -o amp.png
+fi
+
+# MAT-files: read and written by the Linux build; the others say so.
+printf 'not a MAT-file' > junk.mat
+expect 1 "junk.mat: " -- junk.mat
+
+# An interrupt ends the run cleanly: its own message and status, no output.
+if [ "${#sim[@]}" -eq 1 ] && command -v mkfifo >/dev/null; then
+  mkfifo pipe.csv
+  rm -f corvel-out.csv corvel-plot.svg
+  "${sim[@]}" pipe.csv > interrupt.txt 2>&1 &
+  pid=$!
+  exec 3<> pipe.csv  # a writer that sends nothing (opened without waiting for a reader): the run waits on it
+  sleep 0.5
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  check "SIGTERM gives status 143 (got $status)" test "$status" -eq 143
+  check "SIGTERM is said" grep -q "corvel-sim: interrupted by SIGTERM; the unfinished outputs were removed" interrupt.txt
+  check "an interrupted run leaves no output" no_outputs
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures failed"
   exit 1

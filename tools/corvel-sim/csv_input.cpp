@@ -178,20 +178,56 @@ bool CsvReader::next(CsvRow* row) {
     if (!next_content(&content)) return false;
     row->line = line_number_;
   }
+  parse(content, row);
+  return true;
+}
+
+void CsvReader::parse(std::string_view content, CsvRow* row) {
   split_fields(content, layout_.delimiter, &fields_);
-  const std::string at = name_ + ":" + std::to_string(row->line) + ": ";
+  // The file and line are put into words only for a message.
+  auto at = [&] { return name_ + ":" + std::to_string(row->line) + ": "; };
   if (fields_.size() != layout_.columns) {
-    throw InputError(at + "found " + std::to_string(fields_.size()) + " field(s) where line " +
+    throw InputError(at() + "found " + std::to_string(fields_.size()) + " field(s) where line " +
                      std::to_string(first_line_number_) + " has " + std::to_string(layout_.columns));
   }
   auto read = [&](size_t column, double* value) {
     if (!read_number(fields_[column], value)) {
-      throw InputError(at + layout_.column_name(column) + ": '" + std::string(fields_[column]) + "' is not a number");
+      throw InputError(at() + layout_.column_name(column) + ": '" + std::string(fields_[column]) + "' is not a number");
     }
   };
   read(layout_.signal, &row->u);
   if (layout_.time >= 0) read(static_cast<size_t>(layout_.time), &row->t);
-  return true;
+}
+
+size_t CsvReader::count_rows(CsvRow* first, CsvRow* last) {
+  size_t rows = 0;
+  std::string_view content;
+  std::string last_line;
+  long last_number = 0;
+  if (pending_first_) {
+    rows = 1;
+    last_line = first_line_;
+    last_number = first_line_number_;
+  }
+  while (next_content(&content)) {
+    if (rows == 0) {
+      first->line = line_number_;
+      parse(content, first);
+    }
+    ++rows;
+    last_line.assign(content);
+    last_number = line_number_;
+  }
+  if (pending_first_) {
+    first->line = first_line_number_;
+    parse(first_line_, first);
+  }
+  if (rows > 0) {
+    last->line = last_number;
+    parse(last_line, last);
+  }
+  rewind();
+  return rows;
 }
 
 void CsvReader::rewind() {

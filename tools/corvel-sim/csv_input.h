@@ -54,11 +54,15 @@ class CsvReader {
   const std::string& name() const { return name_; }
   bool next(CsvRow* row);
   void rewind();  // back to the first data row
+  // Counts the data rows from here, reading only the first and the last,
+  // then rewinds.
+  size_t count_rows(CsvRow* first, CsvRow* last);
 
  private:
   bool next_line(std::string_view* line);
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
+  void parse(std::string_view content, CsvRow* row);
   size_t column_index(const std::string& option, const std::string& text) const;
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
 

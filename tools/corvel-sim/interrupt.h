@@ -1,27 +1,19 @@
-// SIGINT and SIGTERM end a run cleanly: the handler only records the signal;
-// the run looks at it between samples and unwinds, removing unfinished files.
+// SIGINT and SIGTERM end a run at once, wherever it is (a read waiting on a
+// pipe included): the handler removes the outputs that are not complete,
+// says so, and exits with 128 + the signal's number.
 #ifndef CORVEL_SIM_INTERRUPT_H
 #define CORVEL_SIM_INTERRUPT_H
 
-#include <stdexcept>
+#include <string>
 
 namespace corvel::sim {
 
-class Interrupted : public std::runtime_error {
- public:
-  explicit Interrupted(int signal);
-  int signal() const { return signal_; }
-  int exit_status() const { return 128 + signal_; }
-
- private:
-  int signal_;
-};
-
 void install_interrupt_handlers();
-// The signal received, or 0.
-int interrupt_signal();
-// Throws Interrupted when a signal has arrived.
-void check_interrupt();
+
+// An unfinished file to remove on an interrupt; returns its slot (-1 when
+// every slot is taken) for release_unfinished once it is complete or gone.
+int register_unfinished(const std::string& path);
+void release_unfinished(int slot);
 
 }  // namespace corvel::sim
 

@@ -1,7 +1,11 @@
 #include "log_writer.h"
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "mat_file.h"
@@ -13,54 +17,103 @@ namespace corvel::sim {
 
 namespace {
 
+// Turning doubles into their shortest text costs about as much as the block
+// itself: a second thread does it while the run goes on. Rows pass to it in
+// blocks of raw numbers through a short queue, so memory stays bounded.
 class CsvLogWriter : public LogWriter {
  public:
-  CsvLogWriter(const std::string& path, int order) : file_(path, "log"), order_(order) {
+  CsvLogWriter(const std::string& path, int order)
+      : file_(path, "log"), width_(4 + static_cast<size_t>(order)), order_(order) {
     std::string header = "t,u,error,z0";
     for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
     header += '\n';
-    append(header.data(), header.size());
+    if (std::fwrite(header.data(), 1, header.size(), file_.stream()) != header.size()) fail();
+    filling_.reserve(kRowsPerBlock * width_);
+    worker_ = std::thread([this] { format_blocks(); });
   }
+  ~CsvLogWriter() override { stop(); }
   void row(const LogRow& r) override {
-    // Room for a whole row, so that a row is never split across a flush.
-    if (used_ + (4 + static_cast<size_t>(order_)) * (kNumberTextMax + 1) > sizeof buffer_) flush();
-    char* p = buffer_ + used_;
-    p = write_number(p, r.t);
-    *p++ = ',';
-    p = write_number(p, r.u);
-    *p++ = ',';
-    p = write_number(p, r.error);
-    *p++ = ',';
-    p = write_number(p, r.estimate);
-    for (int j = 0; j < order_; ++j) {
-      *p++ = ',';
-      p = write_number(p, r.derivatives[j]);
-    }
-    *p++ = '\n';
-    used_ = static_cast<size_t>(p - buffer_);
+    filling_.push_back(r.t);
+    filling_.push_back(r.u);
+    filling_.push_back(r.error);
+    filling_.push_back(r.estimate);
+    filling_.insert(filling_.end(), r.derivatives, r.derivatives + order_);
+    if (filling_.size() >= kRowsPerBlock * width_) hand_over();
   }
   void commit() override {
-    flush();
+    hand_over();
+    stop();
+    if (!error_.empty()) throw InputError(error_);
     file_.commit();
   }
 
  private:
-  void append(const char* data, size_t size) {
-    if (used_ + size > sizeof buffer_) flush();
-    std::memcpy(buffer_ + used_, data, size);
-    used_ += size;
+  static constexpr size_t kRowsPerBlock = 4096;
+  static constexpr size_t kBlocksInFlight = 4;
+
+  [[noreturn]] void fail() { throw InputError("writing the log to " + file_.path() + " failed: " + std::strerror(errno)); }
+
+  void hand_over() {
+    if (filling_.empty()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return queue_.size() < kBlocksInFlight || !error_.empty(); });
+    if (!error_.empty()) throw InputError(error_);  // a full disk: no use running on
+    queue_.push_back(std::move(filling_));
+    filling_ = std::vector<double>();
+    filling_.reserve(kRowsPerBlock * width_);
+    changed_.notify_all();
   }
-  void flush() {
-    if (used_ > 0 && std::fwrite(buffer_, 1, used_, file_.stream()) != used_) {
-      throw InputError("writing the log to " + file_.path() + " failed: " + std::strerror(errno));
+
+  void stop() {
+    if (!worker_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
     }
-    used_ = 0;
+    changed_.notify_all();
+    worker_.join();
+  }
+
+  void format_blocks() {
+    std::vector<char> text;
+    while (true) {
+      std::vector<double> block;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [this] { return !queue_.empty() || done_; });
+        if (queue_.empty()) return;
+        block = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      changed_.notify_all();
+      text.resize(block.size() * (kNumberTextMax + 1));
+      char* p = text.data();
+      for (size_t i = 0; i < block.size(); i += width_) {
+        for (size_t c = 0; c < width_; ++c) {
+          p = write_number(p, block[i + c]);
+          *p++ = c + 1 < width_ ? ',' : '\n';
+        }
+      }
+      const auto size = static_cast<size_t>(p - text.data());
+      if (std::fwrite(text.data(), 1, size, file_.stream()) != size) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        error_ = "writing the log to " + file_.path() + " failed: " + std::strerror(errno);
+        changed_.notify_all();
+        return;
+      }
+    }
   }
 
   OutputFile file_;
+  size_t width_;
   int order_;
-  char buffer_[1 << 16];
-  size_t used_ = 0;
+  std::vector<double> filling_;
+  std::thread worker_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::vector<double>> queue_;
+  bool done_ = false;
+  std::string error_;  // set by the worker, read under the mutex
 };
 
 // The MAT format wants each variable whole: the columns are kept until the end.

@@ -84,10 +84,7 @@ int run(const SimOptions& options) {
           log->row(row);
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
           if (plot) plot->add(row, sample_truth);
-          if ((++rows & 0xfff) == 0) {
-            check_interrupt();
-            progress.update(static_cast<long>(rows), expected);
-          }
+          if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
         },
         [&](const FirstNonFinite& first) {
           const std::string text = first.where + " (t = " + number_text(first.t) + " s): the input is " +
@@ -144,10 +141,8 @@ int tune_command(const SimOptions& options, const std::vector<std::string>& args
   ProgressBar bar("runs", ProgressBar::terminal_watching());
   TuneResult result;
   try {
-    result = tune(mex.entry(), options, input, options.first_order, options.last_order, [&](long done, long expected) {
-      check_interrupt();
-      bar.update(done, expected);
-    });
+    result = tune(mex.entry(), options, input, options.first_order, options.last_order,
+                  [&](long done, long expected) { bar.update(done, expected); });
   } catch (...) {
     bar.finish();
     throw;
@@ -205,12 +200,6 @@ int main(int argc, char** argv) {
     std::cerr << "corvel-sim: " << e.what() << '\n';
     return 2;
   } catch (const std::exception& e) {
-    // A signal may have cut a read short: that, not the short read, is the cause.
-    if (const int signal = interrupt_signal(); signal != 0) {
-      const Interrupted interrupted(signal);
-      std::cerr << "corvel-sim: " << interrupted.what() << '\n';
-      return interrupted.exit_status();
-    }
     if (dynamic_cast<const TuneError*>(&e) != nullptr) {
       std::cerr << "corvel-sim tune: " << e.what() << '\n';
     } else {

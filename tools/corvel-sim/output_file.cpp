@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "csv_input.h"
+#include "interrupt.h"
 
 #if defined(_WIN32)
 #include <process.h>
@@ -30,16 +31,22 @@ OutputFile::OutputFile(std::string path, std::string what, bool open_stream)
   // Beside the target, so that the rename stays within one file system.
   temporary_ = (target.parent_path() / ("." + target.filename().string() + ".part-" + std::to_string(CORVEL_GETPID())))
                    .string();
+  slot_ = register_unfinished(temporary_);
   if (open_stream) {
     stream_ = std::fopen(temporary_.c_str(), "wb");  // the same bytes on every platform
-    if (stream_ == nullptr) throw InputError("cannot write the " + what_ + " to " + path_ + ": " + std::strerror(errno));
+    if (stream_ == nullptr) {
+      release_unfinished(slot_);
+      throw InputError("cannot write the " + what_ + " to " + path_ + ": " + std::strerror(errno));
+    }
   }
 }
 
 OutputFile::~OutputFile() {
-  if (committed_) return;
-  if (stream_ != nullptr) std::fclose(stream_);
-  std::remove(temporary_.c_str());
+  if (!committed_) {
+    if (stream_ != nullptr) std::fclose(stream_);
+    std::remove(temporary_.c_str());
+  }
+  release_unfinished(slot_);
 }
 
 void OutputFile::commit() {

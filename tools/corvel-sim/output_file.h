@@ -29,6 +29,7 @@ class OutputFile {
   std::string path_, what_, temporary_;
   std::FILE* stream_ = nullptr;
   bool committed_ = false;
+  int slot_ = -1;  // removed by an interrupt until committed
 };
 
 }  // namespace corvel::sim

@@ -53,9 +53,8 @@ double untimed_step(const SimOptions& o, Record& record, bool said_for_file) {
 }
 
 // The step of a time column, held against --solver-step when both are given.
-double timed_step(const SimOptions& o, const TimeGrid& grid, const std::string& name) {
-  if (grid.count() < 2) throw InputError(name + ": a time column needs two samples at least to give the step");
-  const double step = grid.step();
+double timed_step(const SimOptions& o, double first, double last, size_t count, const std::string& name) {
+  const double step = (last - first) / static_cast<double>(count - 1);
   if (o.solver_step > 0.0 && std::fabs(o.solver_step - step) > 1e-9 * step) {
     throw UsageError("--solver-step " + number_text(o.solver_step) + " differs from the step " + number_text(step) +
                      " of the time column in " + name);
@@ -63,42 +62,81 @@ double timed_step(const SimOptions& o, const TimeGrid& grid, const std::string& 
   return step;
 }
 
+// Read twice: first for its shape (the rows counted, the first and last
+// times; every value only when --snr needs the signal's RMS), then row by row
+// as the run goes, when each row is checked in full. A row that fails then
+// fails the run, whose outputs are only put in place when it completes.
 class CsvRecord : public Record {
  public:
-  CsvRecord(const SimOptions& o) : reader_(open_csv_file(o.input, {o.column, o.time_column})) {
+  CsvRecord(const SimOptions& o)
+      : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
     description = o.input;
-    const bool timed = reader_->layout().time >= 0;
+    timed_ = reader_->layout().time >= 0;
+    if (o.snr_given) {
+      read_all(o);
+    } else {
+      CsvRow first, last;
+      count = reader_->count_rows(&first, &last);
+      if (count == 0) throw InputError(o.input + ": no samples");
+      if (timed_ && count >= 2) {
+        const double span = last.t - first.t;
+        // A time column that does not rise is found row by row, for the message.
+        if (!(span > 0.0) || !std::isfinite(span)) {
+          read_all(o);
+          return;
+        }
+        step = timed_step(o, first.t, last.t, count, o.input);
+        t0 = first.t;
+      } else if (timed_) {
+        throw InputError(o.input + ": a time column needs two samples at least to give the step");
+      } else {
+        step = untimed_step(o, *this, true);
+      }
+    }
+  }
+  void restart() override {
+    reader_->rewind();
+    grid_ = TimeGrid(tolerance_);
+  }
+  double next() override {
+    if (!reader_->next(&row_)) throw InputError(description + ": the file changed while it was read");
+    if (timed_) grid_.add_lazy(row_.t, [&] { return description + ":" + std::to_string(row_.line) + ": "; });
+    return row_.u;
+  }
+  std::string where() const override { return description + ":" + std::to_string(row_.line); }
+
+ private:
+  // Every row read and checked now.
+  void read_all(const SimOptions& o) {
     TimeGrid grid(o.time_tolerance);
     double sum_squares = 0.0;
     size_t finite = 0;
     CsvRow row;
+    count = 0;
     while (reader_->next(&row)) {
-      if (timed) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
+      if (timed_) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
       if (std::isfinite(row.u)) {
         sum_squares += row.u * row.u;
         ++finite;
       }
-      if ((++count & 0xffff) == 0) check_interrupt();
+      ++count;
     }
     if (count == 0) throw InputError(o.input + ": no samples");
     clean_rms = finite > 0 ? std::sqrt(sum_squares / static_cast<double>(finite)) : 0.0;
-    if (timed) {
-      step = timed_step(o, grid, o.input);
+    if (timed_) {
+      if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
+      step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       t0 = grid.first();
     } else {
       step = untimed_step(o, *this, true);
     }
     reader_->rewind();
   }
-  void restart() override { reader_->rewind(); }
-  double next() override {
-    if (!reader_->next(&row_)) throw InputError(description + ": the file changed while it was read");
-    return row_.u;
-  }
-  std::string where() const override { return description + ":" + std::to_string(row_.line); }
 
- private:
   std::unique_ptr<CsvReader> reader_;
+  bool timed_ = false;
+  double tolerance_ = 0.0;
+  TimeGrid grid_;
   CsvRow row_;
 };
 
@@ -121,7 +159,8 @@ class MatRecord : public Record {
       for (size_t k = 0; k < signal_.t.size(); ++k) {
         grid.add_lazy(signal_.t[k], [&] { return o.input + ": " + signal_.variable + "(" + std::to_string(k + 1) + ",1): "; });
       }
-      step = timed_step(o, grid, o.input);
+      if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
+      step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       t0 = grid.first();
     } else {
       step = untimed_step(o, *this, true);
