@@ -40,45 +40,36 @@ std::string short_number(double x) {
 
 }  // namespace
 
-void RunPlot::Series::add(int column, double value, bool steady) {
-  if (!std::isfinite(value)) return;
-  const auto c = static_cast<size_t>(column);
-  if (lo[c] > hi[c]) {
-    lo[c] = hi[c] = value;
-  } else {
-    lo[c] = std::min(lo[c], value);
-    hi[c] = std::max(hi[c], value);
-  }
-  if (steady) {
-    if (steady_lo > steady_hi) {
-      steady_lo = steady_hi = value;
-    } else {
-      steady_lo = std::min(steady_lo, value);
-      steady_hi = std::max(steady_hi, value);
-    }
-  }
+void RunPlot::Series::add(size_t column, double value) {
+  // NaN fails both tests; the infinities are left out by hand.
+  if (value < lo[column] && value != -INFINITY) lo[column] = value;
+  if (value > hi[column] && value != INFINITY) hi[column] = value;
 }
 
 RunPlot::RunPlot(int order, double t0, double t1, double warmup_end, bool truth)
     : order_(order), t0_(t0), t1_(t1 > t0 ? t1 : t0 + 1.0), warmup_end_(warmup_end), truth_(truth) {
   series_.resize(2 * (2 + static_cast<size_t>(order)));
   for (Series& s : series_) {
-    s.lo.assign(kColumns, 1.0);
-    s.hi.assign(kColumns, -1.0);
+    s.lo.assign(kColumns, INFINITY);
+    s.hi.assign(kColumns, -INFINITY);
   }
+  scale_ = kColumns / (t1_ - t0_);
+  // The scale comes from the columns that start after the warm-up.
+  const double first = std::ceil((warmup_end_ - t0_) * scale_);
+  first_steady_column_ = first <= 0.0 ? 0 : first >= kColumns ? kColumns - 1 : static_cast<size_t>(first);
 }
 
 void RunPlot::add(const LogRow& row, const Derivatives* truth) {
-  const double position = (row.t - t0_) / (t1_ - t0_) * kColumns;
-  const int column = std::clamp(static_cast<int>(std::isfinite(position) ? std::clamp(position, 0.0, 1e9) : 0.0), 0,
-                                kColumns - 1);
-  const bool steady = row.t >= warmup_end_;
-  series(0, 0).add(column, row.estimate, steady);
-  series(0, 1).add(column, truth != nullptr ? (*truth)[0] : row.u, steady);
-  series(1, 0).add(column, row.error, steady);
+  const double position = (row.t - t0_) * scale_;
+  const size_t column = position >= 0.0 ? (position < kColumns ? static_cast<size_t>(position) : kColumns - 1) : 0;
+  series_[0].add(column, row.estimate);
+  series_[1].add(column, truth != nullptr ? (*truth)[0] : row.u);
+  series_[2].add(column, row.error);
   for (int j = 1; j <= order_; ++j) {
-    series(static_cast<size_t>(j) + 1, 0).add(column, row.derivatives[j - 1], steady);
-    if (truth != nullptr && j <= kMaxDerivative) series(static_cast<size_t>(j) + 1, 1).add(column, (*truth)[static_cast<size_t>(j)], steady);
+    series_[2 * static_cast<size_t>(j) + 2].add(column, row.derivatives[j - 1]);
+    if (truth != nullptr && j <= kMaxDerivative) {
+      series_[2 * static_cast<size_t>(j) + 3].add(column, (*truth)[static_cast<size_t>(j)]);
+    }
   }
 }
 
@@ -98,9 +89,9 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
     double lo = INFINITY, hi = -INFINITY;
     for (size_t w = 0; w < 2; ++w) {
       const Series& s = series(p, w);
-      if (s.steady_lo <= s.steady_hi) {
-        lo = std::min(lo, s.steady_lo);
-        hi = std::max(hi, s.steady_hi);
+      for (size_t c = first_steady_column_; c < kColumns; ++c) {
+        lo = std::min(lo, s.lo[c]);
+        hi = std::max(hi, s.hi[c]);
       }
     }
     if (!(lo <= hi)) lo = -1, hi = 1;

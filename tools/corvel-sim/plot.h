@@ -18,7 +18,7 @@ namespace corvel::sim {
 std::string xml_escape(const std::string& text);
 
 // Per series and pixel column, the smallest and largest finite value; and
-// per series the range after the warm-up, which sets its panel's scale.
+// the columns after the warm-up set each panel's scale.
 class RunPlot {
  public:
   // The time span [t0, t1] the record covers and the end of the warm-up.
@@ -26,19 +26,20 @@ class RunPlot {
   void add(const LogRow& row, const Derivatives* truth);
   void write_svg(std::ostream& out, const std::string& title) const;
 
-  static constexpr int kColumns = 810;  // the plotting width in pixels
+  static constexpr size_t kColumns = 810;  // the plotting width in pixels
 
  private:
   struct Series {
-    std::vector<double> lo, hi;           // per column; lo > hi: no value there
-    double steady_lo = 0.0, steady_hi = -1.0;  // after the warm-up
-    void add(int column, double value, bool steady);
+    std::vector<double> lo, hi;  // per column; lo > hi: no finite value there
+    void add(size_t column, double value);
   };
   Series& series(size_t panel, size_t which) { return series_[panel * 2 + which]; }
   const Series& series(size_t panel, size_t which) const { return series_[panel * 2 + which]; }
 
   int order_;
   double t0_, t1_, warmup_end_;
+  double scale_;                    // columns per second
+  size_t first_steady_column_;      // the first column wholly after the warm-up
   bool truth_;
   // Panels: u with z0, the error, then d1..dn; each with its estimate (0)
   // and its reference (1): u for z0, the true derivative when known.
