@@ -14,7 +14,16 @@ for target in entry dispatch sim_input; do
   work="build/fuzz/findings/$target"
   mkdir -p "$work/corpus" "$work/artifacts"
   log="$work/log.txt"
-  if build/fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+  # libmatio sizes its buffers from lengths in the file before it reads them:
+  # a damaged MAT-file can make it ask for gigabytes. Allocations above 1 GiB
+  # return null, as they would on a smaller machine, and libmatio must cope.
+  limits=(-rss_limit_mb=2048)
+  asan="${ASAN_OPTIONS:-}"
+  if [ "$target" = sim_input ]; then
+    limits+=(-malloc_limit_mb=4096)
+    asan="max_allocation_size_mb=1024:allocator_may_return_null=1${asan:+:$asan}"
+  fi
+  if ASAN_OPTIONS="$asan" build/fuzz/fuzz/fuzz_$target -max_total_time="$seconds" -timeout=10 "${limits[@]}" -print_final_stats=1 \
        -artifact_prefix="$work/artifacts/" "$work/corpus" "fuzz/corpus/$target" >"$log" 2>&1; then
     executions=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | awk '{print $2}')
     coverage=$(grep -E '#[0-9]+\s+DONE' "$log" | grep -oE 'cov: [0-9]+ ft: [0-9]+')

@@ -11,6 +11,7 @@ namespace corvel::sim {
 
 namespace {
 
+constexpr size_t kFirstChunk = 1 << 12;  // grows while the file goes on, to kChunk
 constexpr size_t kChunk = 1 << 20;
 constexpr size_t kLongestLine = 1 << 20;
 
@@ -44,7 +45,7 @@ std::string CsvLayout::column_name(size_t column) const {
 }
 
 CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice)
-    : in_(std::move(in)), name_(std::move(name)), buffer_(kChunk) {
+    : in_(std::move(in)), name_(std::move(name)), buffer_(kFirstChunk) {
   std::string_view first;
   if (!next_content(&first)) throw InputError(name_ + ": no samples");
   first_line_number_ = line_number_;
@@ -136,8 +137,8 @@ bool CsvReader::next_line(std::string_view* line) {
     std::memmove(buffer_.data(), start, end_ - begin_);
     end_ -= begin_;
     begin_ = 0;
-    if (end_ == buffer_.size()) {
-      if (buffer_.size() >= kLongestLine) {
+    if (end_ == buffer_.size() || buffer_.size() < kChunk) {
+      if (end_ == buffer_.size() && buffer_.size() >= kLongestLine) {
         throw InputError(name_ + ":" + std::to_string(line_number_ + 1) + ": a line of more than " +
                          std::to_string(kLongestLine) + " bytes");
       }

@@ -91,17 +91,50 @@ std::string unusable(const matvar_t& var, std::uintmax_t file_size) {
   return "";
 }
 
+// Before libmatio sees a version-5 file: every top-level element must fit in
+// the file. libmatio sizes its buffers from these lengths before it reads, so
+// a damaged length would have it ask for gigabytes. Version 7.3 files (HDF5)
+// are left to it.
+bool top_level_fits(const std::string& path, std::uintmax_t file_size) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  unsigned char header[128];
+  bool fits = std::fread(header, 1, sizeof header, f) == sizeof header;
+  const bool swapped = fits && header[126] == 'M' && header[127] == 'I';
+  const unsigned version = swapped ? header[124] * 256u + header[125] : header[125] * 256u + header[124];
+  if (fits && version == 0x0100) {
+    auto word = [swapped](const unsigned char* b) {
+      return swapped ? (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3])
+                     : (std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0]);
+    };
+    std::uintmax_t offset = sizeof header;
+    unsigned char tag[8];
+    while (fits && offset + 8 <= file_size) {
+      if (std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 || std::fread(tag, 1, 8, f) != 8) break;
+      const std::uint32_t type = word(tag), bytes = word(tag + 4);
+      // A small element packs its length into the type word and its data into the tag.
+      const std::uintmax_t length = (type >> 16) != 0 ? 0 : bytes;
+      if (offset + 8 + length > file_size) fits = false;
+      // Compressed elements (type 15) are not padded to eight bytes.
+      offset += 8 + (type == 15 ? length : ((length + 7) / 8) * 8);
+    }
+  }
+  std::fclose(f);
+  return fits;
+}
+
 }  // namespace
 
 bool mat_files_supported() { return true; }
 
 MatSignal read_mat_signal(const std::string& path, const std::string& variable) {
-  MatHandle mat = open_quietly(path);
-  if (!mat) throw InputError(path + ": cannot open it as a MAT-file");
   std::error_code error;
   const std::uintmax_t file_size = std::filesystem::file_size(path, error);
-  if (error) throw InputError(path + ": cannot open it as a MAT-file");
-  std::vector<std::string> names, usable;
+  if (error) throw InputError(path + ": cannot open the file");
+  if (!top_level_fits(path, file_size)) throw InputError(path + ": cannot open it as a MAT-file (damaged or truncated)");
+  MatHandle mat = open_quietly(path);
+  if (!mat) throw InputError(path + ": cannot open it as a MAT-file");
+  std::vector<std::string> names, usable, problems;
   std::string chosen_problem;
   bool found = false;
   while (true) {
@@ -110,7 +143,11 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
     if (info->name == nullptr) continue;
     names.emplace_back(info->name);
     const std::string problem = unusable(*info, file_size);
-    if (problem.empty()) usable.emplace_back(info->name);
+    if (problem.empty()) {
+      usable.emplace_back(info->name);
+    } else if (problems.size() < 3) {
+      problems.push_back("'" + std::string(info->name) + "' is " + problem);
+    }
     if (!variable.empty() && variable == info->name) {
       found = true;
       chosen_problem = problem;
@@ -129,8 +166,11 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
   } else {
     std::string list;
     for (const auto& n : usable) list += (list.empty() ? "" : ", ") + n;
-    throw InputError(path + (usable.empty() ? ": no variable is a real double vector or N x 2 matrix"
-                                            : ": choose the signal with --variable NAME among " + list));
+    if (!usable.empty()) throw InputError(path + ": choose the signal with --variable NAME among " + list);
+    std::string why;
+    for (const auto& p : problems) why += "; " + p;
+    throw InputError(path + ": no variable is a real double vector or N x 2 matrix" +
+                     (names.empty() ? std::string(" (no variable could be read)") : why));
   }
 
   Mat_Rewind(mat.get());

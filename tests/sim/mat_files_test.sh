@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# MAT-files with GNU Octave, a MAT-file client no one here wrote: files Octave
+# saves are read, and the log corvel-sim writes as a MAT-file loads in Octave
+# and equals its CSV log bit for bit. Hostile files end in one-line messages.
+#   mat_files_test.sh CORVEL-SIM OCTAVE-CLI
+set -uo pipefail
+sim=$1
+octave=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+oct() { "$octave" --no-gui --quiet --eval "$1" 2>&1 | grep -v 'ignoring const execution_exception'; }
+
+oct '
+  t = (0:1999)'"'"' * 0.001;
+  u = sin(6 * t) + 0.01 * sin(1.7 * (0:1999)'"'"');
+  sig = u; rec = [t u];
+  save("-v6", "vector6.mat", "sig");
+  save("-v7", "matrix7.mat", "rec");
+  other = int32(3); save("-v7", "two.mat", "sig", "rec", "other");
+  f = fopen("same.csv", "w"); fprintf(f, "%.17g,%.17g\n", rec'"'"'); fclose(f);
+  z = complex(u, u); save("-v6", "complex.mat", "z");
+  s = sparse(u); save("-v6", "sparse.mat", "s");
+  x = zeros(0, 1); save("-v6", "empty.mat", "x");
+  i = int16(round(1000 * u)); save("-v6", "integer.mat", "i");
+  m = [t u u]; save("-v6", "three.mat", "m");
+  c = "text"; save("-v6", "char.mat", "c");'
+[ -s vector6.mat ] && [ -s matrix7.mat ] || { echo "FAIL: Octave wrote no MAT-files"; exit 1; }
+
+# Octave's files read as the same samples as the CSV file of the same numbers.
+"$sim" same.csv --order 3 --no-plot --out from-csv.csv > /dev/null || fail "CSV run"
+"$sim" matrix7.mat --order 3 --no-plot --out from-v7.csv > /dev/null || fail "v7 N x 2 run"
+"$sim" vector6.mat --solver-step 0.001 --order 3 --no-plot --out from-v6.csv > /dev/null || fail "v6 vector run"
+"$sim" two.mat --variable rec --order 3 --no-plot --out from-two.csv > /dev/null || fail "--variable run"
+for log in from-v7.csv from-v6.csv from-two.csv; do
+  cmp -s from-csv.csv "$log" || fail "$log differs from the CSV file's log"
+done
+
+# corvel-sim's MAT log loads in Octave and holds the CSV log's numbers, to the bit.
+"$sim" matrix7.mat --order 3 --no-plot --out log.mat > /dev/null || fail "MAT log run"
+result=$(oct '
+  load log.mat;
+  L = dlmread("from-csv.csv", ",", 1, 0);
+  ok = isequal(size(t), [2000 1]) && isequal(size(d), [2000 3]) && ...
+       isequal(typecast([t u e z0 d](:), "uint64"), typecast(L(:), "uint64"));
+  printf("%d\n", ok);')
+[ "$result" = "1" ] || fail "the MAT log differs from the CSV log ($result)"
+
+# Hostile files: exit 1 with one line that names the file and the problem.
+head -c 300 matrix7.mat > truncated.mat
+cp vector6.mat huge.mat
+# The dimensions of the first variable (after the 128-byte header, its tag,
+# the array flags and the dimensions' tag): 2^31 - 1 by 2^31 - 1.
+printf '\xff\xff\xff\x7f\xff\xff\xff\x7f' | dd of=huge.mat bs=1 seek=160 conv=notrunc status=none
+printf 'MATLAB 5.0 MAT-file, nothing else' > header-only.mat
+hostile() {  # FILE PATTERN [ARGS...]
+  local file=$1 pattern=$2
+  shift 2
+  local out status
+  out=$("$sim" "$file" --no-plot "$@" 2>&1)
+  status=$?
+  if [ "$status" -ne 1 ] || [ "$(wc -l <<<"$out")" -ne 1 ] || ! grep -qF -- "$pattern" <<<"$out"; then
+    fail "$file -> exit $status: $out"
+  fi
+}
+hostile truncated.mat "truncated.mat: "
+hostile huge.mat "huge.mat: "
+hostile header-only.mat "header-only.mat: "
+hostile complex.mat "complex.mat: no variable is a real double vector or N x 2 matrix"
+hostile complex.mat "variable 'z' is double complex 2000 x 1" --variable z
+hostile sparse.mat "variable 's' is sparse" --variable s
+hostile empty.mat "variable 'x' is double 0 x 1: it is empty" --variable x
+hostile integer.mat "variable 'i' is integer 2000 x 1" --variable i
+hostile three.mat "variable 'm' is double 2000 x 3" --variable m
+hostile char.mat "variable 'c' is char 1 x 4" --variable c
+hostile two.mat "two.mat: choose the signal with --variable NAME among sig, rec"
+hostile two.mat "two.mat: no variable 'nope' (it holds sig, rec, other)" --variable nope
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failed"
+  exit 1
+fi
+echo "MAT-files with Octave: all cases passed"
