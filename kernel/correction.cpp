@@ -85,18 +85,27 @@ static_assert(sizeof kRows / sizeof kRows[0] == 55, "one row per order n and ent
 // Index of row (n, 1): the rows of orders 1..n-1 come first.
 constexpr int first_row(int n) { return (n - 1) * n / 2; }
 
-// F^m as the gains use it: F itself, F * F, and safe_pow above that.
-double power_of_F(double F, int m) {
-  if (m == 1) return F;
-  if (m == 2) return F * F;
-  return safe_pow(F, m);
-}
+// F^m as the gains use it: F itself, F * F, and safe_pow above that. Each
+// power is computed once per step and shared by every entry that needs it
+// (the same arguments give the same bits).
+class PowersOfF {
+ public:
+  PowersOfF(double F, int highest) {
+    power_[1] = F;
+    power_[2] = F * F;
+    for (int m = 3; m <= highest; ++m) power_[m] = safe_pow(F, m);
+  }
+  double operator[](int m) const { return power_[m]; }
+
+ private:
+  double power_[kMaxOrder + 1] = {};
+};
 
 // Terms F^m * c_m added from the highest power down, the constant last.
-double evaluate(const CorrectionRow& row, double F) {
+double evaluate(const CorrectionRow& row, const PowersOfF& F) {
   if (row.degree == 0) return row.coefficients[0];
-  double sum = power_of_F(F, row.degree) * row.coefficients[0];
-  for (int i = 1; i < row.degree; ++i) sum = sum + power_of_F(F, row.degree - i) * row.coefficients[i];
+  double sum = F[row.degree] * row.coefficients[0];
+  for (int i = 1; i < row.degree; ++i) sum = sum + F[row.degree - i] * row.coefficients[i];
   return sum + row.coefficients[row.degree];
 }
 
@@ -133,12 +142,13 @@ void correction_vector(double n, double e, double F, double h, double k[kStateCo
   const double s = order == 7 ? (std::sqrt(a) * (F - 1.0)) / h : std::sqrt(a) * g;
   const double W1 = s * s;
   const CorrectionRow& first = *correction_row(order, 1);
-  k[1] = ((W1 * evaluate(first, F)) * h) / first.divisor;
+  const PowersOfF powers(F, first.degree);  // entry 1 has the highest degree, n - 1
+  k[1] = ((W1 * evaluate(first, powers)) * h) / first.divisor;
 
   for (int j = 2; j <= order; ++j) {
     const double Wj = safe_pow(safe_pow(a, root_exponent(j + 1)) * g, j + 1.0);
     const CorrectionRow& row = *correction_row(order, j);
-    k[j] = ((Wj * evaluate(row, F)) * h) / row.divisor;
+    k[j] = ((Wj * evaluate(row, powers)) * h) / row.divisor;
   }
 }
 

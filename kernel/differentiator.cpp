@@ -3,7 +3,6 @@
 #include <cmath>
 
 #include "kernel/correction.h"
-#include "kernel/double_array.h"
 #include "kernel/matrix_exponential.h"
 #include "kernel/non_finite.h"
 #include "kernel/safe_pow.h"
@@ -22,17 +21,12 @@ int copied_state_count(double n) {
   return static_cast<int>(count);
 }
 
-// The padded state (z0..zn, 0, ..., 0) in a DoubleArray. Returns its storage,
-// or the caller's fallback when the heap refuses: the step goes on either way.
-double* pad_state(const double* z, int count, DoubleArray** array, double* fallback) {
-  double* p = fallback;
-  if (double_array_create(array, 1)) {
-    (*array)->dims[0] = kStateCount;
-    if (double_array_grow(*array, 0, sizeof(double))) p = (*array)->elements;
+// Whether the first `count` states are all finite.
+bool finite_states(const double* p, int count) {
+  for (int j = 0; j < count; ++j) {
+    if (!std::isfinite(p[j])) return false;
   }
-  for (int j = 0; j < count; ++j) p[j] = z[j];
-  for (int j = count; j < kStateCount; ++j) p[j] = 0.0;
-  return p;
+  return true;
 }
 
 }  // namespace
@@ -60,15 +54,33 @@ void differentiator_step(double u, const double* z, double L, double h, double n
   double k[kStateCount];
   correction_vector(n, e, F, h, k);
 
-  DoubleArray* array = nullptr;
-  double fallback[kStateCount];
-  const double* p = pad_state(z, copied_state_count(n), &array, fallback);
-  for (int i = 0; i < kStateCount; ++i) {
-    double sum = 0.0;
-    for (int j = 0; j < kStateCount; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
-    z_next[i] = sum;
+  // The padded state (z0..zn, 0, ..., 0), on the stack.
+  const int count = copied_state_count(n);
+  double p[kStateCount];
+  for (int j = 0; j < count; ++j) p[j] = z[j];
+  for (int j = count; j < kStateCount; ++j) p[j] = 0.0;
+
+  if (transition_matrix_triangular && finite_states(p, count)) {
+    // Row i of Phi p needs only columns i..count-1: every other term is a
+    // finite entry times an exact zero, or an exact zero below the diagonal
+    // times a finite state, so it is +0.0 or -0.0. A sum that starts at +0.0
+    // is never -0.0 (x + y is -0.0 only when both are), and adding a zero of
+    // either sign to a sum that is not -0.0 leaves its bits as they are: the
+    // terms left out change nothing, and the rows from count on stay +0.0.
+    for (int i = 0; i < kStateCount; ++i) {
+      double sum = 0.0;
+      for (int j = i; j < count; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
+      z_next[i] = sum;
+    }
+  } else {
+    // A non-finite entry or state: 0 x inf is NaN and reaches every row the
+    // whole product reaches.
+    for (int i = 0; i < kStateCount; ++i) {
+      double sum = 0.0;
+      for (int j = 0; j < kStateCount; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
+      z_next[i] = sum;
+    }
   }
-  double_array_free(&array);
 
   const double stored = *e_out;
   double sgn;

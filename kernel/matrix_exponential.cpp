@@ -14,6 +14,7 @@ const std::uint8_t pade_degree[5] = {3, 5, 7, 9, 13};
 
 Matrix transition_matrix = {};
 std::uint8_t transition_matrix_ready = 0;
+bool transition_matrix_triangular = false;
 
 namespace {
 
@@ -168,6 +169,13 @@ void build_transition_matrix(double h) {
   double A[kSize] = {};
   for (int r = 0; r + 1 < kOrder; ++r) A[at(r, r + 1)] = h;
   matrix_exponential(A, transition_matrix);
+  transition_matrix_triangular = true;
+  for (int c = 0; c < kOrder; ++c) {
+    for (int r = 0; r < kOrder; ++r) {
+      const double entry = transition_matrix[at(r, c)];
+      if (!std::isfinite(entry) || (r > c && entry != 0.0)) transition_matrix_triangular = false;
+    }
+  }
   transition_matrix_ready = 1;
 }
 

@@ -20,6 +20,10 @@ extern const std::uint8_t pade_degree[5];
 // by every block instance the module serves.
 extern Matrix transition_matrix;
 extern std::uint8_t transition_matrix_ready;
+// Set with the flag: whether every entry of transition_matrix is finite and
+// every entry below the diagonal exactly zero, so that a step may multiply
+// its upper triangle alone.
+extern bool transition_matrix_triangular;
 
 // Largest absolute column sum, each column summed from +0.0 down its rows; a
 // NaN column sum makes the norm NaN at once.
