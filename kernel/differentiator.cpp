@@ -1,5 +1,6 @@
 #include "kernel/differentiator.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "kernel/correction.h"
@@ -60,28 +61,6 @@ void differentiator_step(double u, const double* z, double L, double h, double n
   for (int j = 0; j < count; ++j) p[j] = z[j];
   for (int j = count; j < kStateCount; ++j) p[j] = 0.0;
 
-  if (transition_matrix_triangular && finite_states(p, count)) {
-    // Row i of Phi p needs only columns i..count-1: every other term is a
-    // finite entry times an exact zero, or an exact zero below the diagonal
-    // times a finite state, so it is +0.0 or -0.0. A sum that starts at +0.0
-    // is never -0.0 (x + y is -0.0 only when both are), and adding a zero of
-    // either sign to a sum that is not -0.0 leaves its bits as they are: the
-    // terms left out change nothing, and the rows from count on stay +0.0.
-    for (int i = 0; i < kStateCount; ++i) {
-      double sum = 0.0;
-      for (int j = i; j < count; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
-      z_next[i] = sum;
-    }
-  } else {
-    // A non-finite entry or state: 0 x inf is NaN and reaches every row the
-    // whole product reaches.
-    for (int i = 0; i < kStateCount; ++i) {
-      double sum = 0.0;
-      for (int j = 0; j < kStateCount; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
-      z_next[i] = sum;
-    }
-  }
-
   const double stored = *e_out;
   double sgn;
   if (stored < 0.0) sgn = -1.0;
@@ -89,7 +68,32 @@ void differentiator_step(double u, const double* z, double L, double h, double n
   else if (stored == 0.0) sgn = 0.0;
   else sgn = stored;  // NaN
 
-  for (int i = 0; i < kStateCount; ++i) z_next[i] = k[i] * sgn + z_next[i];
+  if (transition_matrix_triangular && finite_states(p, count)) {
+    // Row i of Phi p needs only columns i..count-1: every other term is a
+    // finite entry times an exact zero, or an exact zero below the diagonal
+    // times a finite state, so it is +0.0 or -0.0. A sum that starts at +0.0
+    // is never -0.0 (x + y is -0.0 only when both are), and adding a zero of
+    // either sign to a sum that is not -0.0 leaves its bits as they are: the
+    // terms left out change nothing, and the rows from count on stay +0.0.
+    for (int i = 0; i < count; ++i) {
+      double sum = 0.0;
+      for (int j = i; j < count; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
+      z_next[i] = k[i] * sgn + sum;
+    }
+    // Above both count and the order, k[i] is 0: with a finite sign the
+    // correction is a zero, and +0.0 plus a zero is +0.0.
+    const int corrected = is_nan(sgn) ? kStateCount : std::max(count, whole_order(n) + 1);
+    for (int i = count; i < corrected; ++i) z_next[i] = k[i] * sgn + 0.0;
+    for (int i = corrected; i < kStateCount; ++i) z_next[i] = 0.0;
+    return;
+  }
+  // A non-finite entry or state: 0 x inf is NaN and reaches every row the
+  // whole product reaches.
+  for (int i = 0; i < kStateCount; ++i) {
+    double sum = 0.0;
+    for (int j = 0; j < kStateCount; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
+    z_next[i] = k[i] * sgn + sum;
+  }
 }
 
 }  // namespace corvel

@@ -30,8 +30,5 @@ void store_non_finite_values() {
   kernel_minus_inf_f = kMinusInfF;
 }
 
-bool is_nan(double x) { return x != x; }
-
-bool is_inf(double x) { return x == kernel_inf || x == kernel_minus_inf; }
 
 }  // namespace corvel
