@@ -47,8 +47,10 @@ std::vector<std::pair<double, int>> runs_of_tune;  // (gain, order) of each run,
 void BM_Tune(benchmark::State& state) {
   static const corvel::host::MexModule mex(CORVEL_MEX_PATH);
   long runs = 0;
+  SimOptions options = setup().options;
+  options.jobs = 1;
   for (auto _ : state) {
-    const TuneResult result = tune(mex.entry(), setup().options, input_of(state), 1, 5);
+    const TuneResult result = tune(mex.entry(), options, input_of(state), 1, 5);
     runs = result.runs;
     runs_of_tune.clear();
     for (const OrderResult& r : result.orders) {
@@ -78,9 +80,29 @@ void BM_BareKernelRunsOfTune(benchmark::State& state) {
   benchmark::DoNotOptimize(sink);
   state.counters["block_runs"] = static_cast<double>(runs_of_tune.size());
 }
+// The record's tune over two worker processes (this machine's cores), against
+// BM_Tune/0 in one: the same runs, the same result.
+void BM_TuneTwoJobs(benchmark::State& state) {
+  static const corvel::host::MexModule mex(CORVEL_MEX_PATH);
+  SimOptions options = setup().options;
+  options.jobs = 2;
+  for (auto _ : state) {
+    const TuneResult result = tune(mex.entry(), options, setup().record, 1, 5);
+    size_t k = 0;
+    for (const OrderResult& r : result.orders) {
+      for (const Evaluation& e : r.evaluations) {
+        if (k >= runs_of_tune.size() || runs_of_tune[k++] != std::make_pair(e.gain, r.order)) {
+          state.SkipWithError("the runs differ from the one-process tune's");
+        }
+      }
+    }
+  }
+}
+
 // Each tune (0: the record, 1: the built-in signal) followed by the bare runs of
 // the same gains and orders.
 BENCHMARK(BM_Tune)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TuneTwoJobs)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareKernelRunsOfTune)->Arg(0)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Tune)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BareKernelRunsOfTune)->Arg(1)->Iterations(1)->Unit(benchmark::kMillisecond);

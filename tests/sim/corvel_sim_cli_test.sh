@@ -93,6 +93,14 @@ fi
 printf 'not a MAT-file' > junk.mat
 expect 1 "junk.mat: " -- junk.mat
 
+# Tuning over worker processes, and on a span of the record.
+"${sim[@]}" tune --signal sine --snr 30 --orders 1-3 --duration 3 --jobs 1 --plot one.svg > one.txt 2>&1
+"${sim[@]}" tune --signal sine --snr 30 --orders 1-3 --duration 3 --jobs 2 --plot two.svg > two.txt 2>&1
+check "tune --jobs 2 gives what --jobs 1 gives" cmp -s one.svg two.svg
+check "tune --jobs 2 prints what --jobs 1 prints" diff <(grep -v Plot one.txt) <(grep -v Plot two.txt)
+expect 0 "corvel-sim tune: khz.csv from t = 1 s, 1001 samples at 0.001 s" -- tune khz.csv --window 1:2 --orders 1
+expect 2 "--window 5:6 holds no sample of khz.csv, which runs from t = 0 to 2.999 s" -- tune khz.csv --window 5:6
+
 # An interrupt ends the run cleanly: its own message and status, no output.
 if [ "${#sim[@]}" -eq 1 ] && command -v mkfifo >/dev/null; then
   mkfifo pipe.csv

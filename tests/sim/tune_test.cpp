@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <ostream>
 #include <string>
 
 #include "support/loaded_mex.h"
+#include "tune_workers.h"
 
 namespace corvel::sim {
 namespace {
@@ -57,6 +59,55 @@ INSTANTIATE_TEST_SUITE_P(Table, TuneOnNoisySignals,
                                            NoisySignal{"sine_40dB", "sine", 40, 1},
                                            NoisySignal{"chirp_30dB", "chirp", 30, 1},
                                            NoisySignal{"poly_40dB", "poly", 40, 1}));
+
+// Worker processes change where the runs are made, never what they give.
+TEST(Tune, WorkersGiveTheSameRunsAndResult) {
+  SimOptions o = options_for(NoisySignal{"sine_30dB", "sine", 30, 3});
+  const Input input = make_input(o);
+  o.jobs = 1;
+  const TuneResult one = tune(test::loaded_mex().entry(), o, input, 1, 3);
+  o.jobs = 3;
+  const TuneResult three = tune(test::loaded_mex().entry(), o, input, 1, 3);
+  EXPECT_EQ(three.jobs, EvaluationPool::parallel_supported() ? 3 : 1);
+  ASSERT_EQ(one.orders.size(), three.orders.size());
+  EXPECT_EQ(one.recommended, three.recommended);
+  for (size_t i = 0; i < one.orders.size(); ++i) {
+    const auto& a = one.orders[i].evaluations;
+    const auto& b = three.orders[i].evaluations;
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t k = 0; k < a.size(); ++k) {
+      EXPECT_EQ(a[k].gain, b[k].gain);
+      EXPECT_EQ(std::memcmp(&a[k].error_rms, &b[k].error_rms, sizeof(double)), 0);
+      EXPECT_EQ(a[k].derivative_rms, b[k].derivative_rms);
+    }
+    EXPECT_EQ(one.orders[i].best_gain, three.orders[i].best_gain);
+  }
+}
+
+// A clean signal sampled fast: past some gain F is near 0 and every larger
+// gain gives the same estimate. The smallest gain of that flat top is chosen.
+TEST(Tune, AFlatTopRecommendsItsSmallestGain) {
+  SimOptions o;
+  o.step = 0.001;
+  o.duration = 3.0;
+  const Input input = make_input(o);
+  const TuneResult result = tune(test::loaded_mex().entry(), o, input, 1, 1);
+  const OrderResult& r = result.orders[0];
+  ASSERT_NE(r.flat_from, 0.0);
+  EXPECT_EQ(r.best_gain, r.flat_from);
+  double best = INFINITY, largest = 0.0;
+  for (const Evaluation& e : r.evaluations) {
+    best = std::fmin(best, e.error_rms);
+    largest = std::fmax(largest, e.gain);
+  }
+  EXPECT_GE(largest, 10.0 * r.flat_from);
+  bool smaller_gain_is_worse = false;
+  for (const Evaluation& e : r.evaluations) {
+    if (e.gain >= r.flat_from) EXPECT_LE(e.error_rms, best * 1.001) << e.gain;
+    if (e.gain < r.flat_from && e.error_rms > best * 1.001) smaller_gain_is_worse = true;
+  }
+  EXPECT_TRUE(smaller_gain_is_worse);
+}
 
 TEST(Tune, DataItCannotTuneOnEndsInAMessage) {
   SimOptions o;

@@ -2,11 +2,13 @@
 // simulation engine; writes the log as CSV or MAT, a plot, and for built-in
 // signals the error of every estimate against the true derivative.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "error_table.h"
@@ -22,6 +24,7 @@
 #include "record.h"
 #include "simulate.h"
 #include "tune.h"
+#include "tune_workers.h"
 
 namespace {
 
@@ -119,7 +122,8 @@ int run(const SimOptions& options) {
 // The command that simulates with the tuned parameters: the user's input
 // options, without those of the tuning, and the chosen gain and order.
 std::string simulation_command(const std::vector<std::string>& args, double gain, int order) {
-  static const std::vector<std::string> dropped = {"--orders", "--gain", "--P1", "--order", "--P3", "--plot", "--out"};
+  static const std::vector<std::string> dropped = {"--orders", "--gain", "--P1",  "--order", "--P3",
+                                                   "--plot",   "--out",  "--jobs", "--window"};
   std::string command = "corvel-sim";
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string name = args[i].substr(0, args[i].find('='));
@@ -134,9 +138,37 @@ std::string simulation_command(const std::vector<std::string>& args, double gain
   return command + tail;
 }
 
-int tune_command(const SimOptions& options, const std::vector<std::string>& args) {
-  const Input input = make_input(options);
+// The samples from t0 to t1 of a record (both included).
+Input window_of(const Input& whole, double t0, double t1) {
+  Input part = whole;
+  const double first = std::ceil((t0 - whole.t0) / whole.solver_step - 1e-9);
+  const double last = std::floor((t1 - whole.t0) / whole.solver_step + 1e-9);
+  const double count = static_cast<double>(whole.u.size());
+  const double begin = std::max(0.0, first), end = std::min(count - 1.0, last);
+  if (!(begin <= end)) {
+    throw UsageError("--window " + number_text(t0) + ":" + number_text(t1) + " holds no sample of " +
+                     whole.description + ", which runs from t = " + number_text(whole.t0) + " to " +
+                     number_text(whole.t0 + (count - 1.0) * whole.solver_step) + " s");
+  }
+  const auto b = static_cast<size_t>(begin), e = static_cast<size_t>(end) + 1;
+  part.u.assign(whole.u.begin() + static_cast<long>(b), whole.u.begin() + static_cast<long>(e));
+  if (!whole.truth.empty()) {
+    part.truth.assign(whole.truth.begin() + static_cast<long>(b), whole.truth.begin() + static_cast<long>(e));
+  }
+  part.t0 = whole.t0 + begin * whole.solver_step;
+  part.description = whole.description + " from t = " + number_text(part.t0) + " s";
+  return part;
+}
+
+int tune_command(SimOptions options, const std::vector<std::string>& args) {
+  Input input = make_input(options);
+  if (options.window_start < options.window_end) input = window_of(input, options.window_start, options.window_end);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
+  if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (options.jobs > 1 && !EvaluationPool::parallel_supported()) {
+    say("this build makes its block runs one after another, on one core");
+    options.jobs = 1;
+  }
 
   ProgressBar bar("runs", ProgressBar::terminal_watching());
   TuneResult result;
@@ -161,6 +193,12 @@ int tune_command(const SimOptions& options, const std::vector<std::string>& args
     std::printf("  %5d %12.6g %14.6g", r.order, r.best_gain, r.best_error_rms);
     for (double d : r.derivative_rms) std::printf(" %11.4g", d);
     std::printf("\n");
+  }
+  for (const OrderResult& r : result.orders) {
+    if (r.flat_from != 0.0) {
+      std::printf("  order %d: from gain %.6g on the estimate no longer changes (error RMS within 0.1 %%)\n", r.order,
+                  r.flat_from);
+    }
   }
   const OrderResult& best = result.orders[result.recommended];
   std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,

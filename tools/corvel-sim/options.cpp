@@ -108,6 +108,19 @@ SimOptions parse_options(const std::vector<std::string>& args) {
          o.first_order = static_cast<int>(a);
          o.last_order = static_cast<int>(b);
        }},
+      {"--jobs", [&](auto& k, auto& v) {
+         const double jobs = parse_number(k, v);
+         if (!(jobs >= 1 && jobs <= 256) || jobs != std::floor(jobs)) throw UsageError(k + ": " + v + " must be a whole number from 1 to 256");
+         o.jobs = static_cast<int>(jobs);
+       }},
+      {"--window", [&](auto& k, auto& v) {
+         const size_t colon = v.find(':');
+         if (colon == std::string::npos) throw UsageError(k + ": " + v + " must be a span T0:T1 in seconds");
+         const double a = parse_number(k, v.substr(0, colon)), b = parse_number(k, v.substr(colon + 1));
+         if (!(a < b) || !std::isfinite(a) || !std::isfinite(b)) throw UsageError(k + ": " + v + " must be a span T0:T1 with T0 < T1");
+         o.window_start = a;
+         o.window_end = b;
+       }},
       {"--trace", [&](auto&, auto& v) { o.trace = v; }},
       {"--mex", [&](auto&, auto& v) { o.mex = v; }},
   };
@@ -282,6 +295,9 @@ corvel-sim tune [options]: choose the gain and the order from the data alone.
   output, its one-step prediction error, after the warm-up; each evaluation is
   a whole run of the block. Takes the input options above, and:
   --orders A-B          the orders to try (default 1-5)
+  --jobs N              worker processes for the block runs (default: one per
+                        core); the result is the same for any N
+  --window T0:T1        tune on the span from T0 to T1 seconds of a long record
   --gains LO:HI         search the gain only from LO to HI (one sign; no widening)
   --warmup T            seconds before the RMS counts (default: the first third)
   --plot FILE.svg       error RMS against the gain, one curve per order

@@ -52,6 +52,8 @@ struct SimOptions {
   int last_order = 5;
   bool plot_given = false;
   double gain_low = 0.0, gain_high = 0.0;  // --gains LO:HI; both 0: chosen from the data
+  int jobs = 0;                            // --jobs N: worker processes; 0: one per core
+  double window_start = 0.0, window_end = 0.0;  // --window T0:T1; equal: the whole record
 };
 
 // Parses the options after the program name (and after a "run" word). Throws

@@ -36,6 +36,10 @@ struct OrderResult {
   double best_error_rms;
   std::vector<double> derivative_rms;  // at the best gain, built-in signals only
   std::vector<Evaluation> evaluations;  // in the order they were run
+  // Non-zero when the error RMS is flat (within 0.1 % of the best) from this
+  // gain to the top of the search: the estimate no longer changes there, and
+  // this, the smallest gain of the span, is the best gain.
+  double flat_from;
 };
 
 struct TuneResult {
@@ -43,6 +47,7 @@ struct TuneResult {
   size_t recommended;  // index into orders: the smallest error RMS
   double warmup_end;   // time from which the RMS counts
   long runs;           // block runs made
+  int jobs;            // processes that made them
 };
 
 // Progress after each run: runs done, runs expected (an estimate).
@@ -51,8 +56,9 @@ using Progress = std::function<void(long done, long expected)>;
 // For each order from first_order to last_order: a coarse logarithmic grid of
 // gains around R^(1/(n+1)) / h (R the signal's range, h the solver step),
 // widened while the best gain sits at an edge, then a golden-section refinement
-// of the best bracket. Runs are sequential: the block's kernel state is shared
-// by the whole process. Throws TuneError for data it cannot tune on.
+// of the best bracket. The runs go to options.jobs worker processes (the
+// block's kernel state is shared by a whole process); the result is the same
+// whatever their number. Throws TuneError for data it cannot tune on.
 TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
                 int last_order, const Progress& progress = nullptr);
 

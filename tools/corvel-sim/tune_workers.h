@@ -1,0 +1,66 @@
+// The block runs of a tuning, spread over worker processes. The block's
+// kernel state is module-wide, so two runs cannot share a process: each
+// worker is a process of its own with its own copy of the loaded MEX file.
+#ifndef CORVEL_SIM_TUNE_WORKERS_H
+#define CORVEL_SIM_TUNE_WORKERS_H
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+#include "host/array_api.h"
+#include "options.h"
+#include "simulate.h"
+#include "tune.h"
+
+namespace corvel::sim {
+
+struct TuneRequest {
+  int order;
+  double gain;
+};
+
+class EvaluationPool {
+ public:
+  // `jobs` workers (1: every run in this process). Where processes cannot be
+  // forked (Windows) the runs are made here, one after another.
+  EvaluationPool(host::MexFunction entry, const SimOptions& options, const Input& input, double warmup_end, int jobs);
+  ~EvaluationPool();
+  EvaluationPool(const EvaluationPool&) = delete;
+  EvaluationPool& operator=(const EvaluationPool&) = delete;
+
+  // Queues a run; `tag` comes back with its evaluation.
+  void submit(long tag, const TuneRequest& request);
+  // Waits for the next run to finish, whichever it is, and returns its tag
+  // and evaluation. Idle workers take queued runs first. Only while runs are
+  // queued or running.
+  std::pair<long, Evaluation> next_result();
+  bool idle() const { return queue_.empty() && running_ == 0; }
+  int jobs() const { return static_cast<int>(workers_.size()) > 0 ? static_cast<int>(workers_.size()) : 1; }
+
+  // Whether this build can run workers at all.
+  static bool parallel_supported();
+
+ private:
+  struct Worker {
+    int pid;
+    int to_worker;    // requests
+    int from_worker;  // results
+  };
+  Evaluation evaluate_here(const TuneRequest& request) const;
+  void stop_workers();
+  void start_queued();
+
+  host::MexFunction entry_;
+  const SimOptions& options_;
+  const Input& input_;
+  double warmup_end_;
+  std::vector<Worker> workers_;
+  std::deque<std::pair<long, TuneRequest>> queue_;
+  std::vector<std::pair<long, TuneRequest>> running_on_;  // per worker; tag -1: idle
+  size_t running_ = 0;
+};
+
+}  // namespace corvel::sim
+
+#endif
