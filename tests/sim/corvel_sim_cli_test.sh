@@ -93,6 +93,14 @@ fi
 printf 'not a MAT-file' > junk.mat
 expect 1 "junk.mat: " -- junk.mat
 
+# A full disk (a 64 KiB file system, where one can be mounted): the run fails
+# with the reason, and no output is left behind.
+if [ "${#sim[@]}" -eq 1 ] && [ "$(id -u)" -eq 0 ] && mkdir -p small && mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
+  expect 1 "writing the log to small/full.csv failed: No space left on device" -- khz.csv --out small/full.csv --no-plot
+  check "a full disk leaves no log" test -z "$(ls -A small)"
+  umount small
+fi
+
 # Tuning over worker processes, and on a span of the record.
 "${sim[@]}" tune --signal sine --snr 30 --orders 1-3 --duration 3 --jobs 1 --plot one.svg > one.txt 2>&1
 "${sim[@]}" tune --signal sine --snr 30 --orders 1-3 --duration 3 --jobs 2 --plot two.svg > two.txt 2>&1
