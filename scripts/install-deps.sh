@@ -2,7 +2,8 @@
 # Installs the Debian packages the builds and tests need; a no-op when they are there.
 set -euo pipefail
 packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev libbenchmark-dev octave liboctave-dev
-  mingw-w64 wine64 clang-14 libclang-rt-14-dev valgrind pkg-config libmatio-dev librsvg2-bin)
+  mingw-w64 wine64 clang-14 libclang-rt-14-dev valgrind pkg-config libmatio-dev librsvg2-bin
+  libjs-dygraphs chromium)
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

@@ -134,13 +134,62 @@ TEST(ErrorTable, CountsRowsFromTheWarmUpOnAndDividesByTheirNumber) {
 
 TEST(Plot, EscapesEveryTextItWrites) {
   EXPECT_EQ(xml_escape("a&b<c>'d\"\x01"), "a&amp;b&lt;c&gt;&apos;d&quot;?");
-  RunPlot plot(1, 0.0, 1.0, 0.5, false);
+  EXPECT_EQ(script_string("</script><b>\"x\\"), "\"\\u003c/script\\u003e\\u003cb\\u003e\\\"x\\\\\"");
+  RunPlot plot(1, 0, 9, RunPlot::kSvgBins, 0.5, false);
   const double d = 1.0;
-  plot.add({0.0, 1.0, 0.0, 1.0, &d}, nullptr);
-  std::ostringstream svg;
-  plot.write_svg(svg, "corvel: R&D <raw>.csv");
-  EXPECT_NE(svg.str().find("corvel: R&amp;D &lt;raw&gt;.csv"), std::string::npos);
+  for (size_t k = 0; k < 10; ++k) plot.add(k, {0.1 * static_cast<double>(k), 1.0, 0.0, 1.0, &d}, nullptr);
+  const std::string title = "corvel: R&D <raw>.csv [</script><b>x]";
+  std::ostringstream svg, html;
+  plot.write_svg(svg, title);
+  plot.write_html(html, title, "/* library */", "/* style */");
+  EXPECT_NE(svg.str().find("corvel: R&amp;D &lt;raw&gt;.csv [&lt;/script&gt;&lt;b&gt;x]"), std::string::npos);
   EXPECT_EQ(svg.str().find("<raw>"), std::string::npos);
+  // In the page: escaped as HTML text, and as a string in the script; the
+  // only </script> tags are the page's own two.
+  EXPECT_NE(html.str().find("<h2>corvel: R&amp;D &lt;raw&gt;.csv [&lt;/script&gt;&lt;b&gt;x]</h2>"), std::string::npos);
+  EXPECT_NE(html.str().find("\\u003c/script\\u003e\\u003cb\\u003ex]"), std::string::npos);
+  size_t closing = 0;
+  for (size_t at = html.str().find("</script>"); at != std::string::npos; at = html.str().find("</script>", at + 1)) {
+    ++closing;
+  }
+  EXPECT_EQ(closing, 2u);
+}
+
+// Rows bin by their place in the plotted span: one a bin while they are
+// fewer than the bins, each bin's smallest, largest and mean beyond.
+TEST(Plot, BinsHoldEachRowOrTheRangeOfTheirRows) {
+  RunPlot exact(1, 0, 3, 10, 0.0, false);
+  RunPlot envelope(1, 0, 3, 2, 0.0, false);
+  RunPlot window(1, 1, 2, 10, 0.0, false);
+  const double values[] = {1.0, 5.0, -2.0, 4.0};
+  for (size_t k = 0; k < 4; ++k) {
+    const LogRow row{static_cast<double>(k), values[k], 0.0, values[k], &values[k]};
+    exact.add(k, row, nullptr);
+    envelope.add(k, row, nullptr);
+    window.add(k, row, nullptr);
+  }
+  auto page = [](const RunPlot& p) {
+    std::ostringstream out;
+    p.write_html(out, "t", "", "");
+    return out.str();
+  };
+  EXPECT_FALSE(exact.enveloped());
+  EXPECT_NE(page(exact).find("[3,[4,4,4],[4,4,4]]"), std::string::npos);
+  EXPECT_TRUE(envelope.enveloped());
+  EXPECT_NE(page(envelope).find("[0,[1,3,5],[1,3,5]]"), std::string::npos);   // rows 0 and 1
+  EXPECT_NE(page(envelope).find("[2,[-2,1,4],[-2,1,4]]"), std::string::npos);  // rows 2 and 3
+  EXPECT_EQ(window.rows_seen(), 2u);
+  EXPECT_EQ(page(window).find("\n[0,"), std::string::npos);
+  EXPECT_NE(page(window).find("\n[1,[5,5,5],[5,5,5]]"), std::string::npos);
+}
+
+TEST(Plot, TicksAreRoundNumbersOverTheRange) {
+  EXPECT_EQ(nice_ticks(0.0, 10.0, 5), (std::vector<double>{0, 2, 4, 6, 8, 10}));
+  EXPECT_EQ(nice_ticks(-0.13, 0.42, 5), (std::vector<double>{0, 0.2, 0.4}));
+  EXPECT_EQ(nice_ticks(-0.13, 0.42, 10), (std::vector<double>{-0.1, 0, 0.1, 0.2, 0.30000000000000004, 0.4}));
+  EXPECT_EQ(nice_ticks(1752.0, 1760.0, 4), (std::vector<double>{1752, 1754, 1756, 1758, 1760}));
+  EXPECT_TRUE(nice_ticks(1.0, 1.0, 5).empty());
+  EXPECT_TRUE(nice_ticks(0.0, INFINITY, 5).empty());
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "dygraphs_assets.h"
 #include "error_table.h"
 #include "host/engine.h"
 #include "host/mex_module.h"
@@ -41,6 +42,26 @@ void write_text_file(const std::string& path, const std::string& what, const std
 
 void say(const std::string& note) { std::cerr << "corvel-sim: " << note << '\n'; }
 
+bool ends_with(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The log rows a plot covers: all of them, or those of --plot-window.
+std::pair<size_t, size_t> plotted_rows(const SimOptions& o, const RunShape& shape, const std::string& name) {
+  const size_t last = shape.rows == 0 ? 0 : shape.rows - 1;
+  if (!(o.plot_window_start < o.plot_window_end)) return {0, last};
+  const double period = shape.rows > 1 ? (shape.last_t - shape.first_t) / static_cast<double>(last) : 1.0;
+  const double first_row = std::ceil((o.plot_window_start - shape.first_t) / period - 1e-9);
+  const double last_row = std::floor((o.plot_window_end - shape.first_t) / period + 1e-9);
+  const double begin = std::max(0.0, first_row), end = std::min(static_cast<double>(last), last_row);
+  if (!(begin <= end)) {
+    throw UsageError("--plot-window " + number_text(o.plot_window_start) + ":" + number_text(o.plot_window_end) +
+                     " holds no sample of " + name + ", which runs from t = " + number_text(shape.first_t) + " to " +
+                     number_text(shape.last_t) + " s");
+  }
+  return {static_cast<size_t>(begin), static_cast<size_t>(end)};
+}
+
 int run(const SimOptions& options) {
   const std::unique_ptr<Record> record = open_record(options);
   std::vector<std::string> notes = record->notes;
@@ -51,6 +72,10 @@ int run(const SimOptions& options) {
   const double warmup_end = options.warmup >= 0 ? shape.first_t + options.warmup
                                                 : shape.first_t + (shape.last_t - shape.first_t) / 3.0;
   const bool truth = record->truth() != nullptr;
+  // What the plot covers (log rows, from 0), and with what.
+  const bool html = ends_with(options.plot, ".html") || ends_with(options.plot, ".htm");
+  const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
+  const std::pair<size_t, size_t> plot_rows = plotted_rows(options, shape, record->description);
   std::unique_ptr<LogWriter> log;
   std::unique_ptr<ErrorTable> errors;
   std::unique_ptr<RunPlot> plot;
@@ -81,12 +106,13 @@ int run(const SimOptions& options) {
             log = make_log_writer(options.out, order);
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_end);
             if (!options.plot.empty()) {
-              plot = std::make_unique<RunPlot>(order, shape.first_t, shape.last_t, warmup_end, truth);
+              plot = std::make_unique<RunPlot>(order, plot_rows.first, plot_rows.second,
+                                               html ? RunPlot::kHtmlBins : RunPlot::kSvgBins, warmup_end, truth);
             }
           }
           log->row(row);
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
-          if (plot) plot->add(row, sample_truth);
+          if (plot) plot->add(rows, row, sample_truth);
           if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
         },
         [&](const FirstNonFinite& first) {
@@ -109,9 +135,16 @@ int run(const SimOptions& options) {
   std::cout << "corvel-sim: " << rows << " samples of " << record->description << ", order " << order << ", log in "
             << options.out;
   if (plot) {
-    std::ostringstream svg;
-    plot->write_svg(svg, "corvel: " + record->description);
-    write_text_file(options.plot, "plot", svg.str());
+    std::ostringstream text;
+    const std::string title = "corvel: " + record->description +
+                              (record->signal_name.empty() ? "" : " [" + record->signal_name + "]") + ", order " +
+                              std::to_string(order) + ", gain " + number_text(options.gain);
+    if (html) {
+      plot->write_html(text, title, assets.script, assets.style);
+    } else {
+      plot->write_svg(text, title);
+    }
+    write_text_file(options.plot, "plot", text.str());
     std::cout << ", plot in " << options.plot;
   }
   std::cout << '\n';
@@ -208,12 +241,12 @@ int tune_command(SimOptions options, const std::vector<std::string>& args) {
   if (!plot.empty()) {
     std::vector<TuneCurve> curves;
     for (const OrderResult& r : result.orders) {
-      TuneCurve curve{r.order, {}};
+      TuneCurve curve{r.order, {}, r.best_gain, r.best_error_rms};
       for (const Evaluation& e : r.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
       curves.push_back(std::move(curve));
     }
     std::ostringstream svg;
-    write_tune_svg(svg, curves, "corvel-sim tune: " + input.description);
+    write_tune_svg(svg, curves, best.best_gain, "corvel-sim tune: " + input.description);
     write_text_file(plot, "tuning plot", svg.str());
     std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
   }

@@ -38,6 +38,18 @@ double positive(const std::string& option, const std::string& text) {
   return v;
 }
 
+// A span T0:T1 of seconds, T0 < T1.
+void parse_span(const std::string& option, const std::string& text, double* start, double* end) {
+  const size_t colon = text.find(':');
+  if (colon == std::string::npos) throw UsageError(option + ": " + text + " must be a span T0:T1 in seconds");
+  const double a = parse_number(option, text.substr(0, colon)), b = parse_number(option, text.substr(colon + 1));
+  if (!(a < b) || !std::isfinite(a) || !std::isfinite(b)) {
+    throw UsageError(option + ": " + text + " must be a span T0:T1 with T0 < T1");
+  }
+  *start = a;
+  *end = b;
+}
+
 }  // namespace
 
 SimOptions parse_options(const std::vector<std::string>& args) {
@@ -113,14 +125,8 @@ SimOptions parse_options(const std::vector<std::string>& args) {
          if (!(jobs >= 1 && jobs <= 256) || jobs != std::floor(jobs)) throw UsageError(k + ": " + v + " must be a whole number from 1 to 256");
          o.jobs = static_cast<int>(jobs);
        }},
-      {"--window", [&](auto& k, auto& v) {
-         const size_t colon = v.find(':');
-         if (colon == std::string::npos) throw UsageError(k + ": " + v + " must be a span T0:T1 in seconds");
-         const double a = parse_number(k, v.substr(0, colon)), b = parse_number(k, v.substr(colon + 1));
-         if (!(a < b) || !std::isfinite(a) || !std::isfinite(b)) throw UsageError(k + ": " + v + " must be a span T0:T1 with T0 < T1");
-         o.window_start = a;
-         o.window_end = b;
-       }},
+      {"--window", [&](auto& k, auto& v) { parse_span(k, v, &o.window_start, &o.window_end); }},
+      {"--plot-window", [&](auto& k, auto& v) { parse_span(k, v, &o.plot_window_start, &o.plot_window_end); }},
       {"--trace", [&](auto&, auto& v) { o.trace = v; }},
       {"--mex", [&](auto&, auto& v) { o.mex = v; }},
   };
@@ -281,7 +287,12 @@ failed or interrupted run leaves none of them):
   --out FILE.mat        the same numbers as MAT variables t, u, e, z0 (N x 1) and
                         d (N x n)
   --plot FILE.svg       the signal, the error and the estimates (default
-                        corvel-plot.svg); scaled to the samples after the warm-up
+                        corvel-plot.svg): a figure with axes, grid and legends,
+                        each panel scaled to the samples after the warm-up
+  --plot FILE.html      the same as an interactive page (zoom, pan, values under
+                        the cursor) that any browser opens offline
+  --plot-window T0:T1   plot only the span from T0 to T1 seconds (every sample of
+                        it, where a long record is otherwise drawn as ranges)
   --no-plot             no plot
   --warmup T            seconds left out of the error table and the plot's scale
                         (default: the first third)

@@ -41,7 +41,8 @@ struct SimOptions {
   double warmup = -1.0;               // seconds left out of the error table; < 0: the first third
 
   std::string out = "corvel-out.csv";
-  std::string plot = "corvel-plot.svg";  // empty: no plot
+  std::string plot = "corvel-plot.svg";  // empty: no plot; .html: the interactive page
+  double plot_window_start = 0.0, plot_window_end = 0.0;  // --plot-window T0:T1; equal: the whole run
   std::string trace;                     // "-": standard error; a path: that file
   std::string mex;                       // empty: the MEX file beside the program
   bool help = false;

@@ -76,7 +76,9 @@ class CsvRecord : public Record {
   CsvRecord(const SimOptions& o)
       : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
     description = o.input;
-    timed_ = reader_->layout().time >= 0;
+    const CsvLayout& layout = reader_->layout();
+    if (layout.signal < layout.names.size()) signal_name = layout.names[layout.signal];
+    timed_ = layout.time >= 0;
     if (o.snr_given) {
       read_all(o);
     } else {
@@ -221,6 +223,7 @@ class MatRecord : public Record {
  public:
   MatRecord(const SimOptions& o) : signal_(read_mat_signal(o.input, o.variable)) {
     description = o.input;
+    signal_name = signal_.variable;
     count = signal_.u.size();
     double sum_squares = 0.0;
     size_t finite = 0;
@@ -299,6 +302,7 @@ class NoisyRecord : public Record {
     step = clean_->step;
     clean_rms = clean_->clean_rms;
     notes = clean_->notes;
+    signal_name = clean_->signal_name;
   }
   void restart() override {
     clean_->restart();

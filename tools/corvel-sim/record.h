@@ -57,6 +57,7 @@ class Record {
   virtual std::string where() const = 0;
 
   std::string description;  // the file name or the signal's kind
+  std::string signal_name;  // the chosen column's or variable's name, when there is one
   size_t count = 0;
   double t0 = 0.0;
   double step = 0.01;             // the solver step: the time column's, or as chosen
