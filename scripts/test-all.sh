@@ -2,7 +2,7 @@
 # Every test of every build: installs what it needs, then configures, builds
 # and runs the suites of each preset (x86-64 with the Octave build, sanitizers,
 # i386 under qemu-i386, x86-64 Windows under wine64, i386 Windows as files),
-# fuzzes the entry point, the dispatch and corvel-sim's input for a bounded
+# builds and checks the release bundle, fuzzes the entry point, the dispatch and corvel-sim's input for a bounded
 # time each, and compares the Windows build's simulations with the Linux
 # build's.
 set -euo pipefail
@@ -21,6 +21,10 @@ for preset in default sanitizer i386 mingw64 mingw32; do
   count=$(grep -oE 'tests passed, 0 tests failed out of [0-9]+' "build/ctest-$preset.log" | grep -oE '[0-9]+$')
   passed=$((passed + count))
 done
+echo "=== release bundle ==="
+bundle=$(scripts/release.sh)
+tests/release/check_bundle.sh "$bundle" "$root"
+passed=$((passed + 1))
 echo "=== fuzzing ==="
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/fuzz.sh
 passed=$((passed + 3))

@@ -266,6 +266,10 @@ int main(int argc, char** argv) {
       std::cout << usage_text();
       return 0;
     }
+    if (options.version) {
+      std::cout << "corvel-sim " << CORVEL_VERSION << '\n';
+      return 0;
+    }
     return tuning ? tune_command(options, args) : run(options);
   } catch (const UsageError& e) {
     std::cerr << "corvel-sim: " << e.what() << '\n';

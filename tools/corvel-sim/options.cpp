@@ -146,6 +146,10 @@ SimOptions parse_options(const std::vector<std::string>& args) {
       o.help = true;
       continue;
     }
+    if (name == "--version") {
+      o.version = true;
+      continue;
+    }
     if (name == "--variable-step") {
       o.variable_step = true;
       continue;
@@ -213,6 +217,7 @@ the way the simulation host runs it.
 Usage:
   corvel-sim [run] [FILE] [options]
   corvel-sim --help
+  corvel-sim --version
 
 The block's parameters:
   --gain L,  --P1 L     the differentiator gain P1 (default 20)

@@ -46,6 +46,7 @@ struct SimOptions {
   std::string trace;                     // "-": standard error; a path: that file
   std::string mex;                       // empty: the MEX file beside the program
   bool help = false;
+  bool version = false;
   std::set<std::string> given;  // the options on the command line, by their long name
 
   // corvel-sim tune
