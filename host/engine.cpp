@@ -111,8 +111,13 @@ void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
   const MexCallResult result = call_mex(entry_, -1, plhs, 4, prhs);
   if (trace_on_) {
     const char* status = ssGetErrorStatus(&root_);
-    trace_.push_back("block " + std::to_string(block.index) + ": mexFunction(nlhs=-1, flag=" + std::to_string(flag) +
-                     " " + method_of(flag) + ", callIndex=" + std::to_string(call_index) +
+    // The per-sample calls say when they happened and what the input was.
+    std::string when;
+    if (flag == 102 || flag == 104 || flag == 105) {
+      when = "t=" + format_double(model_info_.f.time) + " u=" + format_double(block.instance->input()[0]) + " ";
+    }
+    trace_.push_back("block " + std::to_string(block.index) + ": " + when + "mexFunction(nlhs=-1, flag=" +
+                     std::to_string(flag) + " " + method_of(flag) + ", callIndex=" + std::to_string(call_index) +
                      ", callValue=" + std::to_string(call_value) + ") -> " +
                      (!result.ok ? "error \"" + result.error + "\""
                       : status != nullptr ? "error status \"" + std::string(status) + "\""

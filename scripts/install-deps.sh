@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the builds and tests need; a no-op when they are there.
 set -euo pipefail
-packages=(cmake ninja-build g++ g++-multilib qemu-user googletest libgtest-dev libbenchmark-dev octave liboctave-dev
-  mingw-w64 wine64 clang-14 libclang-rt-14-dev valgrind pkg-config libmatio-dev librsvg2-bin
-  libjs-dygraphs chromium)
+# With --demo: only what the default build of corvel-sim needs (and its MAT-file
+# and HTML-plot support); otherwise everything every build and test needs.
+packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev pkg-config libmatio-dev libjs-dygraphs)
+if [ "${1:-}" = "--demo" ]; then
+  shift
+else
+  packages+=(g++-multilib qemu-user octave liboctave-dev mingw-w64 wine64 clang-14 libclang-rt-14-dev valgrind
+    librsvg2-bin chromium)
+fi
 packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do

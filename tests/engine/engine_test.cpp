@@ -161,6 +161,12 @@ TEST(Engine, TraceNamesEveryCallInHostOrder) {
       "102 mdlInitializeConditions", "104 mdlOutputs", "105 mdlUpdate", "104 mdlOutputs", "105 mdlUpdate",
       "107 mdlTerminate"};
   EXPECT_EQ(methods, expected);
+  // The per-sample calls say when and with what input.
+  const std::vector<std::string>& trace = engine.trace();
+  ASSERT_EQ(trace.size(), expected.size());
+  EXPECT_EQ(trace[8].substr(0, 27), "block 0: t=0 u=0.5 mexFunct");
+  EXPECT_EQ(trace[11].substr(0, 39), "block 0: t=0.10000000000000001 u=0.5 me");
+  EXPECT_EQ(trace[7].find("t="), std::string::npos);
 }
 
 }  // namespace
