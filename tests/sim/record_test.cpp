@@ -186,7 +186,8 @@ TEST(Plot, BinsHoldEachRowOrTheRangeOfTheirRows) {
 TEST(Plot, TicksAreRoundNumbersOverTheRange) {
   EXPECT_EQ(nice_ticks(0.0, 10.0, 5), (std::vector<double>{0, 2, 4, 6, 8, 10}));
   EXPECT_EQ(nice_ticks(-0.13, 0.42, 5), (std::vector<double>{0, 0.2, 0.4}));
-  EXPECT_EQ(nice_ticks(-0.13, 0.42, 10), (std::vector<double>{-0.1, 0, 0.1, 0.2, 0.30000000000000004, 0.4}));
+  EXPECT_EQ(nice_ticks(-0.13, 0.42, 10), (std::vector<double>{-0.1, 0, 0.1, 0.2, 0.3, 0.4}));
+  EXPECT_EQ(nice_ticks(0.0, 0.007, 7), (std::vector<double>{0, 0.001, 0.002, 0.003, 0.004, 0.005, 0.006, 0.007}));
   EXPECT_EQ(nice_ticks(1752.0, 1760.0, 4), (std::vector<double>{1752, 1754, 1756, 1758, 1760}));
   EXPECT_TRUE(nice_ticks(1.0, 1.0, 5).empty());
   EXPECT_TRUE(nice_ticks(0.0, INFINITY, 5).empty());

@@ -48,15 +48,24 @@ std::vector<double> nice_ticks(double lo, double hi, int count) {
   std::vector<double> ticks;
   if (!(hi > lo) || !std::isfinite(hi - lo) || count < 1) return ticks;
   const double rough = (hi - lo) / count;
-  const double power = std::pow(10.0, std::floor(std::log10(rough)));
-  double step = power;
-  for (const double m : {1.0, 2.0, 5.0, 10.0}) {
-    step = m * power;
-    if (step >= rough) break;
+  const double exponent = std::floor(std::log10(rough));
+  if (!(std::fabs(exponent) <= 300)) return ticks;
+  // 10^|exponent| by multiplication, exact up to 1e22, and a tick as m k
+  // divided by it for a negative exponent: 0.3 comes out as the double
+  // nearest 0.3 on every build, whatever its pow does.
+  double scale = 1.0;
+  for (int i = 0; i < static_cast<int>(std::fabs(exponent)); ++i) scale *= 10.0;
+  auto tick_at = [&](double units) { return exponent < 0 ? units / scale : units * scale; };
+  double m = 1.0;
+  for (const double candidate : {1.0, 2.0, 5.0, 10.0}) {
+    m = candidate;
+    if (tick_at(m) >= rough) break;
   }
-  for (double k = std::ceil(lo / step); k * step <= hi * (1 + 1e-12) && ticks.size() < 100; k += 1.0) {
-    const double tick = k * step;
-    ticks.push_back(std::fabs(tick) < step * 1e-9 ? 0.0 : tick);
+  const double step = tick_at(m);
+  for (double k = std::ceil(lo / step); ticks.size() < 100; k += 1.0) {
+    const double tick = tick_at(k * m);
+    if (tick > hi * (1 + 1e-12) + 1e-300) break;
+    ticks.push_back(tick == 0.0 ? 0.0 : tick);
   }
   return ticks;
 }
