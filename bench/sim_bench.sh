@@ -4,8 +4,9 @@
 # under build/bench-data, runs corvel-sim on it at order 3 with a CSV log
 # (peak memory and time from GNU time), then the block alone over the same
 # samples in memory (bench/block_only.cpp). Prints samples/s, the ratio,
-# peak resident memory and the log's size.
-#   bench/sim_bench.sh [SAMPLES]     (after cmake --build --preset default)
+# peak resident memory and the log's size. OUT_DIR (default: beside the
+# record) is where the log goes: /dev/shm leaves the disk out of it.
+#   [OUT_DIR=/dev/shm] bench/sim_bench.sh [SAMPLES]   (after cmake --build --preset default)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build/default"
@@ -21,18 +22,19 @@ if [ ! -s "$csv" ]; then
 fi
 echo "input: $(du -h "$csv" | cut -f1), $samples samples"
 
+out_dir=${OUT_DIR:-$data}
 for plot in "--no-plot" "--plot $data/out.svg"; do
   # The last run's log is gone and on disk, so that its write-back does not
   # slow this one.
-  rm -f "$data/out.csv"
+  rm -f "$out_dir/out.csv"
   sync
   /usr/bin/time -f '%e %M' -o "$data/time.txt" "$build/corvel-sim" "$csv" --order 3 --gain 30 \
-    --out "$data/out.csv" $plot > /dev/null
+    --out "$out_dir/out.csv" $plot > /dev/null
   read -r wall rss_kb < "$data/time.txt"
-  echo "corvel-sim ($plot): $wall s wall, $(awk -v s="$samples" -v w="$wall" 'BEGIN { printf "%.0f", s / w }') samples/s, peak resident $((rss_kb / 1024)) MB, log $(du -h "$data/out.csv" | cut -f1)"
+  echo "corvel-sim ($plot): $wall s wall, $(awk -v s="$samples" -v w="$wall" 'BEGIN { printf "%.0f", s / w }') samples/s, peak resident $((rss_kb / 1024)) MB, log $(du -h "$out_dir/out.csv" | cut -f1)"
   whole=$wall
 done
-rm -f "$data/out.csv"
+rm -f "$out_dir/out.csv"
 sync
 block=$("$build/bench/corvel_block_only" "$build/corvel.mexa64" "$samples" 3 30)
 echo "$block"
