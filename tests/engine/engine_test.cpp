@@ -169,5 +169,55 @@ TEST(Engine, TraceNamesEveryCallInHostOrder) {
   EXPECT_EQ(trace[7].find("t="), std::string::npos);
 }
 
+
+// The callbacks the registration installs, called through their slots as a
+// host calls them: the outputs slot copies the states out and leaves them;
+// the update slot advances them; initial conditions reset them. Any two
+// swapped fail here.
+TEST(Engine, EachInstalledCallbackDoesItsOwnJob) {
+  host::Engine engine(test::loaded_mex().entry(), {false, 0.1});
+  engine.add_block({20.0, 0.1, 3.0}, [](long k, double) { return std::sin(0.3 * static_cast<double>(k)); });
+  engine.run(6, nullptr);
+  SimStruct* S = engine.simstruct(0);
+  const ssMethods& m = *ssGetMethods(S);
+  double* z = ssGetDiscStates(S);
+  std::vector<double> before(z, z + 11);
+  ASSERT_NE(before[1], 0.0);
+
+  m.mdlOutputs(S, 0);
+  EXPECT_EQ(std::vector<double>(z, z + 11), before);
+  auto output = [S](int port) { return static_cast<const double*>(ssGetOutputPortSignal(S, port)); };
+  EXPECT_EQ(output(1)[0], before[0]);
+  for (int j = 0; j < 3; ++j) EXPECT_EQ(output(2)[j], before[static_cast<size_t>(j) + 1]);
+
+  m.mdlUpdate(S, 0);
+  EXPECT_NE(std::vector<double>(z, z + 11), before);
+
+  m.mdlInitializeConditions(S);
+  EXPECT_EQ(z[0], static_cast<const double*>(ssGetInputPortSignal(S, 0))[0]);
+  for (int j = 1; j < 11; ++j) EXPECT_EQ(z[j], 0.0);
+}
+
+// A second run of the same model gives the same bits: initialisation resets
+// everything a run leaves behind, the shared transition matrix included.
+TEST(Engine, ResetAndRerunGivesTheSameOutputs) {
+  auto run = [](double step) {
+    host::Engine engine(test::loaded_mex().entry(), {false, step});
+    engine.add_block({15.0, step, 4.0}, [](long k, double) { return std::cos(0.05 * static_cast<double>(k)) + 0.01 * (k % 7); });
+    std::vector<double> out;
+    engine.run(400, [&](const host::SampleView& v) {
+      out.push_back(v.error[0]);
+      out.push_back(v.estimate[0]);
+      out.insert(out.end(), v.derivatives, v.derivatives + v.order);
+    });
+    return out;
+  };
+  const std::vector<double> first = run(0.01);
+  run(0.5);  // another step size in between rebuilds the shared matrix
+  const std::vector<double> again = run(0.01);
+  ASSERT_EQ(first.size(), again.size());
+  EXPECT_EQ(std::memcmp(first.data(), again.data(), first.size() * sizeof(double)), 0);
+}
+
 }  // namespace
 }  // namespace corvel
