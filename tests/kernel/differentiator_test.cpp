@@ -47,6 +47,20 @@ TEST_F(DifferentiatorStep, OrderTwoIgnoresTheStatesAboveItsOrder) {
   for (int i = 3; i < kStateCount; ++i) EXPECT_SAME_BITS(0.0, s.z_next[i]);
 }
 
+// An order below 1 gives no correction; the padded state still holds the
+// whole part of n + 1 states: z0 alone for n = 0 and n = 0.5, none below.
+TEST_F(DifferentiatorStep, OrdersBelowOneKeepTheStatesTheyCopy) {
+  const double z[kStateCount] = {1.5, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11};
+  for (const double n : {0.0, 0.5}) {
+    const Step s = step(4.0, z, 20.0, 0.1, n);
+    EXPECT_SAME_BITS(2.5, s.e);
+    EXPECT_SAME_BITS(1.5, s.z_next[0]);
+    for (int i = 1; i < kStateCount; ++i) EXPECT_SAME_BITS(0.0, s.z_next[i]);
+  }
+  const Step none = step(4.0, z, 20.0, 0.1, -0.5);
+  for (int i = 0; i < kStateCount; ++i) EXPECT_SAME_BITS(0.0, none.z_next[i]);
+}
+
 TEST_F(DifferentiatorStep, NoErrorIsThePurePrediction) {
   const Step still = step(2.5, {2.5}, 3.0, 0.1, 4.0);
   EXPECT_SAME_BITS(2.5, still.z_next[0]);

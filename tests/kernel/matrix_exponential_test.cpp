@@ -157,5 +157,17 @@ TEST(TransitionMatrix, SameBitsOnEveryBuild) {
   }
 }
 
+// The thresholds to their last digit: a degree chosen one band off changes
+// the matrix's bits for steps near a threshold.
+TEST(PadeThresholds, HoldTheirPublishedValuesAndDegrees) {
+  const double theta[] = {0.01495585217958292, 0.253939833006323, 0.9504178996162932, 2.097847961257068,
+                          5.371920351148152};
+  const std::uint8_t degree[] = {3, 5, 7, 9, 13};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_SAME_BITS(theta[i], pade_theta[i]);
+    EXPECT_EQ(degree[i], pade_degree[i]);
+  }
+}
+
 }  // namespace
 }  // namespace corvel

@@ -43,6 +43,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // NaN first, even where the C library says 1.
         PowCase{kNaN, 0.0, kNaN}, PowCase{1.0, kNaN, kNaN}, PowCase{kNaN, 1.0, kNaN},
+        PowCase{kNaN, kInf, kNaN}, PowCase{kNaN, -kInf, kNaN},
         // Infinite exponents.
         PowCase{1.0, kInf, kNaN}, PowCase{-1.0, -kInf, kNaN}, PowCase{-1.0, kInf, kNaN},
         PowCase{2.0, kInf, kInf}, PowCase{-2.0, kInf, kInf}, PowCase{2.0, -kInf, 0.0},
