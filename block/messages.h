@@ -2,6 +2,8 @@
 #ifndef CORVEL_BLOCK_MESSAGES_H
 #define CORVEL_BLOCK_MESSAGES_H
 
+#include "sdk/method_flags.h"
+
 namespace corvel::messages {
 
 inline constexpr const char* kOrderTooLarge =
@@ -16,11 +18,10 @@ inline constexpr const char* kParameterClassFormat =
     "uint32 or boolean.";
 inline constexpr const char* kContinuousSampleTime =
     "This block cannot be assigned a continuous sample time. Enter a sample time or choose a fixed-step solver.";
-inline constexpr const char* kZeroCrossings =
-    "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings routine";
-inline constexpr const char* kTimeOfNextVarHit =
-    "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a mdlGetTimeOfNextVarHit "
-    "routine";
+// The answers of the two methods the block has not, which the flag dispatch
+// gives too: one text each, kept with the flags.
+inline constexpr const char* kZeroCrossings = method_flags::kZeroCrossingsMessage;
+inline constexpr const char* kTimeOfNextVarHit = method_flags::kTimeOfNextVarHitMessage;
 
 }  // namespace corvel::messages
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "byte_reader.h"
+#include "sdk/method_flags.h"
 #include "host/array_api.h"
 #include "host/block_instance.h"
 #include "host/registration.h"
@@ -57,8 +58,16 @@ void keep_buffers(BlockInstance& block) {
   }
 }
 
-const double kFlags[] = {101, 102, 103, 104, 105, 107, 108, 111, 112, 113, 114, 115, 116, 120, 121, 122,
-                         123, 126, 127, 128, 131, 132, 133, 142, 144, 145, 149, 150, 106, 100.5, 104.9};
+// Every method flag of the list, and numbers near them that are none.
+const std::vector<double>& flags_to_try() {
+  static const std::vector<double> flags = [] {
+    std::vector<double> all;
+    for (const corvel::method_flags::MethodFlag& f : corvel::method_flags::kMethodFlags) all.push_back(f.flag);
+    for (const double none : {106.0, 100.5, 104.9}) all.push_back(none);
+    return all;
+  }();
+  return flags;
+}
 
 }  // namespace
 
@@ -79,8 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!registered.ok || block.error() != nullptr) return 0;
 
   // Propagation as a host runs it, then buffers for the settled widths.
-  call_flag(block, 131, 0, 0);
-  call_flag(block, 101, 0, 0);
+  call_flag(block, corvel::method_flags::kSetDefaultPortDimensionInfo, 0, 0);
+  call_flag(block, corvel::method_flags::kInitializeSampleTimes, 0, 0);
   std::string why;
   if (!block.allocate_signals(&why)) return 0;
   block.set_solver(false, 0.01);
@@ -89,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (in.byte() % 6) {
       case 0:
       case 1: {
-        const double flag = kFlags[in.byte() % (sizeof kFlags / sizeof kFlags[0])];
+        const double flag = flags_to_try()[in.byte() % flags_to_try().size()];
         call_flag(block, flag, in.i32(), in.i32());
         break;
       }
@@ -98,11 +107,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         break;
       case 3: {
         // A run-time parameter change: the host asks the block to check it
-        // (flag 112) and keeps it only when the check passes.
+        // (the parameter check) and keeps it only when the check passes.
         const int which = in.byte() % 3;
         const double previous = mxGetScalar(ssGetSFcnParam(block.S(), which));
         block.set_param(which, mxCreateDoubleScalar(in.number()));
-        if (call_flag(block, 112, 0, 0)) block.set_param(which, mxCreateDoubleScalar(previous));
+        if (call_flag(block, corvel::method_flags::kCheckParameters, 0, 0)) block.set_param(which, mxCreateDoubleScalar(previous));
         break;
       }
       case 4:

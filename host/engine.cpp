@@ -1,6 +1,7 @@
 #include "host/engine.h"
 
 #include "host/registration.h"
+#include "sdk/method_flags.h"
 
 #include <cmath>
 #include <cstdint>
@@ -10,8 +11,9 @@ namespace corvel::host {
 
 namespace {
 
-constexpr int kFirstFlag = 100;
-constexpr int kLastFlag = 160;
+// The span of the method flags, for the engine's cache of flag arrays.
+constexpr int kFirstFlag = method_flags::kInitializeSampleTimes;
+constexpr int kLastFlag = method_flags::kSetOutputPortSymbolicDimensions;
 
 std::string format_double(double x) {
   char buffer[40];
@@ -19,24 +21,11 @@ std::string format_double(double x) {
   return buffer;
 }
 
-// The host's names for the flags it sends, for the trace.
+// The method a flag asks for, for the trace.
 const char* method_of(int flag) {
-  switch (flag) {
-    case 0: return "mdlInitializeSizes";
-    case 101: return "mdlInitializeSampleTimes";
-    case 102: return "mdlInitializeConditions";
-    case 104: return "mdlOutputs";
-    case 105: return "mdlUpdate";
-    case 107: return "mdlTerminate";
-    case 111: return "mdlSetWorkWidths";
-    case 113: return "mdlSetInputPortDataType";
-    case 115: return "mdlSetInputPortWidth";
-    case 116: return "mdlSetOutputPortWidth";
-    case 128: return "mdlSetInputPortFrameData";
-    case 131: return "mdlSetDefaultPortDimensionInfo";
-    case 132: return "mdlSetDefaultPortDataTypes";
-    default: return "method";
-  }
+  if (flag == method_flags::kInitializeSizes) return "mdlInitializeSizes";
+  const method_flags::MethodFlag* f = method_flags::find(flag);
+  return f != nullptr ? f->method : "unknown method";
 }
 
 }  // namespace
@@ -113,7 +102,7 @@ void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
     const char* status = ssGetErrorStatus(&root_);
     // The per-sample calls say when they happened and what the input was.
     std::string when;
-    if (flag == 102 || flag == 104 || flag == 105) {
+    if (flag == method_flags::kInitializeConditions || flag == method_flags::kOutputs || flag == method_flags::kUpdate) {
       when = "t=" + format_double(model_info_.f.time) + " u=" + format_double(block.instance->input()[0]) + " ";
     }
     trace_.push_back("block " + std::to_string(block.index) + ": " + when + "mexFunction(nlhs=-1, flag=" +
@@ -159,19 +148,19 @@ void Engine::register_block(Block& block) {
 void Engine::propagate(Block& block) {
   SimStruct* S = block.instance->S();
   // The model feeds every block a scalar double, unframed.
-  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 115, p, 1);
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, method_flags::kSetInputPortWidth, p, 1);
   for (int p = 0; p < ssGetNumOutputPorts(S); ++p) {
-    if (ssGetOutputPortWidth(S, p) == DYNAMICALLY_SIZED) call_flag(block, 116, p, DYNAMICALLY_SIZED);
+    if (ssGetOutputPortWidth(S, p) == DYNAMICALLY_SIZED) call_flag(block, method_flags::kSetOutputPortWidth, p, DYNAMICALLY_SIZED);
   }
-  call_flag(block, 131);
-  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 113, p, SS_DOUBLE);
-  call_flag(block, 132);
-  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, 128, p, FRAME_NO);
-  call_flag(block, 111);
+  call_flag(block, method_flags::kSetDefaultPortDimensionInfo);
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, method_flags::kSetInputPortDataType, p, SS_DOUBLE);
+  call_flag(block, method_flags::kSetDefaultPortDataTypes);
+  for (int p = 0; p < ssGetNumInputPorts(S); ++p) call_flag(block, method_flags::kSetInputPortFrameData, p, FRAME_NO);
+  call_flag(block, method_flags::kSetWorkWidths);
 }
 
 void Engine::settle_sample_time(Block& block) {
-  call_flag(block, 101);
+  call_flag(block, method_flags::kInitializeSampleTimes);
   SimStruct* S = block.instance->S();
   double period = ssGetSampleTime(S, 0);
   const std::string who = "block " + std::to_string(block.index) + " (" + block.name + ")";
@@ -217,7 +206,7 @@ void Engine::run(long steps, const OutputSink& sink) {
   if (!initialized_) initialize();
   for (auto& block : blocks_) {
     block->instance->input()[0] = block->input(0, 0.0);
-    call_flag(*block, 102);
+    call_flag(*block, method_flags::kInitializeConditions);
   }
   // Steps until each block's next sample hit (a countdown, not a division per step).
   std::vector<long> until_hit(blocks_.size(), 0);
@@ -229,7 +218,7 @@ void Engine::run(long steps, const OutputSink& sink) {
       BlockInstance& b = *block->instance;
       const double u = block->input(k, t);
       b.input()[0] = u;
-      call_flag(*block, 104);
+      call_flag(*block, method_flags::kOutputs);
       if (sink) {
         sink(SampleView{block->index, k, t, u, b.output(0), b.output(1), b.output(2),
                         static_cast<int>(b.output_size(2))});
@@ -238,13 +227,13 @@ void Engine::run(long steps, const OutputSink& sink) {
     for (auto& block : blocks_) {
       long& until = until_hit[static_cast<size_t>(block->index)];
       if (until == 0) {
-        call_flag(*block, 105);
+        call_flag(*block, method_flags::kUpdate);
         until = block->every;
       }
       --until;
     }
   }
-  for (auto& block : blocks_) call_flag(*block, 107);
+  for (auto& block : blocks_) call_flag(*block, method_flags::kTerminate);
 }
 
 }  // namespace corvel::host

@@ -67,7 +67,12 @@ Maker row(double a, double b) {
 
 std::string class_message(int k) {
   char buffer[1024];
-  std::snprintf(buffer, sizeof buffer, messages::kParameterClassFormat, k);
+  // The text as the block's users read it, two spaces before the number included.
+  std::snprintf(buffer, sizeof buffer,
+                "The data type and or complexity of parameter  %d does not match the information specified in the "
+                "S-function Builder dialog. For non-double parameters you will need to cast them using int8, int16, "
+                "int32, uint8, uint16, uint32 or boolean.",
+                k);
   return buffer;
 }
 
@@ -94,9 +99,9 @@ TEST_P(CheckParameters, GivesTheFirstFailingTestsMessage) {
   }
 }
 
-const std::string kTooLarge = messages::kOrderTooLarge;
-const std::string kNotPositive = messages::kOrderNotPositiveInteger;
-const std::string kStep = messages::kBadStepSize;
+const std::string kTooLarge = "Order of the differantiator must be an integer greater than zero and less or equal than 10.";
+const std::string kNotPositive = "Order of the differantiator must be a positive integer.";
+const std::string kStep = "The step size either has to be -1 to specify an inherited setting or a positive real value.";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CheckParameters,

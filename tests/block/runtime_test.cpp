@@ -66,7 +66,7 @@ TEST(Update, UsesTheSampleTimeAsTheStepSize) {
     const char* error;
   } cases[] = {{0.01, false, 0.5, 0.01, nullptr},
                {0.0, false, 0.5, 0.5, nullptr},
-               {0.0, true, 0.5, 0.0, messages::kContinuousSampleTime}};
+               {0.0, true, 0.5, 0.0, "This block cannot be assigned a continuous sample time. Enter a sample time or choose a fixed-step solver."}};
   for (const Case& c : cases) {
     host::BlockInstance block;
     test::set_up_block(block, 2, 0.1, 2);
@@ -141,9 +141,10 @@ TEST(Run, HostOrderEqualsADirectKernelLoopBitForBit) {
 TEST(Messages, ZeroCrossingsAndVariableHitsAnswerWithTheirTexts) {
   host::BlockInstance block;
   mdlZeroCrossings(block.S());
-  EXPECT_STREQ(block.error(), messages::kZeroCrossings);
+  EXPECT_STREQ(block.error(), "To have nonsampled zero crossings, you must define MDL_ZERO_CROSSINGS and have a mdlZeroCrossings routine");
   mdlGetTimeOfNextVarHit(block.S());
-  EXPECT_STREQ(block.error(), messages::kTimeOfNextVarHit);
+  EXPECT_STREQ(block.error(), "To have a variable sample time, you must define MDL_GET_TIME_OF_NEXT_VAR_HIT and add a "
+                                   "mdlGetTimeOfNextVarHit routine");
   block.clear_error();
   mdlTerminate(block.S());
   EXPECT_EQ(block.error(), nullptr);

@@ -67,7 +67,7 @@ TEST(InitializeSizes, AFailedCheckEndsTheDeclarations) {
   host::BlockInstance block;
   block.set_params(scalar_params({2, 0.1, 11}));
   mdlInitializeSizes(block.S());
-  EXPECT_STREQ(block.error(), messages::kOrderTooLarge);
+  EXPECT_STREQ(block.error(), "Order of the differantiator must be an integer greater than zero and less or equal than 10.");
   EXPECT_EQ(ssGetSizeBlock(block.S())[SIZE_NUM_DISC_STATES], 0);
   EXPECT_EQ(ssGetOptions(block.S()), 0u);
 }

@@ -181,7 +181,8 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
   char text[256];
   for (size_t p = 0; p < panels; ++p) {
     const double top = kTop + static_cast<double>(p) * (kPanelHeight + kGap);
-    const auto [lo, hi] = steady_range(p);
+    const std::pair<double, double> range = steady_range(p);
+    const double lo = range.first, hi = range.second;
     auto y_of = [&](double v) { return std::clamp(top + (hi - v) / (hi - lo) * kPanelHeight, top - 2e4, top + 2e4); };
     const std::string clip = "panel" + std::to_string(p);
     out << "<clipPath id='" << clip << "'><rect x='" << kLeft << "' y='" << top << "' width='" << plot_width
