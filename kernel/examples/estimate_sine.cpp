@@ -1,5 +1,6 @@
-// Runs the differentiator over sin(t) and prints its estimates beside the true
-// signal and derivatives.
+// An example of the kernel's API on its own, without the host: runs the
+// differentiator over sin(t) and prints its estimates beside the true signal
+// and derivatives.
 #include <cmath>
 #include <cstdio>
 
