@@ -3,7 +3,8 @@
 #ifndef CORVEL_BLOCK_RUNTIME_H
 #define CORVEL_BLOCK_RUNTIME_H
 
-#include "block/host_interface.h"
+#include "sdk/mx_array.h"
+#include "sdk/simstruct.h"
 
 namespace corvel {
 

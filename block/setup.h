@@ -2,7 +2,8 @@
 #ifndef CORVEL_BLOCK_SETUP_H
 #define CORVEL_BLOCK_SETUP_H
 
-#include "block/host_interface.h"
+#include "sdk/mx_array.h"
+#include "sdk/simstruct.h"
 
 namespace corvel {
 

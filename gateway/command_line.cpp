@@ -43,7 +43,7 @@ bool store_port_count(SimStruct* S, SizeWord word, int count) {
 int command_line_input_ports(void* arg, int count) {
   auto* S = static_cast<SimStruct*>(arg);
   if (!store_port_count(S, SIZE_NUM_INPUT_PORTS, count)) return 0;
-  if (count > 0) S->u.f.input_ports = static_cast<ssInputPort*>(mxCalloc(static_cast<size_t>(count), SS_INPUT_PORT_BYTES));
+  if (count > 0) ssSetInputPortsArray(S, static_cast<ssInputPort*>(mxCalloc(static_cast<size_t>(count), SS_INPUT_PORT_BYTES)));
   return 1;
 }
 
@@ -51,7 +51,7 @@ int command_line_output_ports(void* arg, int count) {
   auto* S = static_cast<SimStruct*>(arg);
   if (!store_port_count(S, SIZE_NUM_OUTPUT_PORTS, count)) return 0;
   if (count > 0) {
-    S->u.f.output_ports = static_cast<ssOutputPort*>(mxCalloc(static_cast<size_t>(count), SS_OUTPUT_PORT_BYTES));
+    ssSetOutputPortsArray(S, static_cast<ssOutputPort*>(mxCalloc(static_cast<size_t>(count), SS_OUTPUT_PORT_BYTES)));
   }
   return 1;
 }
@@ -62,27 +62,25 @@ SimStruct* build_command_line_simstruct(int nrhs, const mxArray* prhs[]) {
   auto* S = static_cast<SimStruct*>(mxCalloc(1, SS_SIMSTRUCT_BYTES));
   auto* info = static_cast<ssModelInfo*>(mxCalloc(1, SS_MODEL_INFO_BYTES));
   info->f.first_word = 1;
-  S->u.f.model_info = info;
+  ssSetModelInfo(S, info);
 #if SS_LAYOUT_64
   // The 64-bit host layout has a record here whose fourth pointer holds a
   // smaller record.
   auto* record = static_cast<ssHostRecord*>(mxCalloc(1, sizeof(ssHostRecord)));
   record->slots[SS_HOST_RECORD_SUBRECORD_SLOT] = mxCalloc(1, sizeof(ssHostSubrecord));
-  S->u.f.host_record = record;
+  ssSetHostRecord(S, record);
 #endif
-  S->u.f.root = S;
-  S->u.f.model_name = kSFunctionName;
-  S->u.f.path = kSFunctionName;
+  ssSetRootSS(S, S);
+  ssSetModelName(S, kSFunctionName);
+  ssSetPath(S, kSFunctionName);
   const int count = nrhs > 4 ? nrhs - 4 : 0;
-  S->u.f.params_given = count;
+  const mxArray** params = nullptr;
   if (count > 0) {
-    auto* params = static_cast<const mxArray**>(mxCalloc(static_cast<size_t>(count), sizeof(mxArray*)));
+    params = static_cast<const mxArray**>(mxCalloc(static_cast<size_t>(count), sizeof(mxArray*)));
     for (int i = 0; i < count; ++i) params[i] = prhs[4 + i];
-    S->u.f.params = params;
   }
-  S->u.f.set_num_input_ports = &command_line_input_ports;
-  S->u.f.set_num_output_ports = &command_line_output_ports;
-  S->u.f.port_count_arg = S;
+  ssSetSFcnParamsArray(S, params, count);
+  ssSetPortCountHooks(S, &command_line_input_ports, &command_line_output_ports, S);
   return S;
 }
 
@@ -159,7 +157,7 @@ void command_line_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
   SimStruct* S = nullptr;
   if (const double* elements = registration_elements(prhs[1])) S = registration_address(elements);
   if (S != nullptr) {
-    const char* model_name = S->u.f.model_name != nullptr ? S->u.f.model_name : "";
+    const char* model_name = ssGetModelName(S) != nullptr ? ssGetModelName(S) : "";
     if (std::strcmp(model_name, kSFunctionName) != 0) {
       raise_error("S-function name mismatch. Name in source is \"#define S_FUNCTION_NAME %s\", whereas name of the "
             "S-function MEX file is \"%s\". The source needs to be updated",
@@ -176,7 +174,7 @@ void command_line_entry(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs
   int32_t* sizes = ssGetSizeBlock(S);
   sizes[SIZE_VERSION] = SS_VERSION_WORD;
 #if SS_LAYOUT_64
-  if (S->u.f.owner != nullptr) ssCallGenericFcn(S, GEN_FCN_CALL_280, 1, nullptr);
+  if (ssHasOwner(S)) ssCallGenericFcn(S, GEN_FCN_CALL_280, 1, nullptr);
 #endif
   mdlInitializeSizes(S);
 

@@ -2,7 +2,8 @@
 #ifndef CORVEL_GATEWAY_COMMAND_LINE_H
 #define CORVEL_GATEWAY_COMMAND_LINE_H
 
-#include "block/host_interface.h"
+#include "sdk/mx_array.h"
+#include "sdk/simstruct.h"
 
 namespace corvel {
 

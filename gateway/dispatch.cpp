@@ -84,11 +84,11 @@ constexpr FlagRow kFlagTable[] = {
     // The host's own symbolic-dimension functions; a host that left one empty
     // gets the message rather than a call through a null pointer.
     {Flag::kSetInputPortSymbolicDimensions,
-     [](SimStruct* S) { return dims_set(S) && input_width_slot(S) && S->u.f.input_symbolic_dims != nullptr; },
-     [](SimStruct* S) { S->u.f.input_symbolic_dims(S, index(S), value(S)); }},
+     [](SimStruct* S) { return dims_set(S) && input_width_slot(S) && ssGetInputPortSymbolicDimsFcn(S) != nullptr; },
+     [](SimStruct* S) { ssGetInputPortSymbolicDimsFcn(S)(S, index(S), value(S)); }},
     {Flag::kSetOutputPortSymbolicDimensions,
-     [](SimStruct* S) { return dims_set(S) && output_width_slot(S) && S->u.f.output_symbolic_dims != nullptr; },
-     [](SimStruct* S) { S->u.f.output_symbolic_dims(S, index(S), value(S)); }},
+     [](SimStruct* S) { return dims_set(S) && output_width_slot(S) && ssGetOutputPortSymbolicDimsFcn(S) != nullptr; },
+     [](SimStruct* S) { ssGetOutputPortSymbolicDimsFcn(S)(S, index(S), value(S)); }},
 #endif
 };
 

@@ -3,7 +3,8 @@
 #ifndef CORVEL_GATEWAY_DISPATCH_H
 #define CORVEL_GATEWAY_DISPATCH_H
 
-#include "block/host_interface.h"
+#include "sdk/mx_array.h"
+#include "sdk/simstruct.h"
 
 namespace corvel {
 

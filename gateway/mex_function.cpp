@@ -1,5 +1,6 @@
 // The MEX file's one export.
-#include "block/host_interface.h"
+#include "sdk/mx_array.h"
+#include "sdk/simstruct.h"
 #include "gateway/command_line.h"
 #include "gateway/dispatch.h"
 

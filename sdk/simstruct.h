@@ -338,5 +338,29 @@ static inline int ssGetDimensionMethodsFlag(SimStruct* S) {
 static inline void ssClearDimensionMethodsFlag(SimStruct* S) {
   S->u.f.sizes[SIZE_FLAGS] = (int32_t)((uint32_t)S->u.f.sizes[SIZE_FLAGS] & ~SS_FLAG_DIMENSION_METHODS);
 }
+/* The host's symbolic-dimension functions (64-bit layout); null where it has none. */
+static inline ssSymbolicDimsFcn ssGetInputPortSymbolicDimsFcn(SimStruct* S) { return S->u.f.input_symbolic_dims; }
+static inline ssSymbolicDimsFcn ssGetOutputPortSymbolicDimsFcn(SimStruct* S) { return S->u.f.output_symbolic_dims; }
+/* Whether a host member owns the block; a command-line SimStruct has none. */
+static inline int ssHasOwner(SimStruct* S) { return S->u.f.owner != NULL; }
+static inline const char* ssGetModelName(SimStruct* S) { return S->u.f.model_name; }
+
+/* Gateway only: filling in a SimStruct of its own for a command-line call. */
+static inline void ssSetModelInfo(SimStruct* S, ssModelInfo* info) { S->u.f.model_info = info; }
+static inline void ssSetHostRecord(SimStruct* S, void* record) { S->u.f.host_record = record; }
+static inline void ssSetRootSS(SimStruct* S, SimStruct* root) { S->u.f.root = root; }
+static inline void ssSetModelName(SimStruct* S, const char* name) { S->u.f.model_name = name; }
+static inline void ssSetPath(SimStruct* S, const char* path) { S->u.f.path = path; }
+static inline void ssSetSFcnParamsArray(SimStruct* S, const mxArray** params, int count) {
+  S->u.f.params = params;
+  S->u.f.params_given = count;
+}
+static inline void ssSetPortCountHooks(SimStruct* S, ssPortCountHook inputs, ssPortCountHook outputs, void* arg) {
+  S->u.f.set_num_input_ports = inputs;
+  S->u.f.set_num_output_ports = outputs;
+  S->u.f.port_count_arg = arg;
+}
+static inline void ssSetInputPortsArray(SimStruct* S, ssInputPort* ports) { S->u.f.input_ports = ports; }
+static inline void ssSetOutputPortsArray(SimStruct* S, ssOutputPort* ports) { S->u.f.output_ports = ports; }
 
 #endif
