@@ -119,7 +119,8 @@ TEST(Registration, InstallsTheCallbacksAndDeclaresTheBlock) {
   block.set_owner(&block);
   block.set_params({num(2), num(0.1), num(4)});
   ssGetSizeBlock(block.S())[SIZE_FLAGS] = SS_FLAG_DIMENSION_METHODS;
-  ssGetSizeBlock(block.S())[16] = -5;  // a host word: returned as unsigned
+  // Host words 15 to 18: returned as unsigned, each of them.
+  for (int word = 15; word <= 18; ++word) ssGetSizeBlock(block.S())[word] = -word;
   const auto r = register_block(host::make_registration_vector(block.S()));
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_EQ(block.error(), nullptr);
@@ -157,7 +158,7 @@ TEST(Registration, InstallsTheCallbacksAndDeclaresTheBlock) {
   EXPECT_EQ(ssGetSizeBlock(block.S())[SIZE_VERSION], SS_VERSION_WORD);
   EXPECT_EQ(ssGetOptions(block.S()), 0x20082002u);
   ASSERT_EQ(r.sizes.size(), static_cast<size_t>(SS_SIZE_WORDS));
-  EXPECT_EQ(r.sizes[16], 4294967291.0);
+  for (int word = 15; word <= 18; ++word) EXPECT_EQ(r.sizes[static_cast<size_t>(word)], 4294967296.0 - word) << word;
   EXPECT_EQ(r.sizes[1], 11);
 
   std::vector<int> codes;
