@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <ostream>
 #include <string>
 
+#include "host/engine.h"
 #include "support/loaded_mex.h"
 #include "tune_workers.h"
 
@@ -107,6 +109,33 @@ TEST(Tune, AFlatTopRecommendsItsSmallestGain) {
     if (e.gain < r.flat_from && e.error_rms > best * 1.001) smaller_gain_is_worse = true;
   }
   EXPECT_TRUE(smaller_gain_is_worse);
+}
+
+// The error output of row k is the prediction error of sample k - 1, and
+// counts when that sample's time is at or after the warm-up's end: here the
+// end falls exactly on sample 100, so rows 101..299 count, divided by their
+// number, as a plain run of the engine gives them.
+TEST(Tune, ScoresTheErrorOfEachSampleFromTheWarmUpOn) {
+  SimOptions o;
+  o.step = 0.01;
+  Input input;
+  input.solver_step = 0.01;
+  input.t0 = 2.0;
+  for (int k = 0; k < 300; ++k) input.u.push_back(std::sin(0.07 * k) + 0.05 * std::cos(1.9 * k));
+  const double warmup_end = input.t0 + 100 * input.solver_step;
+
+  host::Engine engine(test::loaded_mex().entry(), {false, 0.01});
+  engine.add_block({25.0, 0.01, 2.0}, [&](long k, double) { return input.u[static_cast<size_t>(k)]; });
+  std::vector<double> errors;
+  engine.run(300, [&](const host::SampleView& v) { errors.push_back(v.error[0]); });
+  const auto [lo, hi] = std::minmax_element(input.u.begin(), input.u.end());
+  const double unit = *hi - *lo;
+  double sum = 0.0;
+  for (size_t row = 101; row < errors.size(); ++row) sum += (errors[row] / unit) * (errors[row] / unit);
+  const double expected = unit * std::sqrt(sum / 199.0);
+
+  const Evaluation e = evaluate(test::loaded_mex().entry(), o, input, 25.0, 2, warmup_end);
+  EXPECT_EQ(e.error_rms, expected);
 }
 
 TEST(Tune, DataItCannotTuneOnEndsInAMessage) {
