@@ -1,6 +1,7 @@
 // The step as it is written for speed (the upper triangle of the product,
-// each power of F once) against the step written plainly: the whole 11 x 11
-// product and every power computed where it is used. Same bits everywhere.
+// each power of F once) against the reference step written plainly from the
+// formulas (tests/reference): the whole 11 x 11 product and every power
+// computed where it is used. Same bits everywhere, non-finite values included.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -11,54 +12,11 @@
 #include "kernel/correction.h"
 #include "kernel/differentiator.h"
 #include "kernel/matrix_exponential.h"
-#include "kernel/safe_pow.h"
+#include "reference/whole_step.h"
 #include "support/bits.h"
 
 namespace corvel {
 namespace {
-
-double plain_polynomial(const CorrectionRow& row, double F) {
-  auto power = [F](int m) { return m == 1 ? F : m == 2 ? F * F : safe_pow(F, m); };
-  if (row.degree == 0) return row.coefficients[0];
-  double sum = power(row.degree) * row.coefficients[0];
-  for (int i = 1; i < row.degree; ++i) sum = sum + power(row.degree - i) * row.coefficients[i];
-  return sum + row.coefficients[row.degree];
-}
-
-void plain_step(double u, const double* z, double L, double h, double n, double* e_out, double* z_next) {
-  build_transition_matrix(h);
-  const double e = u - z[0];
-  *e_out = e;
-  const double a = std::fabs(e);
-  double F = 0.0;
-  if (!(a == 0.0)) F = std::exp((-(safe_pow(a, -1.0 / (n + 1.0)) * L)) * h);
-
-  double k[kStateCount] = {};
-  const int order = whole_order(n);
-  if (order != 0) {
-    const double N = order + 1.0;
-    const double g = (F - 1.0) / h;
-    k[0] = (N - F * N) * a;
-    const double s = order == 7 ? (std::sqrt(a) * (F - 1.0)) / h : std::sqrt(a) * g;
-    for (int j = 1; j <= order; ++j) {
-      const double W = j == 1 ? s * s : safe_pow(safe_pow(a, 1.0 / (j + 1)) * g, j + 1.0);
-      const CorrectionRow& row = *correction_row(order, j);
-      k[j] = ((W * plain_polynomial(row, F)) * h) / row.divisor;
-    }
-  }
-
-  const double count = n + 1.0;
-  const int copied = !(count >= 1.0) ? 0 : count >= kStateCount ? kStateCount : static_cast<int>(count);
-  double p[kStateCount] = {};
-  for (int j = 0; j < copied; ++j) p[j] = z[j];
-  for (int i = 0; i < kStateCount; ++i) {
-    double sum = 0.0;
-    for (int j = 0; j < kStateCount; ++j) sum = sum + transition_matrix[at(i, j)] * p[j];
-    z_next[i] = sum;
-  }
-  const double sgn = e < 0.0 ? -1.0 : e > 0.0 ? 1.0 : e == 0.0 ? 0.0 : e;
-  for (int i = 0; i < kStateCount; ++i) z_next[i] = k[i] * sgn + z_next[i];
-}
 
 // The same bits, or both NaN: when both operands of an operation are NaN,
 // which one's sign and payload the result carries is left open by IEEE 754
@@ -70,7 +28,9 @@ bool same(double x, double y) { return test::bits(x) == test::bits(y) || (std::i
 void expect_same_step(double u, const double* z, double L, double h, double n) {
   double e1, e2, a[kStateCount], b[kStateCount];
   differentiator_step(u, z, L, h, n, &e1, a);
-  plain_step(u, z, L, h, n, &e2, b);
+  reference::Matrix phi;
+  reference::transition_matrix(h, phi);
+  reference::step(phi, u, z, L, h, n, &e2, b);
   ASSERT_TRUE(same(e1, e2));
   for (int i = 0; i < kStateCount; ++i) {
     ASSERT_TRUE(same(a[i], b[i])) << "state " << i << ": " << a[i] << " vs " << b[i] << " (u " << u
