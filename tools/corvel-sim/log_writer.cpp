@@ -1,13 +1,12 @@
 #include "log_writer.h"
 
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
-#include <mutex>
+#include <exception>
 #include <thread>
 #include <vector>
 
+#include "block_queue.h"
 #include "mat_file.h"
 #include "number_text.h"
 #include "output_file.h"
@@ -23,11 +22,13 @@ namespace {
 class CsvLogWriter : public LogWriter {
  public:
   CsvLogWriter(const std::string& path, int order)
-      : file_(path, "log"), width_(4 + static_cast<size_t>(order)), order_(order) {
+      : file_(path, "log"), width_(4 + static_cast<size_t>(order)), order_(order), queue_(kBlocksInFlight) {
     std::string header = "t,u,error,z0";
     for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
     header += '\n';
-    if (std::fwrite(header.data(), 1, header.size(), file_.stream()) != header.size()) fail();
+    if (std::fwrite(header.data(), 1, header.size(), file_.stream()) != header.size()) {
+      throw InputError(write_failure());
+    }
     filling_.reserve(kRowsPerBlock * width_);
     worker_ = std::thread([this] { format_blocks(); });
   }
@@ -43,7 +44,7 @@ class CsvLogWriter : public LogWriter {
   void commit() override {
     hand_over();
     stop();
-    if (!error_.empty()) throw InputError(error_);
+    if (const std::exception_ptr failure = queue_.failure()) std::rethrow_exception(failure);
     file_.commit();
   }
 
@@ -51,41 +52,26 @@ class CsvLogWriter : public LogWriter {
   static constexpr size_t kRowsPerBlock = 4096;
   static constexpr size_t kBlocksInFlight = 4;
 
-  [[noreturn]] void fail() { throw InputError("writing the log to " + file_.path() + " failed: " + std::strerror(errno)); }
+  std::string write_failure() const { return "writing the log to " + file_.path() + " failed: " + std::strerror(errno); }
 
   void hand_over() {
     if (filling_.empty()) return;
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return queue_.size() < kBlocksInFlight || !error_.empty(); });
-    if (!error_.empty()) throw InputError(error_);  // a full disk: no use running on
-    queue_.push_back(std::move(filling_));
+    // Refused when the writer has failed (a full disk): no use running on.
+    if (!queue_.push(std::move(filling_))) std::rethrow_exception(queue_.failure());
     filling_ = std::vector<double>();
     filling_.reserve(kRowsPerBlock * width_);
-    changed_.notify_all();
   }
 
   void stop() {
     if (!worker_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    changed_.notify_all();
+    queue_.finish();
     worker_.join();
   }
 
   void format_blocks() {
     std::vector<char> text;
-    while (true) {
-      std::vector<double> block;
-      {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [this] { return !queue_.empty() || done_; });
-        if (queue_.empty()) return;
-        block = std::move(queue_.front());
-        queue_.pop_front();
-      }
-      changed_.notify_all();
+    std::vector<double> block;
+    while (queue_.pop(&block)) {
       text.resize(block.size() * (kNumberTextMax + 1));
       char* p = text.data();
       for (size_t i = 0; i < block.size(); i += width_) {
@@ -96,9 +82,7 @@ class CsvLogWriter : public LogWriter {
       }
       const auto size = static_cast<size_t>(p - text.data());
       if (std::fwrite(text.data(), 1, size, file_.stream()) != size) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        error_ = "writing the log to " + file_.path() + " failed: " + std::strerror(errno);
-        changed_.notify_all();
+        queue_.close(std::make_exception_ptr(InputError(write_failure())));
         return;
       }
     }
@@ -108,12 +92,8 @@ class CsvLogWriter : public LogWriter {
   size_t width_;
   int order_;
   std::vector<double> filling_;
+  BlockQueue<std::vector<double>> queue_;
   std::thread worker_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<double>> queue_;
-  bool done_ = false;
-  std::string error_;  // set by the worker, read under the mutex
 };
 
 // The MAT format wants each variable whole: the columns are kept until the end.

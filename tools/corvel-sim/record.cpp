@@ -1,14 +1,11 @@
 #include "record.h"
 
 #include <cmath>
-#include <condition_variable>
 #include <cstdio>
-#include <deque>
 #include <exception>
-#include <mutex>
 #include <thread>
 
-#include "interrupt.h"
+#include "block_queue.h"
 #include "mat_file.h"
 #include "number_text.h"
 
@@ -108,8 +105,7 @@ class CsvRecord : public Record {
     grid_ = TimeGrid(tolerance_);
     taken_.clear();
     next_taken_ = 0;
-    finished_ = false;
-    failure_ = nullptr;
+    ahead_.reset();
     reader_thread_ = std::thread([this] { read_ahead(); });
   }
   double next() override {
@@ -127,8 +123,7 @@ class CsvRecord : public Record {
   static constexpr size_t kBlocksAhead = 4;
 
   void read_ahead() {
-    bool last = false;
-    while (!last) {
+    while (true) {
       std::vector<CsvRow> block;
       block.reserve(kRowsPerBlock);
       std::exception_ptr failure;
@@ -138,43 +133,28 @@ class CsvRecord : public Record {
       } catch (...) {
         failure = std::current_exception();  // handed over after the rows before it
       }
-      last = failure != nullptr || block.size() < kRowsPerBlock;
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return ready_.size() < kBlocksAhead || stopping_; });
-      if (stopping_) return;
-      if (!block.empty()) ready_.push_back(std::move(block));
+      const bool last = failure != nullptr || block.size() < kRowsPerBlock;
+      if (!block.empty() && !ahead_.push(std::move(block))) return;  // the run stopped taking
       if (last) {
-        finished_ = true;
-        failure_ = failure;
+        ahead_.finish(failure);
+        return;
       }
-      changed_.notify_all();
     }
   }
 
   void take_block() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !ready_.empty() || finished_; });
-    if (ready_.empty()) {
+    if (!ahead_.pop(&taken_)) {
       // Rows before a bad one have all been taken: now its message.
-      if (failure_) std::rethrow_exception(failure_);
+      if (const std::exception_ptr failure = ahead_.failure()) std::rethrow_exception(failure);
       throw InputError(description + ": the file changed while it was read");
     }
-    taken_ = std::move(ready_.front());
-    ready_.pop_front();
     next_taken_ = 0;
-    changed_.notify_all();
   }
 
   void stop_reading() {
     if (!reader_thread_.joinable()) return;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
+    ahead_.close();
     reader_thread_.join();
-    stopping_ = false;
-    ready_.clear();
   }
 
   // Every row read and checked now.
@@ -211,12 +191,8 @@ class CsvRecord : public Record {
   CsvRow row_;
   std::vector<CsvRow> taken_;  // the block being handed out
   size_t next_taken_ = 0;
+  BlockQueue<std::vector<CsvRow>> ahead_{kBlocksAhead};
   std::thread reader_thread_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::deque<std::vector<CsvRow>> ready_;
-  bool finished_ = false, stopping_ = false;
-  std::exception_ptr failure_;
 };
 
 class MatRecord : public Record {
