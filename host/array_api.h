@@ -67,7 +67,8 @@ struct MexCallResult {
 CORVEL_MX_API MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]);
 
 // Raises the error mexErrMsgTxt raises: libmex forwards here, so that the
-// error is thrown and caught (by call_mex) within libmx.
+// error goes back to the innermost call_mex, over the frames between, without
+// running anything in them (see mex_call.cpp).
 CORVEL_NORETURN CORVEL_MX_API void raise_mex_error(const char* text);
 
 // Blocks mxCalloc handed out and not yet reclaimed, for leak checks.

@@ -189,6 +189,23 @@ TEST(Registration, ANameMismatchIsRaisedWithBothNames) {
   EXPECT_EQ(ssGetMethods(block.S())->mdlOutputs, nullptr);
 }
 
+// The error leaves the MEX file from libmex and lands in libmx: three modules,
+// each with its own runtime on Windows. Thousands of them in a row, with good
+// calls between, show that each lands whole and leaves nothing behind.
+TEST(Registration, ErrorsCrossTheModulesAgainAndAgainAndTheCallsBetweenWork) {
+  for (int i = 0; i < 2000; ++i) {
+    host::BlockInstance wrong("corvel" + std::to_string(i));
+    const auto r = register_block(host::make_registration_vector(wrong.S()));
+    ASSERT_FALSE(r.ok) << i;
+    ASSERT_NE(r.error.find("is \"corvel" + std::to_string(i) + "\". The source"), std::string::npos) << r.error;
+    if (i % 250 == 0) {
+      host::BlockInstance right("corvel");
+      ASSERT_TRUE(register_block(host::make_registration_vector(right.S())).ok) << i;
+    }
+  }
+  EXPECT_EQ(host::live_call_memory_blocks(), 0u);
+}
+
 TEST(Registration, AVeryLongModelNameIsCutToTheMessageBuffer) {
   host::BlockInstance block(std::string(5000, 'x'));
   const auto r = register_block(host::make_registration_vector(block.S()));

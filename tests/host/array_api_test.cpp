@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -70,6 +71,26 @@ TEST(CallMex, ErrorsComeBackWithACopyOfTheirText) {
   EXPECT_EQ(result.error, "something went wrong");
   EXPECT_EQ(plhs[0], nullptr);
   EXPECT_EQ(corvel::host::live_call_memory_blocks(), 0u);
+}
+
+// A MEX function that calls another, which fails, and then fails itself.
+std::string inner_error;
+void calls_a_failing_one_then_fails(int, mxArray*[], int, const mxArray*[]) {
+  mxArray* plhs[1];
+  inner_error = corvel::host::call_mex(raises_from_a_stack_buffer, 1, plhs, 0, nullptr).error;
+  mexErrMsgTxt("the outer one failed too");
+}
+
+TEST(CallMex, AnErrorLandsInTheInnermostCall) {
+  mxArray* plhs[1];
+  const auto result = corvel::host::call_mex(calls_a_failing_one_then_fails, 1, plhs, 0, nullptr);
+  EXPECT_EQ(inner_error, "something went wrong");
+  EXPECT_FALSE(result.ok);
+  EXPECT_EQ(result.error, "the outer one failed too");
+  EXPECT_EQ(corvel::host::live_call_memory_blocks(), 0u);
+  const auto next = corvel::host::call_mex(returns_an_array, 0, plhs, 0, nullptr);
+  ASSERT_TRUE(next.ok);
+  mxDestroyArray(plhs[0]);
 }
 
 TEST(CallMex, KeepsWhatIsHandedBackAndReclaimsTheRest) {
