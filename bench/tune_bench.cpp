@@ -9,8 +9,8 @@
 
 #include "host/mex_module.h"
 #include "kernel/differentiator.h"
-#include "simulate.h"
-#include "tune.h"
+#include "run/simulate.h"
+#include "tune/tune.h"
 
 namespace {
 

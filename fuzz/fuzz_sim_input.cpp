@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "csv_input.h"
-#include "mat_file.h"
-#include "options.h"
-#include "record.h"
+#include "input/csv_input.h"
+#include "input/mat_file.h"
+#include "command_line/options.h"
+#include "input/record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

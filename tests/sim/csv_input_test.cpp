@@ -1,4 +1,4 @@
-#include "csv_input.h"
+#include "input/csv_input.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <ostream>
 #include <sstream>
 
-#include "record.h"
+#include "input/record.h"
 #include "support/bits.h"
 
 namespace corvel::sim {

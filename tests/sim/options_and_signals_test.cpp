@@ -3,8 +3,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "options.h"
-#include "signals.h"
+#include "command_line/options.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
 namespace {

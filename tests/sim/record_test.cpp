@@ -1,14 +1,14 @@
-#include "record.h"
+#include "input/record.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <ostream>
 
-#include "error_table.h"
-#include "options.h"
-#include "plot.h"
-#include "simulate.h"
+#include "output/error_table.h"
+#include "command_line/options.h"
+#include "output/plot.h"
+#include "run/simulate.h"
 
 namespace corvel::sim {
 namespace {

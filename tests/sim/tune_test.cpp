@@ -1,4 +1,4 @@
-#include "tune.h"
+#include "tune/tune.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 
 #include "host/engine.h"
 #include "support/loaded_mex.h"
-#include "tune_workers.h"
+#include "tune/tune_workers.h"
 
 namespace corvel::sim {
 namespace {

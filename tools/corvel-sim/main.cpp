@@ -11,21 +11,21 @@
 #include <thread>
 #include <vector>
 
-#include "dygraphs_assets.h"
-#include "error_table.h"
+#include "output/dygraphs_assets.h"
+#include "output/error_table.h"
 #include "host/engine.h"
 #include "host/mex_module.h"
-#include "interrupt.h"
-#include "log_writer.h"
-#include "number_text.h"
-#include "options.h"
-#include "output_file.h"
-#include "plot.h"
-#include "progress.h"
-#include "record.h"
-#include "simulate.h"
-#include "tune.h"
-#include "tune_workers.h"
+#include "common/interrupt.h"
+#include "output/log_writer.h"
+#include "common/number_text.h"
+#include "command_line/options.h"
+#include "output/output_file.h"
+#include "output/plot.h"
+#include "common/progress.h"
+#include "input/record.h"
+#include "run/simulate.h"
+#include "tune/tune.h"
+#include "tune/tune_workers.h"
 
 namespace {
 

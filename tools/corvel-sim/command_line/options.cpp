@@ -1,4 +1,4 @@
-#include "options.h"
+#include "command_line/options.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "tune.h"
+#include "tune/tune.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 #include "host/engine.h"
-#include "tune_workers.h"
+#include "tune/tune_workers.h"
 
 namespace corvel::sim {
 

@@ -1,4 +1,4 @@
-#include "interrupt.h"
+#include "common/interrupt.h"
 
 #include <csignal>
 #include <cstdio>

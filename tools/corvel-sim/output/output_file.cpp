@@ -1,11 +1,11 @@
-#include "output_file.h"
+#include "output/output_file.h"
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 
-#include "csv_input.h"
-#include "interrupt.h"
+#include "input/csv_input.h"
+#include "common/interrupt.h"
 
 #if defined(_WIN32)
 #include <process.h>

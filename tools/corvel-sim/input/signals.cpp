@@ -1,4 +1,4 @@
-#include "signals.h"
+#include "input/signals.h"
 
 #include <cmath>
 #include <numbers>

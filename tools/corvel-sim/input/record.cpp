@@ -1,13 +1,13 @@
-#include "record.h"
+#include "input/record.h"
 
 #include <cmath>
 #include <cstdio>
 #include <exception>
 #include <thread>
 
-#include "block_queue.h"
-#include "mat_file.h"
-#include "number_text.h"
+#include "common/block_queue.h"
+#include "input/mat_file.h"
+#include "common/number_text.h"
 
 namespace corvel::sim {
 

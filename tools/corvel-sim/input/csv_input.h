@@ -9,13 +9,9 @@
 #include <string_view>
 #include <vector>
 
-namespace corvel::sim {
+#include "common/errors.h"
 
-// A problem with the input, naming the file and line.
-class InputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace corvel::sim {
 
 // Which columns hold the signal and the time: a name from the header, a
 // number counting from 1, or empty for the default. The time may be "none".

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "log_writer.h"
-#include "signals.h"
+#include "output/log_writer.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
 

@@ -1,4 +1,4 @@
-#include "log_writer.h"
+#include "output/log_writer.h"
 
 #include <cerrno>
 #include <cstring>
@@ -6,11 +6,11 @@
 #include <thread>
 #include <vector>
 
-#include "block_queue.h"
-#include "mat_file.h"
-#include "number_text.h"
-#include "output_file.h"
-#include "record.h"
+#include "common/block_queue.h"
+#include "input/mat_file.h"
+#include "common/number_text.h"
+#include "output/output_file.h"
+#include "input/record.h"
 
 namespace corvel::sim {
 

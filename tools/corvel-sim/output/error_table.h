@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "signals.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
 

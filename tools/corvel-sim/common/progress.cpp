@@ -1,4 +1,4 @@
-#include "progress.h"
+#include "common/progress.h"
 
 #include <algorithm>
 #include <cstdio>

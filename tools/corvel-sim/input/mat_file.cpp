@@ -1,6 +1,6 @@
-#include "mat_file.h"
+#include "input/mat_file.h"
 
-#include "csv_input.h"
+#include "input/csv_input.h"
 
 #if defined(CORVEL_HAVE_MATIO)
 #include <matio.h>

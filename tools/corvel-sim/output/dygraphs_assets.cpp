@@ -1,9 +1,9 @@
-#include "dygraphs_assets.h"
+#include "output/dygraphs_assets.h"
 
 #include <fstream>
 #include <sstream>
 
-#include "csv_input.h"
+#include "input/csv_input.h"
 
 #if defined(CORVEL_DYGRAPHS_EMBEDDED)
 extern const unsigned char corvel_dygraph_min_js[];

@@ -1,9 +1,9 @@
-#include "simulate.h"
+#include "run/simulate.h"
 
 #include <cmath>
 
 #include "host/engine.h"
-#include "number_text.h"
+#include "common/number_text.h"
 
 namespace corvel::sim {
 

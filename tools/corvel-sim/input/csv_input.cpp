@@ -1,11 +1,11 @@
-#include "csv_input.h"
+#include "input/csv_input.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 
-#include "number_text.h"
+#include "common/number_text.h"
 
 namespace corvel::sim {
 

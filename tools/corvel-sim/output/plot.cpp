@@ -1,10 +1,10 @@
-#include "plot.h"
+#include "output/plot.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
-#include "number_text.h"
+#include "common/number_text.h"
 
 namespace corvel::sim {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "csv_input.h"
-#include "options.h"
-#include "signals.h"
+#include "input/csv_input.h"
+#include "command_line/options.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
 

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "host/array_api.h"
-#include "options.h"
-#include "simulate.h"
-#include "tune.h"
+#include "command_line/options.h"
+#include "run/simulate.h"
+#include "tune/tune.h"
 
 namespace corvel::sim {
 

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "host/array_api.h"
-#include "log_writer.h"
-#include "options.h"
-#include "record.h"
-#include "signals.h"
+#include "output/log_writer.h"
+#include "command_line/options.h"
+#include "input/record.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
 

@@ -1,4 +1,4 @@
-#include "error_table.h"
+#include "output/error_table.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,11 +1,11 @@
-#include "tune_workers.h"
+#include "tune/tune_workers.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
 
-#include "tune.h"
+#include "tune/tune.h"
 
 #if !defined(_WIN32)
 #include <poll.h>

@@ -8,15 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "signals.h"
+#include "common/errors.h"
+#include "input/signals.h"
 
 namespace corvel::sim {
-
-// A bad command line: the text names the option and the value.
-class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
 
 struct SimOptions {
   // The block's dialog parameters, passed to it as given.

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "host/array_api.h"
-#include "options.h"
-#include "simulate.h"
+#include "command_line/options.h"
+#include "run/simulate.h"
 
 namespace corvel::sim {
 
