@@ -107,3 +107,71 @@ TEST(Noise, ASeedGivesTheSameSequenceAndTheAskedSpread) {
 
 }  // namespace
 }  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+// Each subcommand takes its own options; one of the other's is refused with
+// where it belongs, never taken and ignored.
+TEST(Subcommands, AnOptionOfTheOtherSubcommandIsRefusedNamingIt) {
+  const struct {
+    Subcommand subcommand;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {Subcommand::kRun, {"--orders", "2"}, "--orders is an option of corvel-sim tune, not of corvel-sim run"},
+      {Subcommand::kRun, {"--jobs", "4"}, "--jobs is an option of corvel-sim tune, not of corvel-sim run"},
+      {Subcommand::kRun, {"--window=2:5"}, "--window is an option of corvel-sim tune, not of corvel-sim run"},
+      {Subcommand::kRun, {"--gains", "1:10"}, "--gains is an option of corvel-sim tune, not of corvel-sim run"},
+      {Subcommand::kTune, {"--gain", "3"}, "--gain is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"--P3", "3"}, "--P3 is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"--out", "x.csv"}, "--out is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"--trace", "-"}, "--trace is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"--strict"}, "--strict is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"--plot-window", "1:2"}, "--plot-window is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kRun, {"--strict=yes"}, "--strict takes no value"},
+  };
+  for (const auto& c : cases) {
+    try {
+      parse_options(c.args, c.subcommand);
+      ADD_FAILURE() << c.message;
+    } catch (const UsageError& e) {
+      EXPECT_EQ(std::string(e.what()).rfind(c.message, 0), 0u) << e.what();
+    }
+  }
+  // The options both take, and each one's own.
+  EXPECT_EQ(parse_options({"--orders", "2-3", "--jobs", "2"}, Subcommand::kTune).last_order, 3);
+  EXPECT_EQ(parse_options({"--plot", "p.svg", "--warmup", "1"}, Subcommand::kTune).plot, "p.svg");
+  EXPECT_EQ(parse_options({"--trace", "-", "--strict"}, Subcommand::kRun).trace, "-");
+}
+
+TEST(Subcommands, EachHelpListsItsOwnOptions) {
+  const std::string run = usage_text(Subcommand::kRun), tune = usage_text(Subcommand::kTune);
+  for (const char* option : {"--gain L, --P1 L", "--order N, --P3 N", "--out FILE", "--trace FILE", "--column NAME|N"}) {
+    EXPECT_NE(run.find(option), std::string::npos) << option;
+  }
+  for (const char* option : {"--orders A-B", "--jobs N", "--window T0:T1", "--gains LO:HI", "--column NAME|N"}) {
+    EXPECT_NE(tune.find(option), std::string::npos) << option;
+    if (std::string(option) != "--column NAME|N") EXPECT_EQ(run.find(option), std::string::npos) << option;
+  }
+  EXPECT_EQ(tune.find("--gain L"), std::string::npos);
+  EXPECT_EQ(tune.find("--trace"), std::string::npos);
+}
+
+// What tune prints is pasted into a shell: every word must come back as it
+// was typed, whatever it holds.
+TEST(Subcommands, ThePrintedCommandQuotesEveryWordForTheShell) {
+  EXPECT_EQ(shell_quoted("data.csv"), "data.csv");
+  EXPECT_EQ(shell_quoted("my data.csv"), "'my data.csv'");
+  EXPECT_EQ(shell_quoted("it's"), "'it'\\''s'");
+  EXPECT_EQ(shell_quoted(""), "''");
+  EXPECT_EQ(shell_quoted("$HOME;rm -rf *"), "'$HOME;rm -rf *'");
+  const SimOptions o = parse_options({"R&D/my data.csv", "--column", "a b", "--orders", "1-3", "--plot", "t.svg",
+                                      "--jobs=2", "--snr", "30", "--variable-step"},
+                                     Subcommand::kTune);
+  EXPECT_EQ(run_command_line(o, 12.5, 2),
+            "corvel-sim --input 'R&D/my data.csv' --column 'a b' --snr 30 --variable-step --gain 12.5 --order 2");
+}
+
+}  // namespace
+}  // namespace corvel::sim

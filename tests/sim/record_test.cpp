@@ -44,10 +44,10 @@ TEST(InputOptions, OptionsThatWouldDoNothingAreRefused) {
 class FixedRecord : public Record {
  public:
   FixedRecord(size_t n, double h, double start) {
-    description = "rec.csv";
-    count = n;
-    step = h;
-    t0 = start;
+    shape_.description = "rec.csv";
+    shape_.count = n;
+    shape_.step = h;
+    shape_.t0 = start;
   }
   void restart() override {}
   double next() override { return 0.0; }

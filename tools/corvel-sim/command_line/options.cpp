@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 namespace corvel::sim {
@@ -50,140 +51,305 @@ void parse_span(const std::string& option, const std::string& text, double* star
   *end = b;
 }
 
+// One option of a subcommand's table: its names, its argument (null for a
+// flag), its help (lines after the first indented by the table), and what it
+// sets.
+using Setter = std::function<void(const std::string& option, const std::string& value)>;
+struct OptionSpec {
+  const char* name;
+  const char* alias;     // the block's own name for it, or null
+  const char* argument;  // null: a flag, taking no value
+  const char* help;
+  Setter set;
+};
+
+struct OptionGroup {
+  const char* title;
+  std::vector<OptionSpec> options;
+  const char* notes;  // printed after the options, or null
+};
+
+using Table = std::vector<OptionGroup>;
+
+// The groups both subcommands share: the input, the built-in signal, the
+// simulation.
+OptionGroup recorded_data(SimOptions& o) {
+  return {"Recorded data (FILE, or --input FILE)",
+          {{"--input", nullptr, "FILE", "the record: a .csv or a .mat file (see below)", [&](auto& k, auto& v) {
+              if (o.given.count(k) != 0) throw UsageError("two inputs: '" + o.input + "' and '" + v + "'");
+              o.input = v;
+            }},
+           {"--column", nullptr, "NAME|N", "the signal's column, by header name or number from 1",
+            [&](auto&, auto& v) { o.column = v; }},
+           {"--time-column", nullptr, "NAME|N|none",
+            "the time column (default: the first column, when the\nsignal is another one; none for one column)",
+            [&](auto&, auto& v) { o.time_column = v; }},
+           {"--variable", nullptr, "NAME", "the MAT-file variable (default: its only candidate)",
+            [&](auto&, auto& v) { o.variable = v; }},
+           {"--time-tolerance", nullptr, "R",
+            "how far (relative) each time step may stray from the first\none (default 1e-6, which a kHz log printed "
+            "as %.3f meets)",
+            [&](auto& k, auto& v) {
+              o.time_tolerance = parse_number(k, v);
+              if (!(o.time_tolerance >= 0.0 && o.time_tolerance < 1.0)) {
+                throw UsageError(k + ": " + v + " must be a relative tolerance from 0 to below 1");
+              }
+            }},
+           {"--noise", nullptr, "SIGMA", "add Gaussian noise of this standard deviation (to a file's\nsignal too)",
+            [&](auto& k, auto& v) {
+              o.noise = parse_number(k, v);
+              if (!(o.noise >= 0.0) || std::isinf(o.noise)) throw UsageError(k + ": " + v + " must be 0 or more");
+            }},
+           {"--snr", nullptr, "DB", "or noise at this signal-to-noise ratio (clean signal's RMS)",
+            [&](auto& k, auto& v) {
+              o.snr_db = parse_number(k, v);
+              if (!std::isfinite(o.snr_db)) throw UsageError(k + ": " + v + " must be a finite number of decibels");
+              o.snr_given = true;
+            }},
+           {"--seed", nullptr, "N", "noise seed (default 1)",
+            [&](auto& k, auto& v) {
+              const double s = parse_number(k, v);
+              if (!(s >= 0 && s < 1.8e19) || s != std::floor(s)) {
+                throw UsageError(k + ": " + v + " must be a whole number >= 0");
+              }
+              o.seed = static_cast<std::uint64_t>(s);
+            }}},
+          "  FILE.csv: text, fields separated by ',', ';' or tabs; an optional header\n"
+          "  line (a first line with no number in it); '#' lines are skipped; numbers\n"
+          "  read as strtod reads them (nan, inf, -0.0, hex floats). One column is the\n"
+          "  signal, one sample per solver step; two are time and signal; with more,\n"
+          "  choose with --column.\n"
+          "  FILE.mat: a MAT-file, a real double vector (the samples) or an N x 2 matrix\n"
+          "  (time, signal).\n"};
+}
+
+OptionGroup builtin_signal(SimOptions& o) {
+  return {"The built-in signal (when no file is given)",
+          {{"--signal", nullptr, "KIND",
+            "sine, poly, chirp or expsin (default sine):\n"
+            "  sine    A sin(2 pi f t + phase)\n"
+            "  poly    c0 + c1 t + c2 t^2 + ...  (--coefficients)\n"
+            "  chirp   A sin(2 pi (f t + (f1 - f) t^2 / (2 T))), f to f1 over T\n"
+            "  expsin  A e^t sin 5t",
+            [&](auto&, auto& v) { o.signal.kind = v; }},
+           {"--amplitude", nullptr, "A", "(default 1)", [&](auto& k, auto& v) { o.signal.amplitude = parse_number(k, v); }},
+           {"--frequency", nullptr, "F", "Hz, sine and chirp start (default 1)",
+            [&](auto& k, auto& v) { o.signal.frequency = parse_number(k, v); }},
+           {"--phase", nullptr, "P", "rad, sine (default 0)", [&](auto& k, auto& v) { o.signal.phase = parse_number(k, v); }},
+           {"--end-frequency", nullptr, "F1", "Hz, chirp end (default 5)",
+            [&](auto& k, auto& v) { o.signal.end_frequency = parse_number(k, v); }},
+           {"--coefficients", nullptr, "LIST", "poly, comma-separated from c0 (default 1,1,-0.5,0.25)",
+            [&](auto& k, auto& v) { o.signal.coefficients = parse_number_list(k, v); }},
+           {"--duration", nullptr, "T", "seconds of built-in signal (default 10)",
+            [&](auto& k, auto& v) { o.duration = positive(k, v); }}},
+          nullptr};
+}
+
+OptionGroup simulation(SimOptions& o) {
+  return {"The simulation",
+          {{"--step", "--P2", "H",
+            "the block's sample time P2: positive, or -1 to inherit the\nsolver step (default 0.01; with an input "
+            "file -1, so that\nevery row is a sample; a whole multiple k of the file's step\nsamples every k-th row)",
+            [&](auto& k, auto& v) { o.step = parse_number(k, v); }},
+           {"--solver-step", nullptr, "H",
+            "the fixed solver step (default: the time column's step,\nelse P2 when positive, else 0.01)",
+            [&](auto& k, auto& v) { o.solver_step = positive(k, v); }},
+           {"--variable-step", nullptr, nullptr,
+            "a variable-step solver: an inherited sample time then\nbecomes continuous, which the block refuses",
+            [&](auto&, auto&) { o.variable_step = true; }},
+           {"--mex", nullptr, "FILE", "the MEX file to load (default: the one beside corvel-sim)",
+            [&](auto&, auto& v) { o.mex = v; }},
+           {"--warmup", nullptr, "T",
+            "seconds before the errors count (default: the first third);\nit must end within the record",
+            [&](auto& k, auto& v) {
+              o.warmup = parse_number(k, v);
+              if (!(o.warmup >= 0.0) || std::isinf(o.warmup)) {
+                throw UsageError(k + ": " + v + " must be 0 or more seconds");
+              }
+            }}},
+          nullptr};
+}
+
+OptionGroup help_and_version(SimOptions& o) {
+  return {"Else",
+          {{"--help", "-h", nullptr, "this text", [&](auto&, auto&) { o.help = true; }},
+           {"--version", nullptr, nullptr, "corvel-sim's version", [&](auto&, auto&) { o.version = true; }}},
+          nullptr};
+}
+
+Table run_table(SimOptions& o) {
+  return {{"The block's parameters",
+           {{"--gain", "--P1", "L", "the differentiator gain P1 (default 20)",
+             [&](auto& k, auto& v) { o.gain = parse_number(k, v); }},
+            {"--order", "--P3", "N", "the order P3: how many derivatives, 1 to 10 (default 3)",
+             [&](auto& k, auto& v) { o.order = parse_number(k, v); }},
+            {"--strict", nullptr, nullptr,
+             "a non-finite sample ends the run with status 1 (otherwise\na warning: the block's states, and every "
+             "estimate after\nit, become NaN)",
+             [&](auto&, auto&) { o.strict = true; }}},
+           "  A value the block rejects ends the run with the block's own message.\n"},
+          recorded_data(o),
+          builtin_signal(o),
+          simulation(o),
+          {"What it writes (each under a temporary name beside it first, put in place\n"
+           "together when all are complete: a failed or interrupted run leaves none of\n"
+           "them, and a file it replaces is untouched until then)",
+           {{"--out", nullptr, "FILE",
+             "the log, FILE.csv (default corvel-out.csv) or FILE.mat;\none row per sample hit, written as the host "
+             "logs outputs:\nafter mdlOutputs at t.\n"
+             "  t          the sample time t_k\n"
+             "  u          the input at t_k\n"
+             "  error      output 0, u - z0 as the previous mdlUpdate\n"
+             "             left it: u(t_{k-1}) - z0(t_{k-1}); 0 on the first row\n"
+             "  z0         output 1, the estimate of u(t_k) from the samples\n"
+             "             before t_k\n"
+             "  d1..dn     output 2, the estimates of the derivatives at t_k\n"
+             "every number as the shortest text that reads back to the\nsame double; a .mat log holds t, u, e, z0 "
+             "(N x 1) and d (N x n)",
+             [&](auto&, auto& v) { o.out = v; }},
+            {"--plot", nullptr, "FILE",
+             "FILE.svg: the signal, the error and the estimates (default\ncorvel-plot.svg), a figure with axes, grid "
+             "and legends, each\npanel scaled to the samples after the warm-up; FILE.html:\nthe same as an interactive "
+             "page (zoom, pan, values under\nthe cursor) that any browser opens offline",
+             [&](auto&, auto& v) {
+               o.plot = v;
+               o.plot_given = true;
+             }},
+            {"--plot-window", nullptr, "T0:T1",
+             "plot only the span from T0 to T1 seconds (every sample of\nit, where a long record is otherwise drawn "
+             "as ranges)",
+             [&](auto& k, auto& v) { parse_span(k, v, &o.plot_window_start, &o.plot_window_end); }},
+            {"--no-plot", nullptr, nullptr, "no plot",
+             [&](auto&, auto&) {
+               o.plot.clear();
+               o.plot_given = true;
+             }},
+            {"--trace", nullptr, "FILE", "the host's call trace (- for standard error)",
+             [&](auto&, auto& v) { o.trace = v; }}},
+           "  Outputs never replace the input, a device (/dev/null, /dev/stdout) or a\n"
+           "  FIFO: those are written in place; a link is kept and its target replaced.\n"
+           "  For a built-in signal, a table of the RMS error of every estimate against the\n"
+           "  true derivative is printed.\n"},
+          help_and_version(o)};
+}
+
+Table tune_table(SimOptions& o) {
+  return {{"The tuning",
+           {{"--orders", nullptr, "A-B", "the orders to try (default 1-5)",
+             [&](auto& k, auto& v) {
+               const size_t dash = v.find('-', 1);
+               const double a = parse_number(k, v.substr(0, dash));
+               const double b = dash == std::string::npos ? a : parse_number(k, v.substr(dash + 1));
+               if (!(a >= 1 && b <= 10 && a <= b) || a != std::floor(a) || b != std::floor(b)) {
+                 throw UsageError(k + ": " + v + " must be an order or a range A-B of orders within 1-10");
+               }
+               o.first_order = static_cast<int>(a);
+               o.last_order = static_cast<int>(b);
+             }},
+            {"--gains", nullptr, "LO:HI", "search the gain only from LO to HI (one sign; no widening)",
+             [&](auto& k, auto& v) {
+               const size_t colon = v.find(':');
+               if (colon == std::string::npos) throw UsageError(k + ": " + v + " must be a range LO:HI");
+               const double a = parse_number(k, v.substr(0, colon)), b = parse_number(k, v.substr(colon + 1));
+               if (!(a * b > 0) || !std::isfinite(a) || !std::isfinite(b) || !(a < b)) {
+                 throw UsageError(k + ": " + v + " must be a range LO:HI of gains of one sign, LO < HI");
+               }
+               o.gain_low = a;
+               o.gain_high = b;
+             }},
+            {"--jobs", nullptr, "N",
+             "worker processes for the block runs (default: one per\ncore); the result is the same for any N",
+             [&](auto& k, auto& v) {
+               const double jobs = parse_number(k, v);
+               if (!(jobs >= 1 && jobs <= 256) || jobs != std::floor(jobs)) {
+                 throw UsageError(k + ": " + v + " must be a whole number from 1 to 256");
+               }
+               o.jobs = static_cast<int>(jobs);
+             }},
+            {"--window", nullptr, "T0:T1", "tune on the span from T0 to T1 seconds of a long record",
+             [&](auto& k, auto& v) { parse_span(k, v, &o.window_start, &o.window_end); }},
+            {"--plot", nullptr, "FILE.svg", "error RMS against the gain, one curve per order\n(default corvel-tune.svg)",
+             [&](auto&, auto& v) {
+               o.plot = v;
+               o.plot_given = true;
+             }},
+            {"--no-plot", nullptr, nullptr, "no plot",
+             [&](auto&, auto&) {
+               o.plot.clear();
+               o.plot_given = true;
+             }}},
+           "  For each order it searches the gain (a logarithmic grid around R^(1/(n+1))/h,\n"
+           "  R the signal's range, widened while the best gain is at an edge, then a\n"
+           "  refinement of the best bracket) for the smallest RMS of the block's error\n"
+           "  output, its one-step prediction error, after the warm-up; each evaluation is\n"
+           "  a run of the block. It prints, per order, the best gain and its error RMS\n"
+           "  (and for a built-in signal the RMS error of each derivative estimate there),\n"
+           "  the recommended order and gain, and the corvel-sim command that runs them.\n"},
+          recorded_data(o),
+          builtin_signal(o),
+          simulation(o),
+          help_and_version(o)};
+}
+
+Table table_of(Subcommand subcommand, SimOptions& o) {
+  return subcommand == Subcommand::kRun ? run_table(o) : tune_table(o);
+}
+
+const char* name_of(Subcommand subcommand) { return subcommand == Subcommand::kRun ? "run" : "tune"; }
+
+// The option a word names in a table, by its name or alias.
+const OptionSpec* find_option(const Table& table, const std::string& word) {
+  for (const OptionGroup& group : table) {
+    for (const OptionSpec& spec : group.options) {
+      if (word == spec.name || (spec.alias != nullptr && word == spec.alias)) return &spec;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
-SimOptions parse_options(const std::vector<std::string>& args) {
+SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcommand) {
   SimOptions o;
-  using Setter = std::function<void(const std::string& option, const std::string& value)>;
-  const std::map<std::string, Setter> with_value = {
-      {"--gain", [&](auto& k, auto& v) { o.gain = parse_number(k, v); }},
-      {"--step", [&](auto& k, auto& v) { o.step = parse_number(k, v); }},
-      {"--order", [&](auto& k, auto& v) { o.order = parse_number(k, v); }},
-      {"--solver-step", [&](auto& k, auto& v) { o.solver_step = positive(k, v); }},
-      {"--input", [&](auto&, auto& v) { o.input = v; }},
-      {"--column", [&](auto&, auto& v) { o.column = v; }},
-      {"--time-column", [&](auto&, auto& v) { o.time_column = v; }},
-      {"--variable", [&](auto&, auto& v) { o.variable = v; }},
-      {"--time-tolerance", [&](auto& k, auto& v) {
-         o.time_tolerance = parse_number(k, v);
-         if (!(o.time_tolerance >= 0.0 && o.time_tolerance < 1.0)) {
-           throw UsageError(k + ": " + v + " must be a relative tolerance from 0 to below 1");
-         }
-       }},
-      {"--signal", [&](auto&, auto& v) { o.signal.kind = v; }},
-      {"--amplitude", [&](auto& k, auto& v) { o.signal.amplitude = parse_number(k, v); }},
-      {"--frequency", [&](auto& k, auto& v) { o.signal.frequency = parse_number(k, v); }},
-      {"--phase", [&](auto& k, auto& v) { o.signal.phase = parse_number(k, v); }},
-      {"--end-frequency", [&](auto& k, auto& v) { o.signal.end_frequency = parse_number(k, v); }},
-      {"--coefficients", [&](auto& k, auto& v) { o.signal.coefficients = parse_number_list(k, v); }},
-      {"--duration", [&](auto& k, auto& v) { o.duration = positive(k, v); }},
-      {"--noise", [&](auto& k, auto& v) {
-         o.noise = parse_number(k, v);
-         if (!(o.noise >= 0.0) || std::isinf(o.noise)) throw UsageError(k + ": " + v + " must be 0 or more");
-       }},
-      {"--snr", [&](auto& k, auto& v) {
-         o.snr_db = parse_number(k, v);
-         if (!std::isfinite(o.snr_db)) throw UsageError(k + ": " + v + " must be a finite number of decibels");
-         o.snr_given = true;
-       }},
-      {"--seed", [&](auto& k, auto& v) {
-         const double s = parse_number(k, v);
-         if (!(s >= 0 && s < 1.8e19) || s != std::floor(s)) throw UsageError(k + ": " + v + " must be a whole number >= 0");
-         o.seed = static_cast<std::uint64_t>(s);
-       }},
-      {"--warmup", [&](auto& k, auto& v) {
-         o.warmup = parse_number(k, v);
-         if (!(o.warmup >= 0.0)) throw UsageError(k + ": " + v + " must be 0 or more seconds");
-       }},
-      {"--out", [&](auto&, auto& v) { o.out = v; }},
-      {"--plot", [&](auto&, auto& v) {
-         o.plot = v;
-         o.plot_given = true;
-       }},
-      {"--gains", [&](auto& k, auto& v) {
-         const size_t colon = v.find(':');
-         if (colon == std::string::npos) throw UsageError(k + ": " + v + " must be a range LO:HI");
-         const double a = parse_number(k, v.substr(0, colon)), b = parse_number(k, v.substr(colon + 1));
-         if (!(a * b > 0) || !std::isfinite(a) || !std::isfinite(b) || !(a < b)) {
-           throw UsageError(k + ": " + v + " must be a range LO:HI of gains of one sign, LO < HI");
-         }
-         o.gain_low = a;
-         o.gain_high = b;
-       }},
-      {"--orders", [&](auto& k, auto& v) {
-         const size_t dash = v.find('-', 1);
-         const double a = parse_number(k, v.substr(0, dash));
-         const double b = dash == std::string::npos ? a : parse_number(k, v.substr(dash + 1));
-         if (!(a >= 1 && b <= 10 && a <= b) || a != std::floor(a) || b != std::floor(b)) {
-           throw UsageError(k + ": " + v + " must be an order or a range A-B of orders within 1-10");
-         }
-         o.first_order = static_cast<int>(a);
-         o.last_order = static_cast<int>(b);
-       }},
-      {"--jobs", [&](auto& k, auto& v) {
-         const double jobs = parse_number(k, v);
-         if (!(jobs >= 1 && jobs <= 256) || jobs != std::floor(jobs)) throw UsageError(k + ": " + v + " must be a whole number from 1 to 256");
-         o.jobs = static_cast<int>(jobs);
-       }},
-      {"--window", [&](auto& k, auto& v) { parse_span(k, v, &o.window_start, &o.window_end); }},
-      {"--plot-window", [&](auto& k, auto& v) { parse_span(k, v, &o.plot_window_start, &o.plot_window_end); }},
-      {"--trace", [&](auto&, auto& v) { o.trace = v; }},
-      {"--mex", [&](auto&, auto& v) { o.mex = v; }},
-  };
-  const std::map<std::string, std::string> aliases = {{"--P1", "--gain"}, {"--P2", "--step"}, {"--P3", "--order"}};
+  const Table table = table_of(subcommand, o);
+  SimOptions unused;
+  const Subcommand other = subcommand == Subcommand::kRun ? Subcommand::kTune : Subcommand::kRun;
+  const Table other_table = table_of(other, unused);
 
   for (size_t i = 0; i < args.size(); ++i) {
-    std::string name = args[i];
+    std::string word = args[i];
     std::string value;
     bool has_value = false;
-    const size_t equals = name.find('=');
-    if (name.rfind("--", 0) == 0 && equals != std::string::npos) {
-      value = name.substr(equals + 1);
-      name = name.substr(0, equals);
+    const size_t equals = word.find('=');
+    if (word.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = word.substr(equals + 1);
+      word = word.substr(0, equals);
       has_value = true;
     }
-    if (name == "--help" || name == "-h") {
-      o.help = true;
-      continue;
-    }
-    if (name == "--version") {
-      o.version = true;
-      continue;
-    }
-    if (name == "--variable-step") {
-      o.variable_step = true;
-      continue;
-    }
-    if (name == "--strict") {
-      o.strict = true;
-      continue;
-    }
     // A bare file name is the input, as simulators' command lines take it.
-    if (name.rfind("-", 0) != 0 && !name.empty()) {
-      if (!o.input.empty()) throw UsageError("two inputs: '" + o.input + "' and '" + name + "'");
-      o.input = name;
-      o.given.insert("--input");
-      continue;
+    if (word.rfind("-", 0) != 0 && !word.empty()) {
+      word = "--input";
+      value = args[i];
+      has_value = true;
     }
-    if (name == "--no-plot") {
-      o.plot.clear();
-      o.plot_given = true;
-      continue;
-    }
-    if (const auto alias = aliases.find(name); alias != aliases.end()) name = alias->second;
-    const auto setter = with_value.find(name);
-    if (setter == with_value.end()) {
+    const OptionSpec* spec = find_option(table, word);
+    if (spec == nullptr) {
+      if (find_option(other_table, word) != nullptr) {
+        throw UsageError(word + " is an option of corvel-sim " + name_of(other) + ", not of corvel-sim " +
+                         name_of(subcommand) + " (see corvel-sim " + name_of(other) + " --help)");
+      }
       throw UsageError("unknown option '" + args[i] + "' (see corvel-sim --help)");
     }
-    if (!has_value) {
+    const std::string name = spec->name;
+    if (spec->argument == nullptr) {
+      if (has_value) throw UsageError(name + " takes no value");
+    } else if (!has_value) {
       if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
       value = args[++i];
     }
-    if (name == "--input" && o.given.count("--input") != 0) {
-      throw UsageError("two inputs: '" + o.input + "' and '" + value + "'");
-    }
-    setter->second(name, value);
+    spec->set(name, value);
     o.given.insert(name);
+    o.typed.emplace_back(name, value);
   }
   if (!o.input.empty()) {
     // Options that only shape a built-in signal mean nothing for recorded data.
@@ -210,122 +376,83 @@ SimOptions parse_options(const std::vector<std::string>& args) {
   return o;
 }
 
-const char* usage_text() {
-  return R"(corvel-sim: run the corvel differentiator block over a signal, through its MEX file,
-the way the simulation host runs it.
+std::string usage_text(Subcommand subcommand) {
+  SimOptions unused;
+  const Table table = table_of(subcommand, unused);
+  std::ostringstream out;
+  if (subcommand == Subcommand::kRun) {
+    out << "corvel-sim: run the corvel differentiator block over a signal, through its MEX file,\n"
+           "the way the simulation host runs it.\n\n"
+           "Usage:\n"
+           "  corvel-sim [run] [FILE] [options]\n"
+           "  corvel-sim tune [FILE] [options]   choose the gain and the order (corvel-sim tune --help)\n"
+           "  corvel-sim --version\n";
+  } else {
+    out << "corvel-sim tune: choose the gain and the order of the corvel block from the data alone.\n\n"
+           "Usage:\n"
+           "  corvel-sim tune [FILE] [options]\n";
+  }
+  constexpr size_t kHelpColumn = 24;
+  for (const OptionGroup& group : table) {
+    out << '\n' << group.title << ":\n";
+    for (const OptionSpec& spec : group.options) {
+      std::string names = std::string("  ") + spec.name + (spec.argument ? std::string(" ") + spec.argument : "");
+      if (spec.alias != nullptr) {
+        names += std::string(", ") + spec.alias + (spec.argument ? std::string(" ") + spec.argument : "");
+      }
+      out << names;
+      if (names.size() + 2 > kHelpColumn) {
+        out << '\n' << std::string(kHelpColumn, ' ');
+      } else {
+        out << std::string(kHelpColumn - names.size(), ' ');
+      }
+      for (const char* c = spec.help; *c != '\0'; ++c) {
+        out << *c;
+        if (*c == '\n') out << std::string(kHelpColumn, ' ');
+      }
+      out << '\n';
+    }
+    if (group.notes != nullptr) out << group.notes;
+  }
+  out << "\nExit status: 0 on success, 1 when the " << (subcommand == Subcommand::kRun ? "run" : "tuning")
+      << " fails (the block's message, a bad\n"
+         "input file, an output that cannot be written"
+      << (subcommand == Subcommand::kRun ? ", a non-finite sample with --strict" : "")
+      << "), 2 for a bad\ncommand line, 130 or 143 when interrupted by SIGINT or SIGTERM.\n";
+  return out.str();
+}
 
-Usage:
-  corvel-sim [run] [FILE] [options]
-  corvel-sim --help
-  corvel-sim --version
+std::string shell_quoted(const std::string& word) {
+  static const char* const kSafe =
+      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_@%+=:,./-";
+  if (!word.empty() && word.find_first_not_of(kSafe) == std::string::npos) return word;
+  std::string quoted = "'";
+  for (char c : word) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
 
-The block's parameters:
-  --gain L,  --P1 L     the differentiator gain P1 (default 20)
-  --step H,  --P2 H     the block's sample time P2: positive, or -1 to inherit the
-                        solver step (default 0.01; with an input file -1, so that
-                        every row is a sample)
-  --order N, --P3 N     the order P3: how many derivatives, 1 to 10 (default 3)
-  A value the block rejects ends the run with the block's own message.
-
-Recorded data (FILE, or --input FILE):
-  FILE.csv              text: fields separated by ',', ';' or tabs; an optional
-                        header line (a first line with no number in it); '#'
-                        lines are skipped; numbers read as strtod reads them (nan,
-                        inf, -0.0, hex floats). One column is the signal, one
-                        sample per solver step; two are time and signal; with more,
-                        choose with --column.
-  FILE.mat              a MAT-file: a real double vector (the samples) or an N x 2
-                        matrix (time, signal)
-  --column NAME|N       the signal's column, by header name or number from 1
-  --time-column NAME|N|none
-                        the time column (default: the first column, when the
-                        signal is another one; none for one column)
-  --variable NAME       the MAT-file variable (default: its only candidate)
-  --time-tolerance R    how far (relative) each time step may stray from the first
-                        one (default 1e-6, which a kHz log printed as %.3f meets)
-  --step H              a whole multiple k of the file's step samples every k-th
-                        row (said on standard error); other values are refused
-  --noise, --snr, --seed
-                        add noise to the file's signal too, to see how an
-                        estimate degrades
-  --strict              a non-finite sample ends the run with status 1 (otherwise
-                        a warning: the block's states, and every estimate after
-                        it, become NaN)
-
-The built-in signal (when no file is given):
-  --signal KIND         sine, poly, chirp or expsin (default sine):
-                          sine    A sin(2 pi f t + phase)
-                          poly    c0 + c1 t + c2 t^2 + ...  (--coefficients)
-                          chirp   A sin(2 pi (f t + (f1 - f) t^2 / (2 T))), f to f1 over T
-                          expsin  A e^t sin 5t
-  --amplitude A         (default 1)
-  --frequency F         Hz, sine and chirp start (default 1)
-  --phase P             rad, sine (default 0)
-  --end-frequency F1    Hz, chirp end (default 5)
-  --coefficients LIST   poly, comma-separated from c0 (default 1,1,-0.5,0.25)
-  --duration T          seconds of built-in signal (default 10)
-  --noise SIGMA         add Gaussian noise of this standard deviation
-  --snr DB              or noise at this signal-to-noise ratio (clean signal's RMS)
-  --seed N              noise seed (default 1)
-
-The simulation:
-  --solver-step H       the fixed solver step (default: the time column's step,
-                        else P2 when positive, else 0.01)
-  --variable-step       a variable-step solver: an inherited sample time then
-                        becomes continuous, which the block refuses
-  --mex FILE            the MEX file to load (default: the one beside corvel-sim)
-  --trace FILE          write the host's call trace (- for standard error)
-
-What it writes (each under a temporary name first, renamed when complete: a
-failed or interrupted run leaves none of them):
-  --out FILE.csv        the log (default corvel-out.csv), one row per sample hit,
-                        written as the host logs outputs: after mdlOutputs at t.
-                          t          the sample time t_k
-                          u          the input at t_k
-                          error      output 0, u - z0 as the previous mdlUpdate
-                                     left it: u(t_{k-1}) - z0(t_{k-1}); 0 on the first row
-                          z0         output 1, the estimate of u(t_k) from the samples
-                                     before t_k
-                          d1..dn     output 2, the estimates of the derivatives at t_k
-                        every number as the shortest text that reads back to the
-                        same double.
-  --out FILE.mat        the same numbers as MAT variables t, u, e, z0 (N x 1) and
-                        d (N x n)
-  --plot FILE.svg       the signal, the error and the estimates (default
-                        corvel-plot.svg): a figure with axes, grid and legends,
-                        each panel scaled to the samples after the warm-up
-  --plot FILE.html      the same as an interactive page (zoom, pan, values under
-                        the cursor) that any browser opens offline
-  --plot-window T0:T1   plot only the span from T0 to T1 seconds (every sample of
-                        it, where a long record is otherwise drawn as ranges)
-  --no-plot             no plot
-  --warmup T            seconds left out of the error table and the plot's scale
-                        (default: the first third)
-  For a built-in signal, a table of the RMS error of every estimate against the
-  true derivative is printed.
-
-corvel-sim tune [options]: choose the gain and the order from the data alone.
-  For each order it searches the gain (a logarithmic grid around R^(1/(n+1))/h,
-  R the signal's range, widened while the best gain is at an edge, then a
-  refinement of the best bracket) for the smallest RMS of the block's error
-  output, its one-step prediction error, after the warm-up; each evaluation is
-  a whole run of the block. Takes the input options above, and:
-  --orders A-B          the orders to try (default 1-5)
-  --jobs N              worker processes for the block runs (default: one per
-                        core); the result is the same for any N
-  --window T0:T1        tune on the span from T0 to T1 seconds of a long record
-  --gains LO:HI         search the gain only from LO to HI (one sign; no widening)
-  --warmup T            seconds before the RMS counts (default: the first third)
-  --plot FILE.svg       error RMS against the gain, one curve per order
-                        (default corvel-tune.svg)
-  It prints, per order, the best gain and its error RMS (and for a built-in
-  signal the RMS error of each derivative estimate there), the recommended
-  order and gain, and the corvel-sim command that runs them.
-
-Exit status: 0 on success, 1 when the run fails (the block's message, a bad
-input file, a non-finite sample with --strict), 2 for a bad command line,
-130 or 143 when interrupted by SIGINT or SIGTERM.
-)";
+std::string run_command_line(const SimOptions& options, double gain, int order) {
+  SimOptions unused;
+  const Table run = run_table(unused);
+  // The outputs are the user's to choose again; gain and order are the result.
+  static const std::set<std::string> left_out = {"--gain", "--order", "--out",   "--plot",
+                                                 "--no-plot", "--plot-window", "--trace", "--help", "--version"};
+  std::string command = "corvel-sim";
+  for (const auto& [name, value] : options.typed) {
+    if (left_out.count(name) != 0 || find_option(run, name) == nullptr) continue;
+    command += " " + name;
+    const OptionSpec* spec = find_option(run, name);
+    if (spec->argument != nullptr) command += " " + shell_quoted(value);
+  }
+  char tail[80];
+  std::snprintf(tail, sizeof tail, " --gain %.6g --order %d", gain, order);
+  return command + tail;
 }
 
 }  // namespace corvel::sim

@@ -37,8 +37,10 @@ extern "C" void on_signal(int signal) {
   for (int i = 0; i < kSlots; ++i) {
     if (in_use[i]) CORVEL_UNLINK(paths[i]);
   }
-  say(signal == SIGINT ? "\ncorvel-sim: interrupted by SIGINT; the unfinished outputs were removed\n"
-                       : "\ncorvel-sim: interrupted by SIGTERM; the unfinished outputs were removed\n");
+  // A reader that went away (--out /dev/stdout | head) ends the run as it
+  // ends any tool's, without a word; only the temporaries go.
+  if (signal == SIGINT) say("\ncorvel-sim: interrupted by SIGINT; the unfinished outputs were removed\n");
+  if (signal == SIGTERM) say("\ncorvel-sim: interrupted by SIGTERM; the unfinished outputs were removed\n");
   CORVEL_EXIT(128 + signal);
 }
 
@@ -54,6 +56,7 @@ void install_interrupt_handlers() {
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGPIPE, &action, nullptr);
 #endif
 }
 

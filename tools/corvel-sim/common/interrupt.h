@@ -1,6 +1,7 @@
 // SIGINT and SIGTERM end a run at once, wherever it is (a read waiting on a
 // pipe included): the handler removes the outputs that are not complete,
-// says so, and exits with 128 + the signal's number.
+// says so, and exits with 128 + the signal's number. SIGPIPE (an output
+// stream's reader gone) does the same without a word.
 #ifndef CORVEL_SIM_INTERRUPT_H
 #define CORVEL_SIM_INTERRUPT_H
 

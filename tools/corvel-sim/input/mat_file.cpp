@@ -23,9 +23,9 @@ namespace {
 
 bool mat_files_supported() { return false; }
 MatSignal read_mat_signal(const std::string& path, const std::string&) { unsupported(path); }
-void write_mat_file(const std::string& path, const std::vector<MatColumn>&, const char*,
+void write_mat_file(const std::string&, const std::string& shown, const std::vector<MatColumn>&, const char*,
                     const std::vector<std::vector<double>>&) {
-  unsupported(path);
+  unsupported(shown);
 }
 
 #else
@@ -191,16 +191,16 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
   return signal;
 }
 
-void write_mat_file(const std::string& path, const std::vector<MatColumn>& columns, const char* matrix_name,
-                    const std::vector<std::vector<double>>& matrix_columns) {
+void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatColumn>& columns,
+                    const char* matrix_name, const std::vector<std::vector<double>>& matrix_columns) {
   MatHandle mat(Mat_CreateVer(path.c_str(), "corvel-sim log", MAT_FT_MAT5));
-  if (!mat) throw InputError("cannot create the MAT-file " + path);
+  if (!mat) throw OutputError("cannot create the MAT-file " + shown);
   auto write = [&](const char* name, size_t rows, size_t cols, const double* data) {
     size_t dims[2] = {rows, cols};
     VarHandle var(Mat_VarCreate(name, MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(data),
                                 MAT_F_DONT_COPY_DATA));
     if (!var || Mat_VarWrite(mat.get(), var.get(), MAT_COMPRESSION_NONE) != 0) {
-      throw InputError("writing variable " + std::string(name) + " to " + path + " failed");
+      throw OutputError("writing variable " + std::string(name) + " to " + shown + " failed");
     }
   };
   const size_t rows = columns.empty() ? 0 : columns.front().values->size();
@@ -209,7 +209,7 @@ void write_mat_file(const std::string& path, const std::vector<MatColumn>& colum
   matrix.reserve(rows * matrix_columns.size());
   for (const auto& column : matrix_columns) matrix.insert(matrix.end(), column.begin(), column.end());
   write(matrix_name, rows, matrix_columns.size(), matrix.data());
-  if (Mat_Close(mat.release()) != 0) throw InputError("writing the MAT-file " + path + " failed");
+  if (Mat_Close(mat.release()) != 0) throw OutputError("writing the MAT-file " + shown + " failed");
 }
 
 #endif

@@ -25,8 +25,9 @@ struct MatColumn {
   const char* name;
   const std::vector<double>* values;
 };
-void write_mat_file(const std::string& path, const std::vector<MatColumn>& columns, const char* matrix_name,
-                    const std::vector<std::vector<double>>& matrix_columns);
+// `path` is where the file is written, `shown` its name in messages.
+void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatColumn>& columns,
+                    const char* matrix_name, const std::vector<std::vector<double>>& matrix_columns);
 
 // False where this build was made without libmatio.
 bool mat_files_supported();

@@ -21,7 +21,7 @@ void TimeGrid::add(double t, const std::string& where_prefix) {
     first_step_ = t - last_;
   } else if (count_ >= 2) {
     const double step = t - last_;
-    if (!(step <= first_step_ * (1.0 + tolerance_) && step >= first_step_ * (1.0 - tolerance_))) {
+    if (!within_tolerance(step)) {
       char text[200];
       std::snprintf(text, sizeof text,
                     "the time %s comes %.9g s after the one before, where the first two are %.9g s apart: the "
@@ -45,14 +45,29 @@ namespace {
 
 // The solver step of a record with no time column: --solver-step, else a
 // positive P2, else 0.01 s.
-double untimed_step(const SimOptions& o, Record& record, bool said_for_file) {
+double untimed_step(const SimOptions& o, RecordShape& shape, bool said_for_file) {
   if (o.solver_step > 0.0) return o.solver_step;
   if (o.step > 0.0 && std::isfinite(o.step)) return o.step;
   if (said_for_file) {
-    record.notes.push_back(record.description + " has no time column: one sample every 0.01 s (set --solver-step)");
+    shape.notes.push_back(shape.description + " has no time column: one sample every 0.01 s (set --solver-step)");
   }
   return 0.01;
 }
+
+// The RMS of a signal's finite samples, the scale --snr sets its noise by.
+class FiniteRms {
+ public:
+  void add(double u) {
+    if (!std::isfinite(u)) return;
+    sum_squares_ += u * u;
+    ++count_;
+  }
+  double value() const { return count_ > 0 ? std::sqrt(sum_squares_ / static_cast<double>(count_)) : 0.0; }
+
+ private:
+  double sum_squares_ = 0.0;
+  size_t count_ = 0;
+};
 
 // The step of a time column, held against --solver-step when both are given.
 double timed_step(const SimOptions& o, double first, double last, size_t count, const std::string& name) {
@@ -65,37 +80,37 @@ double timed_step(const SimOptions& o, double first, double last, size_t count, 
 }
 
 // Read twice: first for its shape (the rows counted, the first and last
-// times; every value only when --snr needs the signal's RMS), then row by row
-// as the run goes, when each row is checked in full. A row that fails then
-// fails the run, whose outputs are only put in place when it completes.
+// rows read; every value only when --snr needs the signal's RMS), then row by
+// row as the run goes, when each row is checked in full. A row that fails then
+// fails the run, whose outputs are only put in place when it completes; so
+// does a file that changed between the two readings.
 class CsvRecord : public Record {
  public:
   CsvRecord(const SimOptions& o)
       : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
-    description = o.input;
+    shape_.description = o.input;
     const CsvLayout& layout = reader_->layout();
-    if (layout.signal < layout.names.size()) signal_name = layout.names[layout.signal];
+    if (layout.signal < layout.names.size()) shape_.signal_name = layout.names[layout.signal];
     timed_ = layout.time >= 0;
     if (o.snr_given) {
       read_all(o);
-    } else {
-      CsvRow first, last;
-      count = reader_->count_rows(&first, &last);
-      if (count == 0) throw InputError(o.input + ": no samples");
-      if (timed_ && count >= 2) {
-        const double span = last.t - first.t;
-        // A time column that does not rise is found row by row, for the message.
-        if (!(span > 0.0) || !std::isfinite(span)) {
-          read_all(o);
-          return;
-        }
-        step = timed_step(o, first.t, last.t, count, o.input);
-        t0 = first.t;
-      } else if (timed_) {
-        throw InputError(o.input + ": a time column needs two samples at least to give the step");
-      } else {
-        step = untimed_step(o, *this, true);
+      return;
+    }
+    shape_.count = reader_->count_rows(&first_, &last_);
+    if (shape_.count == 0) throw InputError(o.input + ": no samples");
+    if (timed_ && shape_.count >= 2) {
+      const double span = last_.t - first_.t;
+      // A time column that does not rise is found row by row, for the message.
+      if (!(span > 0.0) || !std::isfinite(span)) {
+        read_all(o);
+        return;
       }
+      shape_.step = timed_step(o, first_.t, last_.t, shape_.count, o.input);
+      shape_.t0 = first_.t;
+    } else if (timed_) {
+      throw InputError(o.input + ": a time column needs two samples at least to give the step");
+    } else {
+      shape_.step = untimed_step(o, shape_, true);
     }
   }
   ~CsvRecord() override { stop_reading(); }
@@ -105,16 +120,30 @@ class CsvRecord : public Record {
     grid_ = TimeGrid(tolerance_);
     taken_.clear();
     next_taken_ = 0;
+    rows_taken_ = 0;
     ahead_.reset();
     reader_thread_ = std::thread([this] { read_ahead(); });
   }
   double next() override {
     if (next_taken_ == taken_.size()) take_block();
     row_ = taken_[next_taken_++];
-    if (timed_) grid_.add_lazy(row_.t, [&] { return description + ":" + std::to_string(row_.line) + ": "; });
+    if (rows_taken_++ == 0) same_row_or_fail(row_, first_, "first");
+    if (timed_) grid_.add_lazy(row_.t, [&] { return description() + ":" + std::to_string(row_.line) + ": "; });
     return row_.u;
   }
-  std::string where() const override { return description + ":" + std::to_string(row_.line); }
+  void finish() override {
+    same_row_or_fail(row_, last_, "last");
+    bool more = next_taken_ < taken_.size();
+    if (!more) {
+      try {
+        more = ahead_.pop(&taken_) || ahead_.failure() != nullptr;  // a row past the last, whole or not
+      } catch (...) {
+        more = true;
+      }
+    }
+    if (more) changed("more than the " + std::to_string(count()) + " rows it had");
+  }
+  std::string where() const override { return description() + ":" + std::to_string(row_.line); }
 
  private:
   // Reading and checking the text costs a fifth of the block's time: a
@@ -146,10 +175,25 @@ class CsvRecord : public Record {
     if (!ahead_.pop(&taken_)) {
       // Rows before a bad one have all been taken: now its message.
       if (const std::exception_ptr failure = ahead_.failure()) std::rethrow_exception(failure);
-      throw InputError(description + ": the file changed while it was read");
+      changed(std::to_string(rows_taken_) + " rows where it had " + std::to_string(count()));
     }
     next_taken_ = 0;
   }
+
+  [[noreturn]] void changed(const std::string& what) const {
+    throw InputError(description() + " changed while it was read: it now has " + what +
+                     " (the outputs were not written)");
+  }
+
+  // The first and last rows of the run are the ones found when the shape was.
+  void same_row_or_fail(const CsvRow& now, const CsvRow& before, const char* which) const {
+    const bool same = now.line == before.line && same_bits(now.u, before.u) && (!timed_ || same_bits(now.t, before.t));
+    if (!same) {
+      changed("another " + std::string(which) + " row, " + description() + ":" + std::to_string(now.line) +
+              ", than when its shape was found");
+    }
+  }
+  static bool same_bits(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
   void stop_reading() {
     if (!reader_thread_.joinable()) return;
@@ -160,26 +204,24 @@ class CsvRecord : public Record {
   // Every row read and checked now.
   void read_all(const SimOptions& o) {
     TimeGrid grid(o.time_tolerance);
-    double sum_squares = 0.0;
-    size_t finite = 0;
+    FiniteRms rms;
     CsvRow row;
-    count = 0;
+    size_t count = 0;
     while (reader_->next(&row)) {
       if (timed_) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
-      if (std::isfinite(row.u)) {
-        sum_squares += row.u * row.u;
-        ++finite;
-      }
-      ++count;
+      rms.add(row.u);
+      if (count++ == 0) first_ = row;
+      last_ = row;
     }
     if (count == 0) throw InputError(o.input + ": no samples");
-    clean_rms = finite > 0 ? std::sqrt(sum_squares / static_cast<double>(finite)) : 0.0;
+    shape_.count = count;
+    shape_.clean_rms = rms.value();
     if (timed_) {
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
-      step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
-      t0 = grid.first();
+      shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
+      shape_.t0 = grid.first();
     } else {
-      step = untimed_step(o, *this, true);
+      shape_.step = untimed_step(o, shape_, true);
     }
     reader_->rewind();
   }
@@ -188,9 +230,11 @@ class CsvRecord : public Record {
   bool timed_ = false;
   double tolerance_ = 0.0;
   TimeGrid grid_;
+  CsvRow first_, last_;  // as the shape was found
   CsvRow row_;
   std::vector<CsvRow> taken_;  // the block being handed out
   size_t next_taken_ = 0;
+  size_t rows_taken_ = 0;
   BlockQueue<std::vector<CsvRow>> ahead_{kBlocksAhead};
   std::thread reader_thread_;
 };
@@ -198,34 +242,28 @@ class CsvRecord : public Record {
 class MatRecord : public Record {
  public:
   MatRecord(const SimOptions& o) : signal_(read_mat_signal(o.input, o.variable)) {
-    description = o.input;
-    signal_name = signal_.variable;
-    count = signal_.u.size();
-    double sum_squares = 0.0;
-    size_t finite = 0;
-    for (double u : signal_.u) {
-      if (std::isfinite(u)) {
-        sum_squares += u * u;
-        ++finite;
-      }
-    }
-    clean_rms = finite > 0 ? std::sqrt(sum_squares / static_cast<double>(finite)) : 0.0;
+    shape_.description = o.input;
+    shape_.signal_name = signal_.variable;
+    shape_.count = signal_.u.size();
+    FiniteRms rms;
+    for (double u : signal_.u) rms.add(u);
+    shape_.clean_rms = rms.value();
     if (!signal_.t.empty()) {
       TimeGrid grid(o.time_tolerance);
       for (size_t k = 0; k < signal_.t.size(); ++k) {
         grid.add_lazy(signal_.t[k], [&] { return o.input + ": " + signal_.variable + "(" + std::to_string(k + 1) + ",1): "; });
       }
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
-      step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
-      t0 = grid.first();
+      shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
+      shape_.t0 = grid.first();
     } else {
-      step = untimed_step(o, *this, true);
+      shape_.step = untimed_step(o, shape_, true);
     }
   }
   void restart() override { next_ = 0; }
   double next() override { return signal_.u[next_++]; }
   std::string where() const override {
-    return description + ": " + signal_.variable + "(" + std::to_string(next_) + (signal_.t.empty() ? ")" : ",2)");
+    return description() + ": " + signal_.variable + "(" + std::to_string(next_) + (signal_.t.empty() ? ")" : ",2)");
   }
 
  private:
@@ -236,26 +274,24 @@ class MatRecord : public Record {
 class BuiltinRecord : public Record {
  public:
   BuiltinRecord(const SimOptions& o) : signal_(make_signal(o.signal)) {
-    description = o.signal.kind;
-    step = untimed_step(o, *this, false);
+    shape_.description = o.signal.kind;
+    shape_.step = untimed_step(o, shape_, false);
+    const double step = shape_.step;
     const double samples = std::floor(o.duration / step + 1e-9) + 1.0;
     if (!(samples <= 5e7)) {
       throw UsageError("--duration: " + number_text(o.duration) + " s at the step " + number_text(step) +
                        " s is more than 50 million samples");
     }
-    count = static_cast<size_t>(samples);
+    shape_.count = static_cast<size_t>(samples);
     if (o.snr_given) {
-      double sum_squares = 0.0;
-      for (size_t k = 0; k < count; ++k) {
-        const double u = signal_->at(static_cast<double>(k) * step)[0];
-        sum_squares += u * u;
-      }
-      clean_rms = std::sqrt(sum_squares / static_cast<double>(count));
+      FiniteRms rms;
+      for (size_t k = 0; k < shape_.count; ++k) rms.add(signal_->at(static_cast<double>(k) * step)[0]);
+      shape_.clean_rms = rms.value();
     }
   }
   void restart() override { next_ = 0; }
   double next() override {
-    truth_ = signal_->at(static_cast<double>(next_++) * step);
+    truth_ = signal_->at(static_cast<double>(next_++) * shape_.step);
     return truth_[0];
   }
   const Derivatives* truth() const override { return &truth_; }
@@ -272,19 +308,14 @@ class NoisyRecord : public Record {
  public:
   NoisyRecord(std::unique_ptr<Record> clean, double sigma, std::uint64_t seed)
       : clean_(std::move(clean)), sigma_(sigma), seed_(seed), noise_(sigma, seed) {
-    description = clean_->description;
-    count = clean_->count;
-    t0 = clean_->t0;
-    step = clean_->step;
-    clean_rms = clean_->clean_rms;
-    notes = clean_->notes;
-    signal_name = clean_->signal_name;
+    shape_ = clean_->shape();
   }
   void restart() override {
     clean_->restart();
     noise_ = Noise(sigma_, seed_);
   }
   double next() override { return clean_->next() + noise_.next(); }
+  void finish() override { clean_->finish(); }
   const Derivatives* truth() const override { return clean_->truth(); }
   std::string where() const override { return clean_->where(); }
 
@@ -307,7 +338,7 @@ std::unique_ptr<Record> open_record(const SimOptions& o) {
     record = std::make_unique<CsvRecord>(o);
   }
   double sigma = o.noise;
-  if (o.snr_given) sigma = record->clean_rms / std::pow(10.0, o.snr_db / 20.0);
+  if (o.snr_given) sigma = record->shape().clean_rms / std::pow(10.0, o.snr_db / 20.0);
   if (sigma > 0.0) record = std::make_unique<NoisyRecord>(std::move(record), sigma, o.seed);
   return record;
 }

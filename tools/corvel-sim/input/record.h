@@ -23,7 +23,7 @@ class TimeGrid {
   void add(double t, const std::string& where_prefix);
   template <class Where>
   void add_lazy(double t, const Where& where) {  // builds the name only for a message
-    if (count_ >= 2 && t - last_ <= first_step_ * (1.0 + tolerance_) && t - last_ >= first_step_ * (1.0 - tolerance_)) {
+    if (count_ >= 2 && within_tolerance(t - last_)) {
       last_ = t;
       ++count_;
       return;
@@ -37,9 +37,24 @@ class TimeGrid {
   double step() const;
 
  private:
+  // Whether a step is the first step, within the tolerance.
+  bool within_tolerance(double step) const {
+    return step <= first_step_ * (1.0 + tolerance_) && step >= first_step_ * (1.0 - tolerance_);
+  }
   double tolerance_;
   size_t count_ = 0;
   double first_ = 0.0, last_ = 0.0, first_step_ = 0.0;
+};
+
+// What is known of a record before its first sample.
+struct RecordShape {
+  std::string description;  // the file name or the signal's kind
+  std::string signal_name;  // the chosen column's or variable's name, when there is one
+  size_t count = 0;
+  double t0 = 0.0;
+  double step = 0.01;              // the solver step: the time column's, or as chosen
+  double clean_rms = 0.0;          // RMS of the finite samples, for --snr
+  std::vector<std::string> notes;  // what corvel-sim chose for the user, said on standard error
 };
 
 class Record {
@@ -47,8 +62,11 @@ class Record {
   virtual ~Record() = default;
   // Back to the first sample.
   virtual void restart() = 0;
-  // The next sample's value; called `count` times after a restart.
+  // The next sample's value; called `count()` times after a restart.
   virtual double next() = 0;
+  // After the last sample: throws InputError when the source changed since
+  // its shape was found (more or fewer rows, another first or last row).
+  virtual void finish() {}
   // For a built-in signal, the value and true derivatives of the sample last
   // returned; null for recorded data.
   virtual const Derivatives* truth() const { return nullptr; }
@@ -56,13 +74,16 @@ class Record {
   // "rec.mat: u(17)", "sample 17".
   virtual std::string where() const = 0;
 
-  std::string description;  // the file name or the signal's kind
-  std::string signal_name;  // the chosen column's or variable's name, when there is one
-  size_t count = 0;
-  double t0 = 0.0;
-  double step = 0.01;             // the solver step: the time column's, or as chosen
-  double clean_rms = 0.0;         // RMS of the finite samples, for --snr
-  std::vector<std::string> notes;  // what corvel-sim chose for the user, said on standard error
+  const RecordShape& shape() const { return shape_; }
+  const std::string& description() const { return shape_.description; }
+  const std::string& signal_name() const { return shape_.signal_name; }
+  size_t count() const { return shape_.count; }
+  double t0() const { return shape_.t0; }
+  double step() const { return shape_.step; }
+  const std::vector<std::string>& notes() const { return shape_.notes; }
+
+ protected:
+  RecordShape shape_;
 };
 
 // The record the options ask for, its shape known (a file is read through

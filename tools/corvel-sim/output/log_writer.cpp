@@ -21,14 +21,12 @@ namespace {
 // blocks of raw numbers through a short queue, so memory stays bounded.
 class CsvLogWriter : public LogWriter {
  public:
-  CsvLogWriter(const std::string& path, int order)
-      : file_(path, "log"), width_(4 + static_cast<size_t>(order)), order_(order), queue_(kBlocksInFlight) {
+  CsvLogWriter(OutputFile& file, int order)
+      : file_(file), width_(4 + static_cast<size_t>(order)), order_(order), queue_(kBlocksInFlight) {
     std::string header = "t,u,error,z0";
     for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
     header += '\n';
-    if (std::fwrite(header.data(), 1, header.size(), file_.stream()) != header.size()) {
-      throw InputError(write_failure());
-    }
+    file_.write(header.data(), header.size());
     filling_.reserve(kRowsPerBlock * width_);
     worker_ = std::thread([this] { format_blocks(); });
   }
@@ -41,18 +39,15 @@ class CsvLogWriter : public LogWriter {
     filling_.insert(filling_.end(), r.derivatives, r.derivatives + order_);
     if (filling_.size() >= kRowsPerBlock * width_) hand_over();
   }
-  void commit() override {
+  void finish() override {
     hand_over();
     stop();
     if (const std::exception_ptr failure = queue_.failure()) std::rethrow_exception(failure);
-    file_.commit();
   }
 
  private:
   static constexpr size_t kRowsPerBlock = 4096;
   static constexpr size_t kBlocksInFlight = 4;
-
-  std::string write_failure() const { return "writing the log to " + file_.path() + " failed: " + std::strerror(errno); }
 
   void hand_over() {
     if (filling_.empty()) return;
@@ -82,13 +77,13 @@ class CsvLogWriter : public LogWriter {
       }
       const auto size = static_cast<size_t>(p - text.data());
       if (std::fwrite(text.data(), 1, size, file_.stream()) != size) {
-        queue_.close(std::make_exception_ptr(InputError(write_failure())));
+        queue_.close(std::make_exception_ptr(OutputError(file_.write_failure())));
         return;
       }
     }
   }
 
-  OutputFile file_;
+  OutputFile& file_;
   size_t width_;
   int order_;
   std::vector<double> filling_;
@@ -99,8 +94,8 @@ class CsvLogWriter : public LogWriter {
 // The MAT format wants each variable whole: the columns are kept until the end.
 class MatLogWriter : public LogWriter {
  public:
-  MatLogWriter(const std::string& path, int order) : file_(path, "log", false), derivatives_(static_cast<size_t>(order)) {
-    if (!mat_files_supported()) write_mat_file(path, {}, "d", {});  // says why not, before the run
+  MatLogWriter(OutputFile& file, int order) : file_(file), derivatives_(static_cast<size_t>(order)) {
+    refuse_unfit_log_output(file_.path());
   }
   void row(const LogRow& r) override {
     t_.push_back(r.t);
@@ -109,22 +104,27 @@ class MatLogWriter : public LogWriter {
     z0_.push_back(r.estimate);
     for (size_t j = 0; j < derivatives_.size(); ++j) derivatives_[j].push_back(r.derivatives[j]);
   }
-  void commit() override {
-    write_mat_file(file_.temporary_path(), {{"t", &t_}, {"u", &u_}, {"e", &e_}, {"z0", &z0_}}, "d", derivatives_);
-    file_.commit();
+  void finish() override {
+    write_mat_file(file_.path_for_library(), file_.path(), {{"t", &t_}, {"u", &u_}, {"e", &e_}, {"z0", &z0_}}, "d", derivatives_);
   }
 
  private:
-  OutputFile file_;
+  OutputFile& file_;
   std::vector<double> t_, u_, e_, z0_;
   std::vector<std::vector<double>> derivatives_;
 };
 
 }  // namespace
 
-std::unique_ptr<LogWriter> make_log_writer(const std::string& path, int order) {
-  if (is_mat_path(path)) return std::make_unique<MatLogWriter>(path, order);
-  return std::make_unique<CsvLogWriter>(path, order);
+void refuse_unfit_log_output(const std::string& path) {
+  if (!is_mat_path(path)) return;
+  if (!mat_files_supported()) write_mat_file(path, path, {}, "d", {});  // says why not
+  if (is_stream_output(path)) throw OutputError(not_a_regular_file("log", path));
+}
+
+std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order) {
+  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order);
+  return std::make_unique<CsvLogWriter>(file, order);
 }
 
 }  // namespace corvel::sim

@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "output/output_file.h"
+
 namespace corvel::sim {
 
 // One row, taken after mdlOutputs at t.
@@ -21,15 +23,20 @@ class LogWriter {
  public:
   virtual ~LogWriter() = default;
   virtual void row(const LogRow& row) = 0;
-  // Completes the file and puts it in place; until then nothing is there
-  // under its name. Throws InputError.
-  virtual void commit() = 0;
+  // Writes what is left; the output is then ready to be put in place.
+  // Throws OutputError.
+  virtual void finish() = 0;
 };
 
 // CSV: header t,u,error,z0,d1..dn, then every number as the shortest text
 // that reads back to the same double. MAT (version 5): variables t, u, e, z0
 // (N x 1) and d (N x n), the same numbers.
-std::unique_ptr<LogWriter> make_log_writer(const std::string& path, int order);
+// Refuses, before a run, a log this build or the output cannot take: a MAT
+// log without libmatio, or to a device or pipe (the library seeks in it).
+void refuse_unfit_log_output(const std::string& path);
+
+// MAT when the output's name ends in .mat.
+std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order);
 
 }  // namespace corvel::sim
 

@@ -36,6 +36,8 @@ class RunPlot {
   static constexpr size_t kSvgBins = 900;    // one per pixel column of the figure
   static constexpr size_t kHtmlBins = 40000;  // per series in a page
 
+  // The bin of the row `offset` rows into a span of `rows` rows.
+  static size_t bin_of(size_t offset, size_t bins, size_t rows);
   // Row `index` of the run; rows outside the span are passed over.
   void add(size_t index, const LogRow& row, const Derivatives* truth);
 

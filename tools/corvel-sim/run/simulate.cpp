@@ -10,15 +10,16 @@ namespace corvel::sim {
 Input make_input(const SimOptions& options) {
   const std::unique_ptr<Record> record = open_record(options);
   Input input;
-  input.t0 = record->t0;
-  input.solver_step = record->step;
-  input.description = record->description;
-  input.u.reserve(record->count);
+  input.t0 = record->t0();
+  input.solver_step = record->step();
+  input.description = record->description();
+  input.u.reserve(record->count());
   record->restart();
-  for (size_t k = 0; k < record->count; ++k) {
+  for (size_t k = 0; k < record->count(); ++k) {
     input.u.push_back(record->next());
     if (const Derivatives* truth = record->truth()) input.truth.push_back(*truth);
   }
+  record->finish();
   return input;
 }
 
@@ -26,26 +27,26 @@ RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::st
   RunShape shape;
   // The same rule the engine holds the sample time to.
   if (o.step > 0.0 && std::isfinite(o.step)) {
-    const double ratio = o.step / record.step;
+    const double ratio = o.step / record.step();
     const double whole = std::round(ratio);
     const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
     // A built-in signal's step is the user's own choice: the engine's message says it.
     if (!multiple && !o.input.empty()) {
       throw UsageError("--step " + number_text(o.step) + " is not a whole multiple of the step " +
-                       number_text(record.step) + " s of " + record.description +
+                       number_text(record.step()) + " s of " + record.description() +
                        "; --step -1 samples every row at the file's step");
     }
     if (multiple) shape.every = static_cast<long>(whole);
   }
-  shape.rows = record.count == 0 ? 0 : (record.count - 1) / static_cast<size_t>(shape.every) + 1;
+  shape.rows = record.count() == 0 ? 0 : (record.count() - 1) / static_cast<size_t>(shape.every) + 1;
   if (shape.every > 1 && notes != nullptr && !o.input.empty()) {
     notes->push_back("--step " + number_text(o.step) + " is " + std::to_string(shape.every) + " steps of " +
-                     number_text(record.step) + " s: the block samples one row in " + std::to_string(shape.every) +
-                     " of " + record.description + ", " + std::to_string(shape.rows) + " of " +
-                     std::to_string(record.count) + " rows");
+                     number_text(record.step()) + " s: the block samples one row in " + std::to_string(shape.every) +
+                     " of " + record.description() + ", " + std::to_string(shape.rows) + " of " +
+                     std::to_string(record.count()) + " rows");
   }
-  shape.first_t = record.t0;
-  shape.last_t = record.t0 + static_cast<double>((shape.rows - 1) * static_cast<size_t>(shape.every)) * record.step;
+  shape.first_t = record.t0();
+  shape.last_t = record.t0() + static_cast<double>((shape.rows - 1) * static_cast<size_t>(shape.every)) * record.step();
   return shape;
 }
 
@@ -53,7 +54,7 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
               const std::function<void(const FirstNonFinite&)>& on_non_finite, std::vector<std::string>* trace) {
   host::SolverSettings solver;
   solver.variable_step = o.variable_step;
-  solver.step = record.step;
+  solver.step = record.step();
   host::Engine engine(entry, solver);
   engine.enable_trace(trace != nullptr);
 
@@ -70,7 +71,7 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
       ++next_index;
     }
     if (!first.seen && !std::isfinite(current)) {
-      first = {true, record.where(), record.t0 + static_cast<double>(k) * record.step, current};
+      first = {true, record.where(), record.t0() + static_cast<double>(k) * record.step(), current};
       if (on_non_finite) on_non_finite(first);
     }
     return current;
@@ -81,8 +82,8 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
   };
   try {
     engine.initialize();
-    engine.run(static_cast<long>(record.count), [&](const host::SampleView& view) {
-      const LogRow row{record.t0 + view.t, view.u, view.error[0], view.estimate[0], view.derivatives};
+    engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
+      const LogRow row{record.t0() + view.t, view.u, view.error[0], view.estimate[0], view.derivatives};
       sink(row, view.order, record.truth());
     });
   } catch (...) {
@@ -90,6 +91,12 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
     throw;
   }
   finish_trace();
+  // Rows after the last sample hit are read too: the record is checked whole.
+  while (next_index < static_cast<long>(record.count())) {
+    record.next();
+    ++next_index;
+  }
+  record.finish();
 }
 
 std::string default_mex_path() {

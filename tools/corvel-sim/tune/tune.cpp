@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "host/engine.h"
+#include "run/sample_span.h"
 #include "tune/tune_workers.h"
 
 namespace corvel::sim {
@@ -285,8 +286,8 @@ TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input&
                 int last_order, const Progress& progress) {
   if (input.u.empty()) throw TuneError("the record has no samples");
   const double span = static_cast<double>(input.u.size() - 1) * input.solver_step;
-  const double warmup_end = input.t0 + (options.warmup >= 0 ? options.warmup : span / 3.0);
-  check_input(input, warmup_end);
+  const double warmup_ends = warmup_end(options.warmup, input.t0, input.t0 + span);
+  check_input(input, warmup_ends);
 
   const auto [lo, hi] = std::minmax_element(input.u.begin(), input.u.end());
   const double range = *hi - *lo;
@@ -294,15 +295,14 @@ TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input&
   const long coarse_points = static_cast<long>((kDecadesBelow + kDecadesAbove) * kPointsPerDecade) + 1;
   const long expected = orders * (coarse_points + kRefinementSteps + 2);
 
-  TuneResult result{{}, 0, warmup_end, 0, 1};
+  TuneResult result{{}, 0, warmup_ends, 0, 1};
   std::vector<OrderSearch> searches;
   for (int n = first_order; n <= last_order; ++n) searches.emplace_back(n, options, range, input.solver_step);
-  EvaluationPool pool(entry, options, input, warmup_end, options.jobs);
+  EvaluationPool pool(entry, options, input, warmup_ends, options.jobs);
   result.jobs = pool.jobs();
   // Each order's search goes on as soon as its own batch is back, so that the
   // workers are kept busy; what each search sees depends on its results
   // alone, never on which worker ran them or when.
-  constexpr long kBatchMost = 1000;  // a run's tag: search * kBatchMost + its place in the batch
   std::vector<std::vector<Evaluation>> returned(searches.size());
   std::vector<size_t> outstanding(searches.size(), 0);
   auto submit_batch = [&](size_t i) {
@@ -310,14 +310,14 @@ TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input&
     returned[i].assign(batch.size(), Evaluation{});
     outstanding[i] = batch.size();
     for (size_t k = 0; k < batch.size(); ++k) {
-      pool.submit(static_cast<long>(i * kBatchMost + k), {searches[i].order(), searches[i].gain_at(batch[k])});
+      pool.submit({i, k}, {searches[i].order(), searches[i].gain_at(batch[k])});
     }
   };
   for (size_t i = 0; i < searches.size(); ++i) submit_batch(i);
   while (!pool.idle()) {
     auto [tag, evaluation] = pool.next_result();
-    const auto i = static_cast<size_t>(tag / kBatchMost), k = static_cast<size_t>(tag % kBatchMost);
-    returned[i][k] = std::move(evaluation);
+    const size_t i = tag.search;
+    returned[i][tag.place] = std::move(evaluation);
     ++result.runs;
     if (progress) progress(result.runs, std::max(expected, result.runs));
     if (--outstanding[i] == 0) {

@@ -5,6 +5,7 @@
 #define CORVEL_SIM_TUNE_WORKERS_H
 
 #include <deque>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,19 @@ struct TuneRequest {
   double gain;
 };
 
+// Which run a result answers: the search (one per order) and the run's place
+// in that search's batch. Any number of either.
+struct RunTag {
+  size_t search;
+  size_t place;
+};
+
+// A run that failed inside a worker process: the text is the failure's own.
+class TuneRunError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 class EvaluationPool {
  public:
   // `jobs` workers (1: every run in this process). Where processes cannot be
@@ -30,11 +44,13 @@ class EvaluationPool {
   EvaluationPool& operator=(const EvaluationPool&) = delete;
 
   // Queues a run; `tag` comes back with its evaluation.
-  void submit(long tag, const TuneRequest& request);
+  void submit(RunTag tag, const TuneRequest& request);
   // Waits for the next run to finish, whichever it is, and returns its tag
   // and evaluation. Idle workers take queued runs first. Only while runs are
-  // queued or running.
-  std::pair<long, Evaluation> next_result();
+  // queued or running. A run that failed in a worker throws TuneRunError
+  // with the failure's own text (the block's message, say); the pool then
+  // ends its workers.
+  std::pair<RunTag, Evaluation> next_result();
   bool idle() const { return queue_.empty() && running_ == 0; }
   int jobs() const { return static_cast<int>(workers_.size()) > 0 ? static_cast<int>(workers_.size()) : 1; }
 
@@ -56,8 +72,13 @@ class EvaluationPool {
   const Input& input_;
   double warmup_end_;
   std::vector<Worker> workers_;
-  std::deque<std::pair<long, TuneRequest>> queue_;
-  std::vector<std::pair<long, TuneRequest>> running_on_;  // per worker; tag -1: idle
+  struct Queued {
+    RunTag tag;
+    TuneRequest request;
+  };
+  std::deque<Queued> queue_;
+  std::vector<Queued> running_on_;  // per worker
+  std::vector<bool> busy_;          // per worker
   size_t running_ = 0;
 };
 

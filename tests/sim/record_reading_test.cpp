@@ -1,0 +1,190 @@
+// A CSV record read as a run reads it: ahead, on a second thread, in blocks
+// of 4096 rows; a bad row at a block's edge, a file that changes between the
+// two readings, and the queue between the threads closed from either side.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "command_line/options.h"
+#include "common/block_queue.h"
+#include "common/errors.h"
+#include "input/record.h"
+#include "output/plot.h"
+
+namespace corvel::sim {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string temp_csv(const std::string& name) {
+  return (fs::temp_directory_path() / ("corvel-" + std::to_string(std::rand()) + "-" + name)).string();
+}
+
+// t,u rows 0..rows-1 at 1 ms; `bad` (from 1), when non-zero, reads "x".
+void write_rows(const std::string& path, size_t rows, size_t bad = 0, bool append = false) {
+  std::ofstream out(path, append ? std::ios::app : std::ios::trunc);
+  if (!append) out << "t,u\n";
+  for (size_t k = 0; k < rows; ++k) {
+    out << k * 0.001 << ',';
+    if (k + 1 == bad) {
+      out << "x\n";
+    } else {
+      out << k << '\n';
+    }
+  }
+}
+
+// Reads the record as a run does: every sample, then the check of the whole.
+std::string read_whole(Record& record) {
+  record.restart();
+  for (size_t k = 0; k < record.count(); ++k) record.next();
+  record.finish();
+  return "";
+}
+
+std::string failure_of(const std::string& path, size_t rows_read_before_change, const std::function<void()>& change) {
+  SimOptions o;
+  o.input = path;
+  const std::unique_ptr<Record> record = open_record(o);
+  try {
+    record->restart();
+    for (size_t k = 0; k < rows_read_before_change; ++k) record->next();
+    change();
+    for (size_t k = rows_read_before_change; k < record->count(); ++k) record->next();
+    record->finish();
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Row k of the file is line k + 2 (after the header): a bad row as the last
+// of a block, and as the first of the next, is reported with its line after
+// every row before it was handed out.
+TEST(RecordReading, ABadRowAtABlocksEdgeIsFoundWhereItIs) {
+  for (const size_t bad : {4096u, 4097u, 8192u}) {
+    const std::string path = temp_csv("edge.csv");
+    write_rows(path, 10000, bad);
+    SimOptions o;
+    o.input = path;
+    const std::unique_ptr<Record> record = open_record(o);  // the first reading counts rows only
+    record->restart();
+    size_t good = 0;
+    try {
+      for (size_t k = 0; k < record->count(); ++k) {
+        EXPECT_EQ(record->next(), static_cast<double>(k));
+        ++good;
+      }
+      ADD_FAILURE() << "row " << bad << " read";
+    } catch (const InputError& e) {
+      EXPECT_EQ(std::string(e.what()), path + ":" + std::to_string(bad + 1) + ": 'u': 'x' is not a number");
+    }
+    EXPECT_EQ(good, bad - 1);
+    std::remove(path.c_str());
+  }
+}
+
+TEST(RecordReading, AFileThatChangesBetweenItsReadingsFailsTheRun) {
+  const std::string path = temp_csv("changing.csv");
+  const struct {
+    const char* what;
+    std::function<void()> change;
+    const char* message;
+  } cases[] = {
+      {"grows", [&] { write_rows(path, 3, 0, true); }, "changed while it was read: it now has more than the 100000 rows"},
+      {"shrinks", [&] { write_rows(path, 90000); }, "changed while it was read: it now has 90000 rows where it had 100000"},
+      {"another last row", [&] {
+         write_rows(path, 99999);
+         std::ofstream(path, std::ios::app) << "99.999,5\n";
+       }, "changed while it was read: it now has another last row"},
+      {"no change", [] {}, ""},
+  };
+  for (const auto& c : cases) {
+    write_rows(path, 100000);
+    // Changed after the first blocks are read, far ahead of the reader.
+    const std::string message = failure_of(path, 5000, c.change);
+    if (*c.message == '\0') {
+      EXPECT_EQ(message, "") << c.what;
+    } else {
+      EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+    }
+  }
+  // A first reading that saw another first row than the run does.
+  write_rows(path, 100);
+  SimOptions o;
+  o.input = path;
+  const std::unique_ptr<Record> record = open_record(o);
+  {
+    std::ofstream out(path);
+    out << "t,u\n0,7\n";
+    for (int k = 1; k < 100; ++k) out << k * 0.001 << ',' << k << '\n';
+  }
+  try {
+    read_whole(*record);
+    ADD_FAILURE() << "a new first row passed";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("another first row"), std::string::npos) << e.what();
+  }
+  std::remove(path.c_str());
+}
+
+TEST(BlockQueue, EachSideEndsItAndTheOtherHearsWhy) {
+  {  // the producer finishes with a failure: the consumer gets the blocks before it, then the failure
+    BlockQueue<int> q(2);
+    EXPECT_TRUE(q.push(1));
+    q.finish(std::make_exception_ptr(InputError("bad row")));
+    int block = 0;
+    EXPECT_TRUE(q.pop(&block));
+    EXPECT_EQ(block, 1);
+    EXPECT_FALSE(q.pop(&block));
+    EXPECT_THROW(std::rethrow_exception(q.failure()), InputError);
+  }
+  {  // the consumer closes: a producer waiting on a full queue is released with false
+    BlockQueue<int> q(1);
+    EXPECT_TRUE(q.push(1));
+    bool pushed = true;
+    std::thread producer([&] { pushed = q.push(2); });
+    q.close(std::make_exception_ptr(OutputError("disk full")));
+    producer.join();
+    EXPECT_FALSE(pushed);
+    int block = 0;
+    EXPECT_FALSE(q.pop(&block));  // closed: nothing more comes out
+    EXPECT_THROW(std::rethrow_exception(q.failure()), OutputError);
+  }
+  {  // the first failure is kept; a reset opens it again
+    BlockQueue<int> q(1);
+    q.close(std::make_exception_ptr(OutputError("first")));
+    q.finish(std::make_exception_ptr(InputError("second")));
+    EXPECT_THROW(std::rethrow_exception(q.failure()), OutputError);
+    q.reset();
+    EXPECT_EQ(q.failure(), nullptr);
+    EXPECT_TRUE(q.push(3));
+  }
+}
+
+// Bins by a row's place in the span, past where offset * bins passes 2^32.
+TEST(PlotBins, FollowTheRowsPastThe32BitOverflow) {
+  const struct {
+    size_t rows, bins;
+  } spans[] = {{200000, 40000}, {5000000, 900}, {12000000, 40000}};
+  for (const auto& s : spans) {
+    size_t before = 0;
+    for (size_t offset = 0; offset < s.rows; offset += 997) {
+      const size_t bin = RunPlot::bin_of(offset, s.bins, s.rows);
+      ASSERT_GE(bin, before) << offset;
+      ASSERT_LT(bin, s.bins) << offset;
+      // Within one bin of the exact share.
+      ASSERT_LE(static_cast<double>(bin), static_cast<double>(offset) * s.bins / s.rows) << offset;
+      before = bin;
+    }
+    EXPECT_EQ(RunPlot::bin_of(s.rows - 1, s.bins, s.rows), s.bins - 1);
+  }
+}
+
+}  // namespace
+}  // namespace corvel::sim

@@ -1,0 +1,112 @@
+#include "tune/tune_command.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/number_text.h"
+#include "common/progress.h"
+#include "host/mex_module.h"
+#include "output/output_file.h"
+#include "output/plot.h"
+#include "run/sample_span.h"
+#include "run/simulate.h"
+#include "tune/tune.h"
+#include "tune/tune_workers.h"
+
+namespace corvel::sim {
+
+namespace {
+
+// The samples from t0 to t1 of a record (both included).
+Input window_of(const Input& whole, double t0, double t1) {
+  const SampleSpan span =
+      samples_within(whole.t0, whole.solver_step, whole.u.size(), t0, t1, "--window", whole.description);
+  Input part = whole;
+  const auto b = static_cast<long>(span.first), e = static_cast<long>(span.last) + 1;
+  part.u.assign(whole.u.begin() + b, whole.u.begin() + e);
+  if (!whole.truth.empty()) part.truth.assign(whole.truth.begin() + b, whole.truth.begin() + e);
+  part.t0 = whole.t0 + static_cast<double>(span.first) * whole.solver_step;
+  part.description = whole.description + " from t = " + number_text(part.t0) + " s";
+  return part;
+}
+
+void print_table(const TuneResult& result, const Input& input, int last_order) {
+  std::printf("corvel-sim tune: %s, %zu samples at %g s, %ld block runs; error RMS from t = %g s on\n",
+              input.description.c_str(), input.u.size(), input.solver_step, result.runs, result.warmup_end);
+  const bool truth = !input.truth.empty();
+  std::printf("  %5s %12s %14s", "order", "best gain", "error RMS");
+  if (truth) {
+    for (int j = 1; j <= last_order; ++j) std::printf(" %11s", ("d" + std::to_string(j) + " RMS").c_str());
+  }
+  std::printf("\n");
+  for (const OrderResult& r : result.orders) {
+    std::printf("  %5d %12.6g %14.6g", r.order, r.best_gain, r.best_error_rms);
+    for (double d : r.derivative_rms) std::printf(" %11.4g", d);
+    std::printf("\n");
+  }
+  for (const OrderResult& r : result.orders) {
+    if (r.flat_from != 0.0) {
+      std::printf("  order %d: from gain %.6g on the estimate no longer changes (error RMS within 0.1 %%)\n", r.order,
+                  r.flat_from);
+    }
+  }
+}
+
+}  // namespace
+
+int tune_command(SimOptions options) {
+  const std::string plot = options.plot_given ? options.plot : "corvel-tune.svg";
+  std::vector<NamedPath> inputs;
+  if (!options.input.empty()) inputs.push_back({"--input", options.input});
+  if (!options.mex.empty()) inputs.push_back({"--mex", options.mex});
+  if (!plot.empty()) refuse_shared_files(inputs, {{"--plot", plot}});
+  OutputSet outputs;
+  OutputFile* plot_file = plot.empty() ? nullptr : &outputs.open(plot, "tuning plot");
+
+  Input input = make_input(options);
+  if (options.window_start < options.window_end) input = window_of(input, options.window_start, options.window_end);
+  corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
+  if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  if (options.jobs > 1 && !EvaluationPool::parallel_supported()) {
+    std::cerr << "corvel-sim: this build makes its block runs one after another, on one core\n";
+    options.jobs = 1;
+  }
+
+  ProgressBar bar("runs", ProgressBar::terminal_watching());
+  TuneResult result;
+  try {
+    result = tune(mex.entry(), options, input, options.first_order, options.last_order,
+                  [&](long done, long expected) { bar.update(done, expected); });
+  } catch (...) {
+    bar.finish();
+    throw;
+  }
+  bar.finish();
+
+  const OrderResult& best = result.orders[result.recommended];
+  if (plot_file != nullptr) {
+    std::vector<TuneCurve> curves;
+    for (const OrderResult& r : result.orders) {
+      TuneCurve curve{r.order, {}, r.best_gain, r.best_error_rms};
+      for (const Evaluation& e : r.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
+      curves.push_back(std::move(curve));
+    }
+    std::ostringstream svg;
+    write_tune_svg(svg, curves, best.best_gain, "corvel-sim tune: " + input.description);
+    plot_file->write(svg.str().data(), svg.str().size());
+  }
+  outputs.commit();
+
+  print_table(result, input, options.last_order);
+  std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
+              run_command_line(options, best.best_gain, best.order).c_str());
+  if (plot_file != nullptr) std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
+  return 0;
+}
+
+}  // namespace corvel::sim
