@@ -1,0 +1,92 @@
+// The order search's decisions on synthetic error-RMS curves, without a
+// single run of the block: where it looks, how it widens, what it chooses.
+#include "tune/order_search.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+
+namespace corvel::sim {
+namespace {
+
+using Curve = std::function<double(double log10_gain)>;
+
+// Runs a search to its end, each gain's RMS read off the curve.
+OrderResult search_on(const Curve& curve, double gain_low = 0.0, double gain_high = 0.0) {
+  // Order 1, range 1, step 0.01: the grid is centred on log10(1 / 0.01) = 2
+  // and spans 10^-2 to 10^4.
+  OrderSearch s(1, gain_low, gain_high, 1.0, 0.01);
+  while (!s.batch().empty()) {
+    std::vector<Evaluation> batch;
+    for (double x : s.batch()) batch.push_back({s.gain_at(x), curve(std::log10(std::fabs(s.gain_at(x)))), {}});
+    s.take(batch);
+  }
+  return s.finish();
+}
+
+Curve bowl(double at) {
+  return [at](double x) { return 1.0 + (x - at) * (x - at); };
+}
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+TEST(OrderSearch, FindsTheMinimumOfEveryKindOfCurve) {
+  const struct {
+    const char* name;
+    Curve curve;
+    double gain_low, gain_high;
+    double best_log10;  // where the choice must be, within `within`
+    double within;
+    bool flat;
+    size_t runs;  // 25 grid points, 8 a widening, 2 + 12 refining
+  } cases[] = {
+      {"convex inside the grid", bowl(2.3), 0, 0, 2.3, 0.002, false, 25 + 14},
+      {"minimum below the grid", bowl(-3.5), 0, 0, -3.5, 0.002, false, 25 + 8 + 14},
+      {"minimum above the grid", bowl(5.2), 0, 0, 5.2, 0.002, false, 25 + 8 + 14},
+      {"minimum past every widening", bowl(-20), 0, 0, -8, 1e-9, false, 25 + 3 * 8 + 14},
+      {"flat top from 10^1.5", [](double x) { return x < 1.5 ? 1.0 + (1.5 - x) * (1.5 - x) : 1.0; }, 0, 0, 1.5, 0.25,
+       true, 25 + 14},
+      {"diverging above 10^3", [](double x) { return x > 3.0 ? kInf : 1.0 + (x - 2.9) * (x - 2.9); }, 0, 0, 2.9,
+       0.002, false, 25 + 14},
+      {"NaN region", [](double x) { return x > 3.0 ? std::nan("") : bowl(0.5)(x); }, 0, 0, 0.5, 0.002, false, 25 + 14},
+      {"--gains holds the search", bowl(3.0), 5.0, 500.0, std::log10(500.0), 1e-9, false, 9 + 14},
+      {"--gains of negative sign", bowl(1.7), -500.0, -5.0, 1.7, 0.002, false, 9 + 14},
+  };
+  for (const auto& c : cases) {
+    const OrderResult r = search_on(c.curve, c.gain_low, c.gain_high);
+    EXPECT_NEAR(std::log10(std::fabs(r.best_gain)), c.best_log10, c.within) << c.name;
+    EXPECT_EQ(r.flat_from != 0.0, c.flat) << c.name;
+    EXPECT_EQ(r.evaluations.size(), c.runs) << c.name;
+    EXPECT_EQ(r.best_gain < 0, c.gain_low < 0) << c.name;
+  }
+}
+
+TEST(OrderSearch, AGridThatDivergesEverywhereIsSaid) {
+  try {
+    search_on([](double) { return kInf; });
+    FAIL() << "no error";
+  } catch (const TuneError& e) {
+    EXPECT_EQ(std::string(e.what()).rfind("order 1: every gain from ", 0), 0u) << e.what();
+  }
+}
+
+TEST(OrderSearch, TheRecommendedOrderHasTheSmallestBestError) {
+  auto result = [](int order, double rms) { return OrderResult{order, 1.0, rms, {}, {}, 0.0}; };
+  const struct {
+    std::vector<OrderResult> orders;
+    size_t recommended;
+  } cases[] = {
+      {{result(1, 3.0), result(2, 1.0), result(3, 2.0), result(4, 0.5)}, 3},
+      {{result(1, 3.0), result(2, 0.5), result(3, 2.0), result(4, 1.0)}, 1},
+      {{result(1, 0.1), result(2, 0.5)}, 0},
+      {{result(3, 0.5), result(2, 0.5)}, 1},  // equals: the lower order
+      {{result(1, kInf), result(2, 7.0)}, 1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(recommended_order(c.orders), c.recommended);
+}
+
+}  // namespace
+}  // namespace corvel::sim
