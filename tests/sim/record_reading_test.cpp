@@ -14,7 +14,7 @@
 #include "common/block_queue.h"
 #include "common/errors.h"
 #include "input/record.h"
-#include "output/plot.h"
+#include "output/run_plot.h"
 
 namespace corvel::sim {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "output/error_table.h"
 #include "command_line/options.h"
-#include "output/plot.h"
+#include "output/run_plot.h"
 #include "run/simulate.h"
 
 namespace corvel::sim {

@@ -15,7 +15,7 @@
 #include "output/error_table.h"
 #include "output/log_writer.h"
 #include "output/output_file.h"
-#include "output/plot.h"
+#include "output/run_plot.h"
 #include "run/sample_span.h"
 #include "run/simulate.h"
 

@@ -12,7 +12,7 @@
 #include "common/progress.h"
 #include "host/mex_module.h"
 #include "output/output_file.h"
-#include "output/plot.h"
+#include "tune/tune_plot.h"
 #include "run/sample_span.h"
 #include "run/simulate.h"
 #include "tune/tune.h"

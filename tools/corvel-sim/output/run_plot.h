@@ -1,9 +1,9 @@
-// The plots corvel-sim draws of a run: the signal with z0, the error output
-// and every derivative estimate over time, as a static SVG figure or an
-// interactive HTML page; and the tuning's error RMS against the gain. A run's
-// plot keeps a min/max envelope of fixed size, whatever the record's length.
-#ifndef CORVEL_SIM_PLOT_H
-#define CORVEL_SIM_PLOT_H
+// A run's plot: the signal with z0, the error output and every derivative
+// estimate over time, kept as a min/max envelope of fixed size whatever the
+// record's length, and written as a static SVG figure (svg_figure.cpp) or an
+// interactive HTML page (html_page.cpp).
+#ifndef CORVEL_SIM_RUN_PLOT_H
+#define CORVEL_SIM_RUN_PLOT_H
 
 #include <cstddef>
 #include <ostream>
@@ -11,20 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "output/log_writer.h"
 #include "input/signals.h"
+#include "output/log_writer.h"
+#include "output/plot_text.h"
 
 namespace corvel::sim {
-
-// Text made safe inside an SVG or HTML element or attribute.
-std::string xml_escape(const std::string& text);
-// Text made safe as a string inside a <script> element: a JSON string
-// literal in which '<', '>' and '&' are written as escapes.
-std::string script_string(const std::string& text);
-
-// Round tick values covering [lo, hi]: steps of 1, 2 or 5 times a power of
-// ten, about `count` of them.
-std::vector<double> nice_ticks(double lo, double hi, int count);
 
 class RunPlot {
  public:
@@ -72,17 +63,6 @@ class RunPlot {
   std::vector<double> bin_time_;  // the time of each bin's first row; NaN: empty
   size_t rows_seen_ = 0;
 };
-
-// Error RMS against the gain (both logarithmic), one curve per order, each
-// order's minimum marked, and the recommended gain.
-struct TuneCurve {
-  int order;
-  std::vector<std::pair<double, double>> points;  // (gain, error RMS), any order
-  double best_gain;
-  double best_rms;
-};
-void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, double recommended_gain,
-                    const std::string& title);
 
 }  // namespace corvel::sim
 

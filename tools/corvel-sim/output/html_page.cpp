@@ -1,0 +1,89 @@
+// A run's plot as one self-contained HTML page: the data as script arrays,
+// the charting library built in, and the page's own script (html_page.js,
+// built into the program) drawing a zoomable panel per series.
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "common/number_text.h"
+#include "output/run_plot.h"
+
+extern const unsigned char corvel_html_page_js[];
+extern const unsigned long corvel_html_page_js_size;
+
+namespace corvel::sim {
+
+namespace {
+
+std::string html_page_script() {
+  return std::string(reinterpret_cast<const char*>(corvel_html_page_js), corvel_html_page_js_size);
+}
+
+}  // namespace
+
+void RunPlot::write_html(std::ostream& out, const std::string& title, const std::string& script,
+                         const std::string& style) const {
+  out << "<!DOCTYPE html>\n<html><head><meta charset='utf-8'>\n<title>" << xml_escape(title) << "</title>\n<style>"
+      << style
+      << "\nbody{font-family:sans-serif;margin:16px} .panel{width:96%;height:230px;margin:6px 0 28px 0} "
+         "#errors{color:#b00}</style>\n<script>"
+      << script << "</script>\n</head><body>\n<h2>" << xml_escape(title) << "</h2>\n<p>";
+  if (enveloped()) {
+    out << rows_seen_ << " samples, drawn as " << bins_
+        << " ranges (the smallest and largest value of each stretch, with its mean): use corvel-sim's "
+           "--plot-window T0:T1 for every sample of a span.";
+  } else {
+    out << rows_seen_ << " samples, every one drawn.";
+  }
+  out << " Drag to zoom (every panel follows), double-click to zoom out; the shaded start is the warm-up.</p>\n"
+         "<div id='errors'></div>\n";
+  for (size_t p = 0; p < panels_.size(); ++p) out << "<div class='panel' id='panel" << p << "'></div>\n";
+
+  // The data: per panel, rows of [t, [lo, mean, hi], ...] as dygraphs'
+  // customBars reads them; null where a bin holds no finite value.
+  out << "<script>\nwindow.onerror = function (message) {\n"
+         "  document.getElementById('errors').textContent += message + ' ';\n"
+         "  document.body.setAttribute('data-errors', 'yes');\n};\n";
+  out << "const title = " << script_string(title) << ";\nconst warmupEnd = " << number_text(warmup_end_)
+      << ";\nconst panels = [\n";
+  char number[3][kNumberTextMax + 1];
+  auto value = [&](int slot, double x) -> const char* {
+    if (!std::isfinite(x)) return "null";
+    *write_number(number[slot], x) = '\0';
+    return number[slot];
+  };
+  for (size_t p = 0; p < panels_.size(); ++p) {
+    const bool reference = !panels_[p].reference_label.empty();
+    const auto [lo, hi] = steady_range(p);
+    // The reference first, so that the estimate is drawn over it.
+    out << "{labels: [\"t\", ";
+    if (reference) out << script_string(panels_[p].reference_label) << ", ";
+    out << script_string(panels_[p].estimate_label);
+    out << "], name: " << script_string(panels_[p].name) << ", range: [" << value(0, lo) << ", " << value(1, hi)
+        << "], rows: [\n";
+    for (size_t b = 0; b < bins_; ++b) {
+      if (std::isnan(bin_time_[b])) continue;
+      out << '[' << value(0, bin_time_[b]);
+      for (size_t w = reference ? 1 : 0;; --w) {
+        const Series& s = series(p, w);
+        if (s.finite[b] == 0) {
+          out << ",null";
+        } else {
+          out << ",[" << value(0, s.lo[b]) << ',' << value(1, s.sum[b] / s.finite[b]) << ','
+              << value(2, s.hi[b]) << ']';
+        }
+        if (w == 0) break;
+      }
+      out << "],\n";
+    }
+    out << "]},\n";
+  }
+  out << R"(];
+const colours = [[')" << reference_colour(truth_) << "', '" << kEstimateColour << R"('], [')"
+      << kEstimateColour << R"(']];
+)" << html_page_script() << R"(</script>
+</body></html>
+)";
+}
+
+}  // namespace corvel::sim

@@ -1,0 +1,33 @@
+const graphs = [];
+let syncing = false;
+function follow(source) {
+  if (syncing) return;
+  syncing = true;
+  const range = source.xAxisRange();
+  for (const g of graphs) if (g !== source) g.updateOptions({dateWindow: range});
+  syncing = false;
+}
+panels.forEach(function (panel, i) {
+  const g = new Dygraph(document.getElementById('panel' + i), panel.rows, {
+    labels: panel.labels,
+    customBars: true,
+    title: panel.name,
+    xlabel: i === panels.length - 1 ? 't (s)' : undefined,
+    colors: panel.labels.length > 2 ? colours[0] : colours[1],
+    valueRange: panel.range,
+    legend: 'always',
+    labelsSeparateLines: false,
+    showRangeSelector: i === 0,
+    strokeWidth: 1.2,
+    underlayCallback: function (canvas, area, g) {
+      const right = g.toDomXCoord(warmupEnd);
+      if (right > area.x) {
+        canvas.fillStyle = 'rgba(0, 0, 0, 0.06)';
+        canvas.fillRect(area.x, area.y, Math.min(right, area.x + area.w) - area.x, area.h);
+      }
+    },
+    drawCallback: function (g, initial) { if (!initial) follow(g); },
+  });
+  graphs.push(g);
+});
+document.body.setAttribute('data-panels', String(graphs.length));

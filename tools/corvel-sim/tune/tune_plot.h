@@ -1,0 +1,25 @@
+// The tuning's plot: error RMS against the gain (both logarithmic), one
+// curve per order, each order's minimum marked, and the recommended gain.
+#ifndef CORVEL_SIM_TUNE_PLOT_H
+#define CORVEL_SIM_TUNE_PLOT_H
+
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvel::sim {
+
+// One order's curve.
+struct TuneCurve {
+  int order;
+  std::vector<std::pair<double, double>> points;  // (gain, error RMS), any order
+  double best_gain;
+  double best_rms;
+};
+void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, double recommended_gain,
+                    const std::string& title);
+
+}  // namespace corvel::sim
+
+#endif
