@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "input/csv_input.h"
-#include "input/mat_file.h"
+#include "input/mat_reader.h"
 #include "command_line/options.h"
 #include "input/record.h"
 

@@ -137,32 +137,37 @@ TEST(BlockQueue, EachSideEndsItAndTheOtherHearsWhy) {
   {  // the producer finishes with a failure: the consumer gets the blocks before it, then the failure
     BlockQueue<int> q(2);
     EXPECT_TRUE(q.push(1));
-    q.finish(std::make_exception_ptr(InputError("bad row")));
+    q.end_of_blocks(std::make_exception_ptr(InputError("bad row")));
     int block = 0;
     EXPECT_TRUE(q.pop(&block));
     EXPECT_EQ(block, 1);
     EXPECT_FALSE(q.pop(&block));
-    EXPECT_THROW(std::rethrow_exception(q.failure()), InputError);
+    EXPECT_THROW(std::rethrow_exception(q.producer_failure()), InputError);
+    EXPECT_EQ(q.consumer_failure(), nullptr);
   }
   {  // the consumer closes: a producer waiting on a full queue is released with false
     BlockQueue<int> q(1);
     EXPECT_TRUE(q.push(1));
     bool pushed = true;
     std::thread producer([&] { pushed = q.push(2); });
-    q.close(std::make_exception_ptr(OutputError("disk full")));
+    q.stop_taking(std::make_exception_ptr(OutputError("disk full")));
     producer.join();
     EXPECT_FALSE(pushed);
     int block = 0;
     EXPECT_FALSE(q.pop(&block));  // closed: nothing more comes out
-    EXPECT_THROW(std::rethrow_exception(q.failure()), OutputError);
+    EXPECT_THROW(std::rethrow_exception(q.consumer_failure()), OutputError);
+    EXPECT_EQ(q.producer_failure(), nullptr);
   }
-  {  // the first failure is kept; a reset opens it again
+  {  // each side's first failure is kept; a reset opens it again
     BlockQueue<int> q(1);
-    q.close(std::make_exception_ptr(OutputError("first")));
-    q.finish(std::make_exception_ptr(InputError("second")));
-    EXPECT_THROW(std::rethrow_exception(q.failure()), OutputError);
+    q.stop_taking(std::make_exception_ptr(OutputError("first")));
+    q.stop_taking(std::make_exception_ptr(InputError("second")));
+    q.end_of_blocks(std::make_exception_ptr(InputError("bad row")));
+    EXPECT_THROW(std::rethrow_exception(q.consumer_failure()), OutputError);
+    EXPECT_THROW(std::rethrow_exception(q.producer_failure()), InputError);
     q.reset();
-    EXPECT_EQ(q.failure(), nullptr);
+    EXPECT_EQ(q.consumer_failure(), nullptr);
+    EXPECT_EQ(q.producer_failure(), nullptr);
     EXPECT_TRUE(q.push(3));
   }
 }

@@ -6,7 +6,7 @@
 #include <thread>
 
 #include "common/block_queue.h"
-#include "input/mat_file.h"
+#include "input/mat_reader.h"
 #include "common/number_text.h"
 
 namespace corvel::sim {
@@ -136,7 +136,7 @@ class CsvRecord : public Record {
     bool more = next_taken_ < taken_.size();
     if (!more) {
       try {
-        more = ahead_.pop(&taken_) || ahead_.failure() != nullptr;  // a row past the last, whole or not
+        more = ahead_.pop(&taken_) || ahead_.producer_failure() != nullptr;  // a row past the last, whole or not
       } catch (...) {
         more = true;
       }
@@ -165,7 +165,7 @@ class CsvRecord : public Record {
       const bool last = failure != nullptr || block.size() < kRowsPerBlock;
       if (!block.empty() && !ahead_.push(std::move(block))) return;  // the run stopped taking
       if (last) {
-        ahead_.finish(failure);
+        ahead_.end_of_blocks(failure);
         return;
       }
     }
@@ -174,7 +174,7 @@ class CsvRecord : public Record {
   void take_block() {
     if (!ahead_.pop(&taken_)) {
       // Rows before a bad one have all been taken: now its message.
-      if (const std::exception_ptr failure = ahead_.failure()) std::rethrow_exception(failure);
+      if (const std::exception_ptr failure = ahead_.producer_failure()) std::rethrow_exception(failure);
       changed(std::to_string(rows_taken_) + " rows where it had " + std::to_string(count()));
     }
     next_taken_ = 0;
@@ -197,7 +197,7 @@ class CsvRecord : public Record {
 
   void stop_reading() {
     if (!reader_thread_.joinable()) return;
-    ahead_.close();
+    ahead_.stop_taking();
     reader_thread_.join();
   }
 

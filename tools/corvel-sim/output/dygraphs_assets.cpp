@@ -3,7 +3,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "input/csv_input.h"
+#include "common/errors.h"
 
 #if defined(CORVEL_DYGRAPHS_EMBEDDED)
 extern const unsigned char corvel_dygraph_min_js[];
@@ -30,7 +30,7 @@ std::string without_source_map(std::string script) {
 std::string read_installed(const std::string& name) {
   std::ifstream in(kInstalledAt + name, std::ios::binary);
   if (!in) {
-    throw InputError(std::string("an HTML plot needs the dygraphs charting library, which this corvel-sim was built "
+    throw OutputError(std::string("an HTML plot needs the dygraphs charting library, which this corvel-sim was built "
                                  "without and which is not at ") +
                      kInstalledAt + name + " (Debian: apt-get install libjs-dygraphs); an SVG plot (--plot x.svg) "
                      "needs nothing");
@@ -54,7 +54,7 @@ DygraphsAssets dygraphs_assets() {
 #endif
   assets.script = without_source_map(std::move(assets.script));
   if (assets.script.find("</script") != std::string::npos) {
-    throw InputError("the dygraphs library holds \"</script\" and cannot be put in a page");
+    throw OutputError("the dygraphs library holds \"</script\" and cannot be put in a page");
   }
   return assets;
 }

@@ -13,7 +13,7 @@ struct DygraphsAssets {
   std::string style;   // dygraph.min.css
 };
 
-// Throws InputError saying what to install when the library is nowhere.
+// Throws OutputError saying what to install when the library is nowhere.
 DygraphsAssets dygraphs_assets();
 
 }  // namespace corvel::sim

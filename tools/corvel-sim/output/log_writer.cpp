@@ -7,7 +7,8 @@
 #include <vector>
 
 #include "common/block_queue.h"
-#include "input/mat_file.h"
+#include "common/matio.h"
+#include "output/mat_writer.h"
 #include "common/number_text.h"
 #include "output/output_file.h"
 #include "input/record.h"
@@ -42,7 +43,7 @@ class CsvLogWriter : public LogWriter {
   void finish() override {
     hand_over();
     stop();
-    if (const std::exception_ptr failure = queue_.failure()) std::rethrow_exception(failure);
+    if (const std::exception_ptr failure = queue_.consumer_failure()) std::rethrow_exception(failure);
   }
 
  private:
@@ -52,14 +53,14 @@ class CsvLogWriter : public LogWriter {
   void hand_over() {
     if (filling_.empty()) return;
     // Refused when the writer has failed (a full disk): no use running on.
-    if (!queue_.push(std::move(filling_))) std::rethrow_exception(queue_.failure());
+    if (!queue_.push(std::move(filling_))) std::rethrow_exception(queue_.consumer_failure());
     filling_ = std::vector<double>();
     filling_.reserve(kRowsPerBlock * width_);
   }
 
   void stop() {
     if (!worker_.joinable()) return;
-    queue_.finish();
+    queue_.end_of_blocks();
     worker_.join();
   }
 
@@ -77,7 +78,7 @@ class CsvLogWriter : public LogWriter {
       }
       const auto size = static_cast<size_t>(p - text.data());
       if (std::fwrite(text.data(), 1, size, file_.stream()) != size) {
-        queue_.close(std::make_exception_ptr(OutputError(file_.write_failure())));
+        queue_.stop_taking(std::make_exception_ptr(OutputError(file_.write_failure())));
         return;
       }
     }

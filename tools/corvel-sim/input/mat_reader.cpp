@@ -1,52 +1,28 @@
-#include "input/mat_file.h"
+#include "input/mat_reader.h"
 
-#include "input/csv_input.h"
+#include "common/errors.h"
+#include "common/matio.h"
 
 #if defined(CORVEL_HAVE_MATIO)
-#include <matio.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #endif
 
 namespace corvel::sim {
 
 #if !defined(CORVEL_HAVE_MATIO)
 
-namespace {
-[[noreturn]] void unsupported(const std::string& path) {
-  throw InputError(path + ": MAT-files need the Linux build of corvel-sim; this build reads and writes CSV only");
-}
-}  // namespace
-
-bool mat_files_supported() { return false; }
-MatSignal read_mat_signal(const std::string& path, const std::string&) { unsupported(path); }
-void write_mat_file(const std::string&, const std::string& shown, const std::vector<MatColumn>&, const char*,
-                    const std::vector<std::vector<double>>&) {
-  unsupported(shown);
+MatSignal read_mat_signal(const std::string& path, const std::string&) {
+  throw InputError(mat_files_unsupported(path));
 }
 
 #else
 
 namespace {
 
-// matio speaks of its troubles on standard error; ours are said in one line.
-void quiet(int, char*) {}
-
-struct MatCloser {
-  void operator()(mat_t* mat) const { Mat_Close(mat); }
-};
-struct VarFreer {
-  void operator()(matvar_t* var) const { Mat_VarFree(var); }
-};
-using MatHandle = std::unique_ptr<mat_t, MatCloser>;
-using VarHandle = std::unique_ptr<matvar_t, VarFreer>;
-
 MatHandle open_quietly(const std::string& path) {
-  static const bool logging = (Mat_LogInitFunc("corvel-sim", quiet), true);
-  (void)logging;
+  silence_matio();
   return MatHandle(Mat_Open(path.c_str(), MAT_ACC_RDONLY));
 }
 
@@ -125,8 +101,6 @@ bool top_level_fits(const std::string& path, std::uintmax_t file_size) {
 
 }  // namespace
 
-bool mat_files_supported() { return true; }
-
 MatSignal read_mat_signal(const std::string& path, const std::string& variable) {
   std::error_code error;
   const std::uintmax_t file_size = std::filesystem::file_size(path, error);
@@ -189,27 +163,6 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
     signal.u.assign(data, data + rows * cols);
   }
   return signal;
-}
-
-void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatColumn>& columns,
-                    const char* matrix_name, const std::vector<std::vector<double>>& matrix_columns) {
-  MatHandle mat(Mat_CreateVer(path.c_str(), "corvel-sim log", MAT_FT_MAT5));
-  if (!mat) throw OutputError("cannot create the MAT-file " + shown);
-  auto write = [&](const char* name, size_t rows, size_t cols, const double* data) {
-    size_t dims[2] = {rows, cols};
-    VarHandle var(Mat_VarCreate(name, MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(data),
-                                MAT_F_DONT_COPY_DATA));
-    if (!var || Mat_VarWrite(mat.get(), var.get(), MAT_COMPRESSION_NONE) != 0) {
-      throw OutputError("writing variable " + std::string(name) + " to " + shown + " failed");
-    }
-  };
-  const size_t rows = columns.empty() ? 0 : columns.front().values->size();
-  for (const MatColumn& c : columns) write(c.name, c.values->size(), 1, c.values->data());
-  std::vector<double> matrix;
-  matrix.reserve(rows * matrix_columns.size());
-  for (const auto& column : matrix_columns) matrix.insert(matrix.end(), column.begin(), column.end());
-  write(matrix_name, rows, matrix_columns.size(), matrix.data());
-  if (Mat_Close(mat.release()) != 0) throw OutputError("writing the MAT-file " + shown + " failed");
 }
 
 #endif
