@@ -90,6 +90,9 @@ TEST(RecordReading, ABadRowAtABlocksEdgeIsFoundWhereItIs) {
 }
 
 TEST(RecordReading, AFileThatChangesBetweenItsReadingsFailsTheRun) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "Windows does not let a file open for reading be rewritten as this test does";
+#endif
   const std::string path = temp_csv("changing.csv");
   const struct {
     const char* what;
