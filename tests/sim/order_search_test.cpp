@@ -33,6 +33,19 @@ Curve bowl(double at) {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
+// A curve shaped like the error RMS of a noisy record: steep toward small
+// gains (the estimate lags), a gentle rise toward large ones (noise passes),
+// the minimum at `at`.
+Curve lopsided(double at) {
+  return [at](double x) { return std::exp(-6.0 * (x - at)) + 6.0 * (x - at); };
+}
+
+// The minimum of a curve with a little jitter on it, as runs of the block at
+// nearby gains give.
+Curve jittery(double at) {
+  return [at](double x) { return bowl(at)(x) + 1e-5 * std::sin(4000.0 * x); };
+}
+
 TEST(OrderSearch, FindsTheMinimumOfEveryKindOfCurve) {
   const struct {
     const char* name;
@@ -41,26 +54,73 @@ TEST(OrderSearch, FindsTheMinimumOfEveryKindOfCurve) {
     double best_log10;  // where the choice must be, within `within`
     double within;
     bool flat;
-    size_t runs;  // 25 grid points, 8 a widening, 2 + 12 refining
+    size_t grid_runs;    // 13 grid points, 4 a widening; 5 for two decades of --gains
+    size_t most_refining;
   } cases[] = {
-      {"convex inside the grid", bowl(2.3), 0, 0, 2.3, 0.002, false, 25 + 14},
-      {"minimum below the grid", bowl(-3.5), 0, 0, -3.5, 0.002, false, 25 + 8 + 14},
-      {"minimum above the grid", bowl(5.2), 0, 0, 5.2, 0.002, false, 25 + 8 + 14},
-      {"minimum past every widening", bowl(-20), 0, 0, -8, 1e-9, false, 25 + 3 * 8 + 14},
+      {"convex inside the grid", bowl(2.3), 0, 0, 2.3, 0.002, false, 13, 5},
+      {"lopsided inside the grid", lopsided(1.1), 0, 0, 1.1, 0.005, false, 13, 12},
+      {"jittery minimum", jittery(0.4), 0, 0, 0.4, 0.005, false, 13, 12},
+      {"minimum below the grid", bowl(-3.5), 0, 0, -3.5, 0.002, false, 13 + 4, 12},
+      {"minimum above the grid", bowl(5.2), 0, 0, 5.2, 0.002, false, 13 + 4, 12},
+      {"minimum past every widening", bowl(-20), 0, 0, -8, 1e-9, false, 13 + 3 * 4, 12},
       {"flat top from 10^1.5", [](double x) { return x < 1.5 ? 1.0 + (1.5 - x) * (1.5 - x) : 1.0; }, 0, 0, 1.5, 0.25,
-       true, 25 + 14},
+       true, 13, 12},
       {"diverging above 10^3", [](double x) { return x > 3.0 ? kInf : 1.0 + (x - 2.9) * (x - 2.9); }, 0, 0, 2.9,
-       0.002, false, 25 + 14},
-      {"NaN region", [](double x) { return x > 3.0 ? std::nan("") : bowl(0.5)(x); }, 0, 0, 0.5, 0.002, false, 25 + 14},
-      {"--gains holds the search", bowl(3.0), 5.0, 500.0, std::log10(500.0), 1e-9, false, 9 + 14},
-      {"--gains of negative sign", bowl(1.7), -500.0, -5.0, 1.7, 0.002, false, 9 + 14},
+       0.005, false, 13, 12},
+      {"NaN region", [](double x) { return x > 3.0 ? std::nan("") : bowl(0.5)(x); }, 0, 0, 0.5, 0.002, false, 13, 12},
+      {"--gains holds the search", bowl(3.0), 5.0, 500.0, std::log10(500.0), 1e-9, false, 5, 12},
+      {"--gains of negative sign", bowl(1.7), -500.0, -5.0, 1.7, 0.002, false, 5, 12},
   };
   for (const auto& c : cases) {
     const OrderResult r = search_on(c.curve, c.gain_low, c.gain_high);
     EXPECT_NEAR(std::log10(std::fabs(r.best_gain)), c.best_log10, c.within) << c.name;
     EXPECT_EQ(r.flat_from != 0.0, c.flat) << c.name;
-    EXPECT_EQ(r.evaluations.size(), c.runs) << c.name;
+    EXPECT_GT(r.evaluations.size(), c.grid_runs) << c.name;
+    EXPECT_LE(r.evaluations.size(), c.grid_runs + c.most_refining) << c.name;
     EXPECT_EQ(r.best_gain < 0, c.gain_low < 0) << c.name;
+  }
+}
+
+// Each refining run falls strictly inside the bracket, the bracket only
+// narrows and always holds the best point seen, and the refinement ends with
+// the bracket narrower than its resolution or after its most runs.
+TEST(OrderSearch, TheRefinementNarrowsABracketAroundTheBestPoint) {
+  const struct {
+    const char* name;
+    Curve curve;
+    double lowest;  // the curve's minimum, log10
+    int most_runs;  // a parabola through a bowl's three points is the bowl itself
+  } cases[] = {
+      {"bowl", bowl(0.93), 0.93, 4},
+      {"lopsided", lopsided(0.61), 0.61, 9},
+      {"jittery", jittery(1.27), 1.27, 4},
+      {"diverging above", [](double x) { return x > 1.3 ? kInf : bowl(1.2)(x); }, 1.2, 4},
+      {"minimum at the grid's edge", bowl(-0.2), 0.0, 6},
+  };
+  for (const auto& c : cases) {
+    std::vector<search::Point> grid;
+    for (double x = 0.0; x <= 2.0; x += 0.5) grid.emplace_back(x, c.curve(x));
+    search::Refinement r = search::refinement_start(grid);
+    double best = INFINITY;
+    for (const auto& p : grid) best = std::fmin(best, p.second);
+    int runs = 0;
+    while (!r.done && runs < search::kRefinementSteps) {
+      const double width = r.b - r.a;
+      ASSERT_GT(r.trial, r.a) << c.name;
+      ASSERT_LT(r.trial, r.b) << c.name;
+      const double f = c.curve(r.trial);
+      best = std::fmin(best, f);
+      search::refinement_taken(r, f);
+      ++runs;
+      EXPECT_LE(r.b - r.a, width) << c.name;
+      EXPECT_LE(r.a, r.x) << c.name;
+      EXPECT_LE(r.x, r.b) << c.name;
+      EXPECT_EQ(r.fx, best) << c.name << " after run " << runs;
+    }
+    EXPECT_TRUE(r.done) << c.name << ": not done after " << runs << " runs";
+    EXPECT_LE(r.b - r.a, search::kResolution) << c.name;
+    EXPECT_NEAR(r.x, c.lowest, search::kResolution) << c.name;
+    EXPECT_LE(runs, c.most_runs) << c.name;
   }
 }
 

@@ -35,29 +35,97 @@ std::optional<std::vector<double>> widening(const std::vector<Point>& grid, doub
   return more;
 }
 
-std::pair<double, double> bracket(const std::vector<Point>& grid) {
-  const size_t best = best_index(grid);
-  return {grid[best > 0 ? best - 1 : best].first, grid[best + 1 < grid.size() ? best + 1 : best].first};
-}
+namespace {
 
-Golden golden_start(double a, double b) {
-  return {a, b, b - kGoldenRatio * (b - a), a + kGoldenRatio * (b - a), 0.0, 0.0, false};
-}
+double rms_or_inf(double rms) { return std::isnan(rms) ? INFINITY : rms; }
 
-void golden_step(Golden& g) {
-  if (g.fc <= g.fd) {
-    g.b = g.d;
-    g.d = g.c;
-    g.fd = g.fc;
-    g.c = g.b - kGoldenRatio * (g.b - g.a);
-    g.next_is_c = true;
-  } else {
-    g.a = g.c;
-    g.c = g.d;
-    g.fc = g.fd;
-    g.d = g.a + kGoldenRatio * (g.b - g.a);
-    g.next_is_c = false;
+// The next trial: the minimum of the parabola through x, w and v where it
+// falls well inside the bracket and moves less than half the move before
+// last (so that a run of poor parabolas cannot stall the search); else the
+// golden section of the bracket's larger side. Never closer to x than a
+// quarter of kResolution, which no RMS difference can be trusted over.
+void choose_trial(Refinement& r) {
+  const double middle = 0.5 * (r.a + r.b);
+  const double least_move = 0.25 * kResolution;
+  if (std::fabs(r.x - middle) <= 2.0 * least_move - 0.5 * (r.b - r.a)) {
+    r.done = true;
+    return;
   }
+  bool parabola = false;
+  if (std::fabs(r.previous_step) > least_move) {
+    const double s = (r.x - r.w) * (r.fx - r.fv);
+    double q = (r.x - r.v) * (r.fx - r.fw);
+    double p = (r.x - r.v) * q - (r.x - r.w) * s;
+    q = 2.0 * (q - s);
+    if (q > 0.0) p = -p;
+    q = std::fabs(q);
+    const double before_last = r.previous_step;
+    // A parabola through an infinite RMS gives NaN or infinite p and q, which
+    // fail these comparisons: a golden section is taken instead.
+    if (std::fabs(p) < std::fabs(0.5 * q * before_last) &&
+        p > q * (r.a - r.x) && p < q * (r.b - r.x)) {
+      r.previous_step = r.step;
+      r.step = p / q;
+      const double u = r.x + r.step;
+      if (u - r.a < 2.0 * least_move || r.b - u < 2.0 * least_move) r.step = std::copysign(least_move, middle - r.x);
+      parabola = true;
+    }
+  }
+  if (!parabola) {
+    r.previous_step = r.x >= middle ? r.a - r.x : r.b - r.x;
+    r.step = kGoldenSection * r.previous_step;
+  }
+  r.trial = r.x + (std::fabs(r.step) >= least_move ? r.step : std::copysign(least_move, r.step));
+}
+
+}  // namespace
+
+Refinement refinement_start(const std::vector<Point>& grid) {
+  const size_t best = best_index(grid);
+  const size_t below = best > 0 ? best - 1 : best;
+  const size_t above = best + 1 < grid.size() ? best + 1 : best;
+  Refinement r{};
+  r.a = grid[below].first;
+  r.b = grid[above].first;
+  r.x = grid[best].first;
+  r.fx = grid[best].second;
+  // The first parabola goes through the bracket's ends, the better of them
+  // as the second best point.
+  size_t second = below == best ? above : below, third = above == best ? below : above;
+  if (rms_or_inf(grid[third].second) < rms_or_inf(grid[second].second)) std::swap(second, third);
+  r.w = grid[second].first;
+  r.fw = rms_or_inf(grid[second].second);
+  r.v = grid[third].first;
+  r.fv = rms_or_inf(grid[third].second);
+  r.step = 0.0;
+  r.previous_step = r.b - r.a;  // lets the first trial be a parabola's
+  choose_trial(r);
+  return r;
+}
+
+void refinement_taken(Refinement& r, double trial_rms) {
+  const double u = r.trial, fu = rms_or_inf(trial_rms);
+  if (fu <= r.fx) {
+    (u >= r.x ? r.a : r.b) = r.x;
+    r.v = r.w;
+    r.fv = r.fw;
+    r.w = r.x;
+    r.fw = r.fx;
+    r.x = u;
+    r.fx = fu;
+  } else {
+    (u < r.x ? r.a : r.b) = u;
+    if (fu <= r.fw || r.w == r.x) {
+      r.v = r.w;
+      r.fv = r.fw;
+      r.w = u;
+      r.fw = fu;
+    } else if (fu <= r.fv || r.v == r.x || r.v == r.w) {
+      r.v = u;
+      r.fv = fu;
+    }
+  }
+  choose_trial(r);
 }
 
 std::optional<size_t> flat_top(const std::vector<Evaluation>& evaluations, double best_rms) {
@@ -137,13 +205,8 @@ void OrderSearch::take(const std::vector<Evaluation>& evaluations) {
       high_ += 2;
       widen_or_bracket();
       break;
-    case Phase::kBracket:
-      golden_.fc = rms[0];
-      golden_.fd = rms[1];
-      refine();
-      break;
-    case Phase::kGolden:
-      (golden_.next_is_c ? golden_.fc : golden_.fd) = rms[0];
+    case Phase::kRefine:
+      search::refinement_taken(refinement_, rms[0]);
       refine();
       break;
     case Phase::kDone:
@@ -165,21 +228,18 @@ void OrderSearch::widen_or_bracket() {
                     short_number(gain_at(grid_.front().first)) + " to " + short_number(gain_at(grid_.back().first)) +
                     " made the estimator diverge (a non-finite error output)");
   }
-  const auto [a, b] = search::bracket(grid_);
-  golden_ = search::golden_start(a, b);
-  pending_ = {golden_.c, golden_.d};
-  phase_ = Phase::kBracket;
+  refinement_ = search::refinement_start(grid_);
+  refine();
 }
 
 void OrderSearch::refine() {
-  if (steps_ == search::kRefinementSteps) {
+  if (refinement_.done || steps_ == search::kRefinementSteps) {
     phase_ = Phase::kDone;
     return;
   }
   ++steps_;
-  search::golden_step(golden_);
-  pending_ = {golden_.next_is_c ? golden_.c : golden_.d};
-  phase_ = Phase::kGolden;
+  pending_ = {refinement_.trial};
+  phase_ = Phase::kRefine;
 }
 
 OrderResult OrderSearch::finish() {

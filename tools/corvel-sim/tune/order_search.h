@@ -4,8 +4,11 @@
 //      user's --gains span);
 //   2. widening: while the grid's best point sits at an edge, two more
 //      decades beyond it (three times at most; never for --gains);
-//   3. the bracket: the best grid point's neighbours;
-//   4. the golden section: one run at a time, narrowing the bracket;
+//   3. the bracket: the best grid point and its neighbours;
+//   4. the refinement: one run at a time inside the bracket, each at the
+//      minimum of the parabola through the three best points so far, or a
+//      golden-section step where the parabola cannot be trusted, until the
+//      bracket is narrower than kResolution;
 //   5. the choice: the best run, or the smallest gain of a flat top.
 // A search sees nothing but its own runs' results, so that batches can be
 // spread over workers in any order without changing a single result.
@@ -22,12 +25,15 @@ namespace corvel::sim {
 
 namespace search {
 
-constexpr int kPointsPerDecade = 4;
+// Two points a decade draw the error curve's shape and find its valley; the
+// refinement's parabolas find the bottom in a few runs more.
+constexpr int kPointsPerDecade = 2;
 constexpr double kDecadesBelow = 4.0, kDecadesAbove = 2.0;
 constexpr int kMaxWidenings = 3;       // two decades each
-constexpr int kRefinementSteps = 12;   // golden-section steps on log10(gain)
+constexpr int kRefinementSteps = 12;   // runs refining the bracket, at most
+constexpr double kResolution = 5e-3;   // decades: the refined bracket's width (1.2 % of the gain)
 constexpr double kFlatTolerance = 1e-3;  // RMS within 0.1 % of the best counts as no change
-constexpr double kGoldenRatio = 0.6180339887498949;  // (sqrt 5 - 1) / 2
+constexpr double kGoldenSection = 0.3819660112501051;  // (3 - sqrt 5) / 2
 
 // A point of the search: log10 of the gain's magnitude, and its error RMS.
 using Point = std::pair<double, double>;
@@ -41,18 +47,21 @@ size_t best_index(const std::vector<Point>& grid);
 // Step 2: the gains beyond the edge the best point sits at, or none.
 std::optional<std::vector<double>> widening(const std::vector<Point>& grid, double low, double high);
 
-// Step 3: the best point's neighbours (itself at an edge).
-std::pair<double, double> bracket(const std::vector<Point>& grid);
-
-// Step 4: one golden-section step on the bracket [a, b] with inner points
-// c < d and their RMS: the smaller side is kept, and the new inner point is
-// the one to run next.
-struct Golden {
-  double a, b, c, d, fc, fd;
-  bool next_is_c;
+// Steps 3 and 4: the refinement of the bracket [a, b] of the grid's best
+// point x and its neighbours (x itself an end at the grid's edge), the
+// points w and v the two next best (for the first parabola: the bracket's
+// ends, whose RMS the grid gave). `trial` is the next gain to run, as log10;
+// `taken` narrows the bracket with the trial's RMS and chooses the next.
+struct Refinement {
+  double a, b;
+  double x, w, v;     // the best point so far, the second best, the one before
+  double fx, fw, fv;  // their RMS
+  double step, previous_step;  // the last two moves of x, for the parabola's sanity
+  double trial;
+  bool done;
 };
-Golden golden_start(double a, double b);
-void golden_step(Golden& g);
+Refinement refinement_start(const std::vector<Point>& grid);
+void refinement_taken(Refinement& r, double trial_rms);
 
 // Step 5: where the RMS is within kFlatTolerance of the best from some gain to
 // the top of the search, a decade wide at least, that gain; else none.
@@ -80,7 +89,7 @@ class OrderSearch {
   OrderResult finish();
 
  private:
-  enum class Phase { kGrid, kWidenLow, kWidenHigh, kBracket, kGolden, kDone };
+  enum class Phase { kGrid, kWidenLow, kWidenHigh, kRefine, kDone };
   void widen_or_bracket();
   void refine();
 
@@ -93,7 +102,7 @@ class OrderSearch {
   std::vector<search::Point> grid_;  // by gain
   int widenings_ = 0;
   int steps_ = 0;
-  search::Golden golden_{};
+  search::Refinement refinement_{};
 };
 
 }  // namespace corvel::sim

@@ -110,7 +110,7 @@ TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input&
   const int orders = last_order - first_order + 1;
   const long coarse_points =
       static_cast<long>((search::kDecadesBelow + search::kDecadesAbove) * search::kPointsPerDecade) + 1;
-  const long expected = orders * (coarse_points + search::kRefinementSteps + 2);
+  const long expected = orders * (coarse_points + search::kRefinementSteps / 2);
 
   TuneResult result{{}, 0, warmup_ends, 0, 1};
   std::vector<OrderSearch> searches;

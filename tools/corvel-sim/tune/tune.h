@@ -55,10 +55,10 @@ using Progress = std::function<void(long done, long expected)>;
 
 // For each order from first_order to last_order: a coarse logarithmic grid of
 // gains around R^(1/(n+1)) / h (R the signal's range, h the solver step),
-// widened while the best gain sits at an edge, then a golden-section refinement
-// of the best bracket. The runs go to options.jobs worker processes (the
-// block's kernel state is shared by a whole process); the result is the same
-// whatever their number. Throws TuneError for data it cannot tune on.
+// widened while the best gain sits at an edge, then a refinement of the best
+// bracket by parabolas and golden sections. The runs go to options.jobs worker
+// processes (the block's kernel state is shared by a whole process); the
+// result is the same whatever their number. Throws TuneError for data it cannot tune on.
 TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
                 int last_order, const Progress& progress = nullptr);
 
