@@ -128,6 +128,21 @@ void refinement_taken(Refinement& r, double trial_rms) {
   choose_trial(r);
 }
 
+std::optional<double> flat_edge_trial(const std::vector<Evaluation>& evaluations) {
+  double best = INFINITY;
+  for (const Evaluation& e : evaluations) best = std::fmin(best, e.error_rms);
+  const std::optional<size_t> flat = flat_top(evaluations, best);
+  if (!flat) return std::nullopt;
+  const double edge = std::log10(std::fabs(evaluations[*flat].gain));
+  double below = -INFINITY;
+  for (const Evaluation& e : evaluations) {
+    const double x = std::log10(std::fabs(e.gain));
+    if (x < edge) below = std::fmax(below, x);
+  }
+  if (!(edge - below > kFlatEdgeResolution)) return std::nullopt;
+  return 0.5 * (edge + below);
+}
+
 std::optional<size_t> flat_top(const std::vector<Evaluation>& evaluations, double best_rms) {
   std::vector<size_t> by_gain(evaluations.size());
   for (size_t i = 0; i < by_gain.size(); ++i) by_gain[i] = i;
@@ -209,6 +224,9 @@ void OrderSearch::take(const std::vector<Evaluation>& evaluations) {
       search::refinement_taken(refinement_, rms[0]);
       refine();
       break;
+    case Phase::kFlatEdge:
+      find_flat_edge();
+      break;
     case Phase::kDone:
       break;
   }
@@ -234,12 +252,24 @@ void OrderSearch::widen_or_bracket() {
 
 void OrderSearch::refine() {
   if (refinement_.done || steps_ == search::kRefinementSteps) {
-    phase_ = Phase::kDone;
+    find_flat_edge();
     return;
   }
   ++steps_;
   pending_ = {refinement_.trial};
   phase_ = Phase::kRefine;
+}
+
+void OrderSearch::find_flat_edge() {
+  const std::optional<double> trial =
+      edge_runs_ < search::kFlatEdgeRuns ? search::flat_edge_trial(result_.evaluations) : std::nullopt;
+  if (!trial) {
+    phase_ = Phase::kDone;
+    return;
+  }
+  ++edge_runs_;
+  pending_ = {*trial};
+  phase_ = Phase::kFlatEdge;
 }
 
 OrderResult OrderSearch::finish() {

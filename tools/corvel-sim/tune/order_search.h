@@ -9,7 +9,9 @@
 //      minimum of the parabola through the three best points so far, or a
 //      golden-section step where the parabola cannot be trusted, until the
 //      bracket is narrower than kResolution;
-//   5. the choice: the best run, or the smallest gain of a flat top.
+//   5. the flat top's edge: where the RMS is flat up to the top of the search,
+//      its lower edge found by halving the gap below it, to kFlatEdgeResolution;
+//   6. the choice: the best run, or the smallest gain of a flat top.
 // A search sees nothing but its own runs' results, so that batches can be
 // spread over workers in any order without changing a single result.
 #ifndef CORVEL_SIM_ORDER_SEARCH_H
@@ -25,14 +27,16 @@ namespace corvel::sim {
 
 namespace search {
 
-// Two points a decade draw the error curve's shape and find its valley; the
-// refinement's parabolas find the bottom in a few runs more.
-constexpr int kPointsPerDecade = 2;
+// A point a decade finds the error curve's valley; the refinement's runs,
+// which crowd there, draw its shape and find its bottom.
+constexpr int kPointsPerDecade = 1;
 constexpr double kDecadesBelow = 4.0, kDecadesAbove = 2.0;
 constexpr int kMaxWidenings = 3;       // two decades each
 constexpr int kRefinementSteps = 12;   // runs refining the bracket, at most
 constexpr double kResolution = 5e-3;   // decades: the refined bracket's width (1.2 % of the gain)
 constexpr double kFlatTolerance = 1e-3;  // RMS within 0.1 % of the best counts as no change
+constexpr int kFlatEdgeRuns = 3;
+constexpr double kFlatEdgeResolution = 0.25;  // decades
 constexpr double kGoldenSection = 0.3819660112501051;  // (3 - sqrt 5) / 2
 
 // A point of the search: log10 of the gain's magnitude, and its error RMS.
@@ -63,7 +67,12 @@ struct Refinement {
 Refinement refinement_start(const std::vector<Point>& grid);
 void refinement_taken(Refinement& r, double trial_rms);
 
-// Step 5: where the RMS is within kFlatTolerance of the best from some gain to
+// Step 5: the next gain (log10) that narrows the gap between a flat top's
+// smallest gain and the largest gain run below it, or none when there is no
+// flat top or the gap is kFlatEdgeResolution or less.
+std::optional<double> flat_edge_trial(const std::vector<Evaluation>& evaluations);
+
+// Step 6: where the RMS is within kFlatTolerance of the best from some gain to
 // the top of the search, a decade wide at least, that gain; else none.
 std::optional<size_t> flat_top(const std::vector<Evaluation>& evaluations, double best_rms);
 
@@ -89,9 +98,10 @@ class OrderSearch {
   OrderResult finish();
 
  private:
-  enum class Phase { kGrid, kWidenLow, kWidenHigh, kRefine, kDone };
+  enum class Phase { kGrid, kWidenLow, kWidenHigh, kRefine, kFlatEdge, kDone };
   void widen_or_bracket();
   void refine();
+  void find_flat_edge();
 
   OrderResult result_;
   bool gains_given_ = false;
@@ -102,6 +112,7 @@ class OrderSearch {
   std::vector<search::Point> grid_;  // by gain
   int widenings_ = 0;
   int steps_ = 0;
+  int edge_runs_ = 0;
   search::Refinement refinement_{};
 };
 
