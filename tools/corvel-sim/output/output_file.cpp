@@ -173,12 +173,12 @@ void OutputSet::commit() {
   for (const auto& file : files_) {
     if (file->is_stream()) continue;
     Placed p{file.get(), {}};
-#if !defined(_WIN32)
     // A second name for the file about to be replaced: put back should a
     // later rename fail.
     const std::string kept = file->temporary_ + ".kept";
-    if (::link(file->target_.c_str(), kept.c_str()) == 0) p.kept = kept;
-#endif
+    std::error_code no_link;
+    fs::create_hard_link(file->target_, kept, no_link);
+    if (!no_link) p.kept = kept;
     std::error_code error;
     fs::rename(file->temporary_, file->target_, error);
     if (error) {
