@@ -52,7 +52,7 @@ struct Layout {
   const char* text;
   ColumnChoice choice;
   char delimiter;
-  size_t signal;
+  std::vector<size_t> signals;
   long time;
   std::vector<double> u;
 };
@@ -65,7 +65,7 @@ TEST_P(CsvLayouts, FindTheDelimiterHeaderAndColumns) {
   const Layout& c = GetParam();
   const Read r = read(c.text, c.choice);
   EXPECT_EQ(r.layout.delimiter, c.delimiter);
-  EXPECT_EQ(r.layout.signal, c.signal);
+  EXPECT_EQ(r.layout.signals, c.signals);
   EXPECT_EQ(r.layout.time, c.time);
   EXPECT_EQ(r.u, c.u);
 }
@@ -73,17 +73,51 @@ TEST_P(CsvLayouts, FindTheDelimiterHeaderAndColumns) {
 INSTANTIATE_TEST_SUITE_P(
     Table, CsvLayouts,
     ::testing::Values(
-        Layout{"one_column_crlf", "1\r\n2.5\r\n-3\r\n", {}, ',', 0, -1, {1, 2.5, -3}},
-        Layout{"byte_order_mark_header", "\xEF\xBB\xBFt,u\n0,4\n1,5\n", {}, ',', 1, 0, {4, 5}},
-        Layout{"byte_order_mark_data", "\xEF\xBB\xBF" "0,4\n1,5", {}, ',', 1, 0, {4, 5}},
-        Layout{"semicolons", "t;u\n0;4\n1;5\n", {}, ';', 1, 0, {4, 5}},
-        Layout{"tabs_with_spaces", "t\tu\n0\t 4\n1\t5 \n", {}, '\t', 1, 0, {4, 5}},
-        Layout{"column_by_name", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"c", ""}, ',', 3, 0, {3, 7}},
-        Layout{"column_by_number", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"2", ""}, ',', 1, 0, {1, 5}},
-        Layout{"time_by_name", "a,time,b\n1,0,2\n3,1,4\n", {"b", "time"}, ',', 2, 1, {2, 4}},
-        Layout{"time_none", "a,b\n1,2\n3,2\n", {"a", "none"}, ',', 0, -1, {1, 3}},
-        Layout{"first_column_signal_has_no_time", "a,b\n1,0\n3,1\n", {"a", ""}, ',', 0, -1, {1, 3}},
-        Layout{"unread_columns_may_hold_text", "t,u,note\n0,1,ok\n1,2,late\n", {"u", ""}, ',', 1, 0, {1, 2}}));
+        Layout{"one_column_crlf", "1\r\n2.5\r\n-3\r\n", {}, ',', {0}, -1, {1, 2.5, -3}},
+        Layout{"byte_order_mark_header", "\xEF\xBB\xBFt,u\n0,4\n1,5\n", {}, ',', {1}, 0, {4, 5}},
+        Layout{"byte_order_mark_data", "\xEF\xBB\xBF" "0,4\n1,5", {}, ',', {1}, 0, {4, 5}},
+        Layout{"semicolons", "t;u\n0;4\n1;5\n", {}, ';', {1}, 0, {4, 5}},
+        Layout{"tabs_with_spaces", "t\tu\n0\t 4\n1\t5 \n", {}, '\t', {1}, 0, {4, 5}},
+        Layout{"column_by_name", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"c", ""}, ',', {3}, 0, {3, 7}},
+        Layout{"column_by_number", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"2", ""}, ',', {1}, 0, {1, 5}},
+        Layout{"time_by_name", "a,time,b\n1,0,2\n3,1,4\n", {"b", "time"}, ',', {2}, 1, {2, 4}},
+        Layout{"time_none", "a,b\n1,2\n3,2\n", {"a", "none"}, ',', {0}, -1, {1, 3}},
+        Layout{"first_column_signal_has_no_time", "a,b\n1,0\n3,1\n", {"a", ""}, ',', {0}, -1, {1, 3}},
+        Layout{"unread_columns_may_hold_text", "t,u,note\n0,1,ok\n1,2,late\n", {"u", ""}, ',', {1}, 0, {1, 2}},
+        // Lists: in the order given; "all" is every column but the time's.
+        Layout{"list_of_names_and_numbers", "t,a,b,c\n0,1,2,3\n1,4,5,6\n", {"c,2", ""}, ',', {3, 1}, 0, {3, 6}},
+        Layout{"range", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"2-4", ""}, ',', {1, 2, 3}, 0, {1, 5}},
+        Layout{"all_but_the_time", "a,t,b\n1,0,2\n3,1,4\n", {"all", "t"}, ',', {0, 2}, 1, {1, 3}},
+        Layout{"all_without_a_time", "1,2\n3,4\n", {"all", "none"}, ',', {0, 1}, -1, {1, 3}},
+        Layout{"all_default_time", "0,2,5\n1,4,6\n", {"all", ""}, ',', {1, 2}, 0, {2, 4}},
+        Layout{"a_name_with_a_comma", "t;x,y;z\n0;1;2\n1;3;4\n", {"x,y", ""}, ';', {1}, 0, {1, 3}},
+        Layout{"a_name_with_a_dash", "t,x-1,b\n0,1,2\n1,3,4\n", {"x-1,b", ""}, ',', {1, 2}, 0, {1, 3}}));
+
+// Each list that cannot be a run's columns is refused as a usage error.
+TEST(CsvColumnLists, BadListsAreUsageErrors) {
+  const struct {
+    const char* text;
+    ColumnChoice choice;
+    const char* message;
+  } cases[] = {
+      {"t,a,b\n0,1,2\n", {"a,2", ""}, "--column a,2: 'a' is chosen twice"},
+      {"t,a,b\n0,1,2\n", {"1-3", ""}, "--column 1-3 names the time column 't' (--time-column none reads every column as a signal)"},
+      {"t,a,b\n0,1,2\n", {"3-2", ""}, "--column 3-2: the range 3-2 runs backwards"},
+      {"t\n0\n", {"all", "t"}, "--column all: in.csv has no column but the time"},
+  };
+  for (const auto& c : cases) {
+    try {
+      read(c.text, c.choice);
+      ADD_FAILURE() << c.choice.signal << " accepted";
+    } catch (const UsageError& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
+  }
+  std::string wide = "0";
+  for (int c = 0; c <= 1001; ++c) wide += ",1";
+  EXPECT_THROW(read(wide + "\n", {"all", ""}), UsageError);
+  EXPECT_NO_THROW(read(wide.substr(0, wide.size() - 4) + "\n", {"all", ""}));  // 1 000 columns
+}
 
 struct BadCsv {
   const char* name;
@@ -114,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCsv{"typo_in_first_line", "0,1x\n1,2\n", {}, "in.csv:1: column 2: '1x' is not a number"},
         BadCsv{"empty_field", "0,1\n0.1,\n", {}, "in.csv:2: column 2: '' is not a number"},
         BadCsv{"three_columns_unchosen", "t,a,b\n0,1,2\n", {},
-               "in.csv has 3 columns (1 t, 2 a, 3 b): choose the signal with --column NAME|N, and the time with "
+               "in.csv has 3 columns (1 t, 2 a, 3 b): choose the signal with --column NAME|N|LIST|all, and the time with "
                "--time-column NAME|N|none"},
         BadCsv{"no_such_column", "t,a\n0,1\n", {"b", ""}, "--column b: in.csv has no such column; it has columns t, a"},
         BadCsv{"column_out_of_range", "0,1\n", {"3", ""},

@@ -51,6 +51,7 @@ class FixedRecord : public Record {
   }
   void restart() override {}
   double next() override { return 0.0; }
+  double value(size_t) const override { return 0.0; }
   std::string where() const override { return ""; }
 };
 

@@ -92,29 +92,86 @@ size_t CsvReader::column_index(const std::string& option, const std::string& tex
   throw InputError(option + " " + text + ": " + name_ + " has no such column; it has " + columns);
 }
 
+// The list --column gives: names and numbers, ranges of numbers, or "all"
+// (filled in by the caller, which knows the time column). A whole text that
+// is a column's name is that column, commas and dashes included.
+std::vector<size_t> CsvReader::signal_list(const std::string& text) const {
+  for (size_t i = 0; i < layout_.names.size(); ++i) {
+    if (layout_.names[i] == text) return {i};
+  }
+  std::vector<size_t> list;
+  size_t start = 0;
+  while (true) {
+    const size_t comma = text.find(',', start);
+    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+    const size_t dash = item.find('-', 1);
+    double low = 0.0, high = 0.0;
+    const bool named = std::find(layout_.names.begin(), layout_.names.end(), item) != layout_.names.end();
+    if (!named && dash != std::string::npos && read_number(item.substr(0, dash), &low) &&
+        read_number(item.substr(dash + 1), &high)) {
+      const size_t first = column_index("--column", item.substr(0, dash));
+      const size_t last = column_index("--column", item.substr(dash + 1));
+      if (first > last) throw UsageError("--column " + text + ": the range " + item + " runs backwards");
+      for (size_t c = first; c <= last; ++c) list.push_back(c);
+    } else {
+      list.push_back(column_index("--column", item));
+    }
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return list;
+}
+
 void CsvReader::choose_columns(const ColumnChoice& choice) {
   const size_t n = layout_.columns;
-  if (!choice.signal.empty()) {
-    layout_.signal = column_index("--column", choice.signal);
+  const bool all = choice.signal == "all" &&
+                   std::find(layout_.names.begin(), layout_.names.end(), "all") == layout_.names.end();
+  if (all) {
+    layout_.signals.clear();
+  } else if (!choice.signal.empty()) {
+    layout_.signals = signal_list(choice.signal);
   } else if (n <= 2) {
-    layout_.signal = n - 1;
+    layout_.signals = {n - 1};
   } else {
     std::vector<std::string> names;
     for (size_t i = 0; i < n; ++i) names.push_back(std::to_string(i + 1) + (layout_.names.empty() ? "" : " " + layout_.names[i]));
     throw InputError(name_ + " has " + std::to_string(n) + " columns (" + quoted_list(names) +
-                     "): choose the signal with --column NAME|N, and the time with --time-column NAME|N|none");
+                     "): choose the signal with --column NAME|N|LIST|all, and the time with --time-column NAME|N|none");
   }
   if (choice.time == "none") {
     layout_.time = -1;
   } else if (!choice.time.empty()) {
     layout_.time = static_cast<long>(column_index("--time-column", choice.time));
   } else {
-    // The first column is the time when another one is the signal.
-    layout_.time = n >= 2 && layout_.signal != 0 ? 0 : -1;
+    // The first column is the time when the signal is another one, and
+    // always for a list (which cannot then name it).
+    layout_.time = n >= 2 && (layout_.signals.size() != 1 || layout_.signals[0] != 0) ? 0 : -1;
   }
-  if (layout_.time == static_cast<long>(layout_.signal)) {
-    throw InputError(name_ + ": the signal and the time cannot both be " + layout_.column_name(layout_.signal));
+  if (all) {
+    for (size_t c = 0; c < n; ++c) {
+      if (static_cast<long>(c) != layout_.time) layout_.signals.push_back(c);
+    }
+    if (layout_.signals.empty()) throw UsageError("--column all: " + name_ + " has no column but the time");
   }
+  if (layout_.signals.size() > kMostSignals) {
+    throw UsageError("--column " + choice.signal + ": " + std::to_string(layout_.signals.size()) +
+                     " columns, more than the " + std::to_string(kMostSignals) + " one run takes");
+  }
+  for (size_t i = 0; i < layout_.signals.size(); ++i) {
+    const size_t column = layout_.signals[i];
+    if (std::find(layout_.signals.begin(), layout_.signals.begin() + static_cast<long>(i), column) !=
+        layout_.signals.begin() + static_cast<long>(i)) {
+      throw UsageError("--column " + choice.signal + ": " + layout_.column_name(column) + " is chosen twice");
+    }
+    if (static_cast<long>(column) == layout_.time) {
+      if (layout_.signals.size() == 1) {
+        throw InputError(name_ + ": the signal and the time cannot both be " + layout_.column_name(column));
+      }
+      throw UsageError("--column " + choice.signal + " names the time column " + layout_.column_name(column) +
+                       " (--time-column none reads every column as a signal)");
+    }
+  }
+  signals_.resize(layout_.signals.size());
 }
 
 bool CsvReader::next_line(std::string_view* line) {
@@ -196,7 +253,8 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
       throw InputError(at() + layout_.column_name(column) + ": '" + std::string(fields_[column]) + "' is not a number");
     }
   };
-  read(layout_.signal, &row->u);
+  for (size_t i = 0; i < layout_.signals.size(); ++i) read(layout_.signals[i], &signals_[i]);
+  row->u = signals_[0];
   if (layout_.time >= 0) read(static_cast<size_t>(layout_.time), &row->t);
 }
 

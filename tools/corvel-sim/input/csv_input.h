@@ -13,26 +13,31 @@
 
 namespace corvel::sim {
 
-// Which columns hold the signal and the time: a name from the header, a
-// number counting from 1, or empty for the default. The time may be "none".
+// Which columns hold the signals and the time: a name from the header, a
+// number counting from 1, or empty for the default. The signals may be a
+// comma-separated list of names, numbers and ranges (2-7), or "all" (every
+// column but the time's); the time may be "none".
 struct ColumnChoice {
   std::string signal;
   std::string time;
 };
+
+// The most signal columns one run takes.
+constexpr size_t kMostSignals = 1000;
 
 // The file's shape, found from its first lines.
 struct CsvLayout {
   char delimiter = ',';
   std::vector<std::string> names;  // the header's fields; empty without a header
   size_t columns = 0;
-  size_t signal = 0;               // 0-based
+  std::vector<size_t> signals{0};  // 0-based, in the order chosen
   long time = -1;                  // 0-based, -1 without a time column
-  std::string column_name(size_t column) const;  // "t" or "column 1"
+  std::string column_name(size_t column) const;  // "'t'" or "column 1"
 };
 
 struct CsvRow {
   double t = 0.0;  // when the layout has a time column
-  double u = 0.0;
+  double u = 0.0;  // the first signal; the others are in CsvReader::signals()
   long line = 0;
 };
 
@@ -49,6 +54,8 @@ class CsvReader {
   const CsvLayout& layout() const { return layout_; }
   const std::string& name() const { return name_; }
   bool next(CsvRow* row);
+  // Every signal of the row last read, in the layout's order.
+  const std::vector<double>& signals() const { return signals_; }
   void rewind();  // back to the first data row
   // Counts the data rows from here, reading only the first and the last,
   // then rewinds.
@@ -58,6 +65,7 @@ class CsvReader {
   bool next_line(std::string_view* line);
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
+  std::vector<size_t> signal_list(const std::string& text) const;
   void parse(std::string_view content, CsvRow* row);
   size_t column_index(const std::string& option, const std::string& text) const;
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
@@ -73,6 +81,7 @@ class CsvReader {
   std::string first_line_;
   long first_line_number_ = 0;
   std::vector<std::string_view> fields_;
+  std::vector<double> signals_;
 };
 
 std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice);

@@ -1,5 +1,6 @@
 #include "input/record.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -90,7 +91,15 @@ class CsvRecord : public Record {
       : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
     shape_.description = o.input;
     const CsvLayout& layout = reader_->layout();
-    if (layout.signal < layout.names.size()) shape_.signal_name = layout.names[layout.signal];
+    channels_ = layout.signals.size();
+    if (channels_ == 1) {
+      if (layout.signals[0] < layout.names.size()) shape_.signal_name = layout.names[layout.signals[0]];
+    } else {
+      for (const size_t column : layout.signals) {
+        const bool named = column < layout.names.size() && !layout.names[column].empty();
+        shape_.channel_names.push_back(named ? layout.names[column] : "column " + std::to_string(column + 1));
+      }
+    }
     timed_ = layout.time >= 0;
     if (o.snr_given) {
       read_all(o);
@@ -118,22 +127,23 @@ class CsvRecord : public Record {
     stop_reading();
     reader_->rewind();
     grid_ = TimeGrid(tolerance_);
-    taken_.clear();
+    taken_ = RowBlock();
     next_taken_ = 0;
     rows_taken_ = 0;
     ahead_.reset();
     reader_thread_ = std::thread([this] { read_ahead(); });
   }
   double next() override {
-    if (next_taken_ == taken_.size()) take_block();
-    row_ = taken_[next_taken_++];
+    if (next_taken_ == taken_.rows.size()) take_block();
+    if (channels_ > 1) values_ = &taken_.values[next_taken_ * channels_];
+    row_ = taken_.rows[next_taken_++];
     if (rows_taken_++ == 0) same_row_or_fail(row_, first_, "first");
     if (timed_) grid_.add_lazy(row_.t, [&] { return description() + ":" + std::to_string(row_.line) + ": "; });
     return row_.u;
   }
   void finish() override {
     same_row_or_fail(row_, last_, "last");
-    bool more = next_taken_ < taken_.size();
+    bool more = next_taken_ < taken_.rows.size();
     if (!more) {
       try {
         more = ahead_.pop(&taken_) || ahead_.producer_failure() != nullptr;  // a row past the last, whole or not
@@ -143,9 +153,17 @@ class CsvRecord : public Record {
     }
     if (more) changed("more than the " + std::to_string(count()) + " rows it had");
   }
+  double value(size_t channel) const override { return channel == 0 ? row_.u : values_[channel]; }
   std::string where() const override { return description() + ":" + std::to_string(row_.line); }
 
  private:
+  // Rows read ahead; with several signals, each row's values one after
+  // another in `values`.
+  struct RowBlock {
+    std::vector<CsvRow> rows;
+    std::vector<double> values;
+  };
+
   // Reading and checking the text costs a fifth of the block's time: a
   // second thread reads ahead, in blocks of rows through a short queue.
   static constexpr size_t kRowsPerBlock = 4096;
@@ -153,17 +171,21 @@ class CsvRecord : public Record {
 
   void read_ahead() {
     while (true) {
-      std::vector<CsvRow> block;
-      block.reserve(kRowsPerBlock);
+      RowBlock block;
+      block.rows.reserve(kRowsPerBlock);
+      if (channels_ > 1) block.values.reserve(kRowsPerBlock * channels_);
       std::exception_ptr failure;
       try {
         CsvRow row;
-        while (block.size() < kRowsPerBlock && reader_->next(&row)) block.push_back(row);
+        while (block.rows.size() < kRowsPerBlock && reader_->next(&row)) {
+          block.rows.push_back(row);
+          if (channels_ > 1) block.values.insert(block.values.end(), reader_->signals().begin(), reader_->signals().end());
+        }
       } catch (...) {
         failure = std::current_exception();  // handed over after the rows before it
       }
-      const bool last = failure != nullptr || block.size() < kRowsPerBlock;
-      if (!block.empty() && !ahead_.push(std::move(block))) return;  // the run stopped taking
+      const bool last = failure != nullptr || block.rows.size() < kRowsPerBlock;
+      if (!block.rows.empty() && !ahead_.push(std::move(block))) return;  // the run stopped taking
       if (last) {
         ahead_.end_of_blocks(failure);
         return;
@@ -204,18 +226,19 @@ class CsvRecord : public Record {
   // Every row read and checked now.
   void read_all(const SimOptions& o) {
     TimeGrid grid(o.time_tolerance);
-    FiniteRms rms;
+    std::vector<FiniteRms> rms(channels_);
     CsvRow row;
     size_t count = 0;
     while (reader_->next(&row)) {
       if (timed_) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
-      rms.add(row.u);
+      for (size_t c = 0; c < channels_; ++c) rms[c].add(reader_->signals()[c]);
       if (count++ == 0) first_ = row;
       last_ = row;
     }
     if (count == 0) throw InputError(o.input + ": no samples");
     shape_.count = count;
-    shape_.clean_rms = rms.value();
+    shape_.clean_rms.clear();
+    for (const FiniteRms& each : rms) shape_.clean_rms.push_back(each.value());
     if (timed_) {
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
@@ -227,15 +250,17 @@ class CsvRecord : public Record {
   }
 
   std::unique_ptr<CsvReader> reader_;
+  size_t channels_ = 1;
+  const double* values_ = nullptr;  // the signals of the row last returned, when there are several
   bool timed_ = false;
   double tolerance_ = 0.0;
   TimeGrid grid_;
   CsvRow first_, last_;  // as the shape was found
   CsvRow row_;
-  std::vector<CsvRow> taken_;  // the block being handed out
+  RowBlock taken_;  // the block being handed out
   size_t next_taken_ = 0;
   size_t rows_taken_ = 0;
-  BlockQueue<std::vector<CsvRow>> ahead_{kBlocksAhead};
+  BlockQueue<RowBlock> ahead_{kBlocksAhead};
   std::thread reader_thread_;
 };
 
@@ -247,7 +272,7 @@ class MatRecord : public Record {
     shape_.count = signal_.u.size();
     FiniteRms rms;
     for (double u : signal_.u) rms.add(u);
-    shape_.clean_rms = rms.value();
+    shape_.clean_rms = {rms.value()};
     if (!signal_.t.empty()) {
       TimeGrid grid(o.time_tolerance);
       for (size_t k = 0; k < signal_.t.size(); ++k) {
@@ -262,6 +287,7 @@ class MatRecord : public Record {
   }
   void restart() override { next_ = 0; }
   double next() override { return signal_.u[next_++]; }
+  double value(size_t) const override { return signal_.u[next_ - 1]; }
   std::string where() const override {
     return description() + ": " + signal_.variable + "(" + std::to_string(next_) + (signal_.t.empty() ? ")" : ",2)");
   }
@@ -286,7 +312,7 @@ class BuiltinRecord : public Record {
     if (o.snr_given) {
       FiniteRms rms;
       for (size_t k = 0; k < shape_.count; ++k) rms.add(signal_->at(static_cast<double>(k) * step)[0]);
-      shape_.clean_rms = rms.value();
+      shape_.clean_rms = {rms.value()};
     }
   }
   void restart() override { next_ = 0; }
@@ -294,6 +320,7 @@ class BuiltinRecord : public Record {
     truth_ = signal_->at(static_cast<double>(next_++) * shape_.step);
     return truth_[0];
   }
+  double value(size_t) const override { return truth_[0]; }
   const Derivatives* truth() const override { return &truth_; }
   std::string where() const override { return "sample " + std::to_string(next_); }
 
@@ -303,27 +330,42 @@ class BuiltinRecord : public Record {
   Derivatives truth_{};
 };
 
-// Seeded Gaussian noise on another record's samples.
+// Seeded Gaussian noise on another record's samples; each signal draws its
+// own from the same seed, as a run of that signal alone would.
 class NoisyRecord : public Record {
  public:
-  NoisyRecord(std::unique_ptr<Record> clean, double sigma, std::uint64_t seed)
-      : clean_(std::move(clean)), sigma_(sigma), seed_(seed), noise_(sigma, seed) {
+  NoisyRecord(std::unique_ptr<Record> clean, std::vector<double> sigmas, std::uint64_t seed)
+      : clean_(std::move(clean)), sigmas_(std::move(sigmas)), seed_(seed), values_(sigmas_.size()) {
     shape_ = clean_->shape();
+    restart_noise();
   }
   void restart() override {
     clean_->restart();
-    noise_ = Noise(sigma_, seed_);
+    restart_noise();
   }
-  double next() override { return clean_->next() + noise_.next(); }
+  double next() override {
+    const double first = clean_->next();
+    for (size_t c = 0; c < values_.size(); ++c) {
+      const double v = c == 0 ? first : clean_->value(c);
+      values_[c] = sigmas_[c] > 0.0 ? v + noise_[c].next() : v;  // a quiet signal keeps its -0.0
+    }
+    return values_[0];
+  }
+  double value(size_t channel) const override { return values_[channel]; }
   void finish() override { clean_->finish(); }
   const Derivatives* truth() const override { return clean_->truth(); }
   std::string where() const override { return clean_->where(); }
 
  private:
+  void restart_noise() {
+    noise_.clear();
+    for (const double sigma : sigmas_) noise_.emplace_back(sigma, seed_);
+  }
   std::unique_ptr<Record> clean_;
-  double sigma_;
+  std::vector<double> sigmas_;
   std::uint64_t seed_;
-  Noise noise_;
+  std::vector<Noise> noise_;
+  std::vector<double> values_;
 };
 
 }  // namespace
@@ -337,9 +379,13 @@ std::unique_ptr<Record> open_record(const SimOptions& o) {
   } else {
     record = std::make_unique<CsvRecord>(o);
   }
-  double sigma = o.noise;
-  if (o.snr_given) sigma = record->shape().clean_rms / std::pow(10.0, o.snr_db / 20.0);
-  if (sigma > 0.0) record = std::make_unique<NoisyRecord>(std::move(record), sigma, o.seed);
+  std::vector<double> sigmas(record->channels(), o.noise);
+  for (size_t c = 0; c < sigmas.size() && o.snr_given; ++c) {
+    sigmas[c] = record->shape().clean_rms[c] / std::pow(10.0, o.snr_db / 20.0);
+  }
+  if (std::any_of(sigmas.begin(), sigmas.end(), [](double sigma) { return sigma > 0.0; })) {
+    record = std::make_unique<NoisyRecord>(std::move(record), std::move(sigmas), o.seed);
+  }
   return record;
 }
 

@@ -50,10 +50,13 @@ class TimeGrid {
 struct RecordShape {
   std::string description;  // the file name or the signal's kind
   std::string signal_name;  // the chosen column's or variable's name, when there is one
+  // Each signal's name when a record has several (columns of one file, on
+  // one clock): the header's, or "column N".
+  std::vector<std::string> channel_names;
   size_t count = 0;
   double t0 = 0.0;
   double step = 0.01;              // the solver step: the time column's, or as chosen
-  double clean_rms = 0.0;          // RMS of the finite samples, for --snr
+  std::vector<double> clean_rms{0.0};  // each signal's RMS of its finite samples, for --snr
   std::vector<std::string> notes;  // what corvel-sim chose for the user, said on standard error
 };
 
@@ -62,8 +65,11 @@ class Record {
   virtual ~Record() = default;
   // Back to the first sample.
   virtual void restart() = 0;
-  // The next sample's value; called `count()` times after a restart.
+  // The next sample's value (the first signal's); called `count()` times
+  // after a restart.
   virtual double next() = 0;
+  // Signal `channel`'s value at the sample last returned (0: next()'s).
+  virtual double value(size_t channel) const = 0;
   // After the last sample: throws InputError when the source changed since
   // its shape was found (more or fewer rows, another first or last row).
   virtual void finish() {}
@@ -77,6 +83,7 @@ class Record {
   const RecordShape& shape() const { return shape_; }
   const std::string& description() const { return shape_.description; }
   const std::string& signal_name() const { return shape_.signal_name; }
+  size_t channels() const { return shape_.channel_names.empty() ? 1 : shape_.channel_names.size(); }
   size_t count() const { return shape_.count; }
   double t0() const { return shape_.t0; }
   double step() const { return shape_.step; }

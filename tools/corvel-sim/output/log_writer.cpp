@@ -1,6 +1,8 @@
 #include "output/log_writer.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <set>
 #include <cstring>
 #include <exception>
 #include <thread>
@@ -22,10 +24,21 @@ namespace {
 // blocks of raw numbers through a short queue, so memory stays bounded.
 class CsvLogWriter : public LogWriter {
  public:
-  CsvLogWriter(OutputFile& file, int order)
-      : file_(file), width_(4 + static_cast<size_t>(order)), order_(order), queue_(kBlocksInFlight) {
-    std::string header = "t,u,error,z0";
-    for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
+  CsvLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels)
+      : file_(file),
+        last_channel_(channels.empty() ? 0 : channels.size() - 1),
+        width_(1 + (last_channel_ + 1) * (3 + static_cast<size_t>(order))),
+        order_(order),
+        queue_(kBlocksInFlight) {
+    std::string header = "t";
+    if (channels.empty()) {
+      header += ",u,error,z0";
+      for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
+    }
+    for (const std::string& name : unique_names(channels, {"t"})) {
+      for (const char* field : {".u", ".e", ".z0"}) header += "," + csv_field(name + field);
+      for (int j = 1; j <= order; ++j) header += "," + csv_field(name + ".d" + std::to_string(j));
+    }
     header += '\n';
     file_.write(header.data(), header.size());
     filling_.reserve(kRowsPerBlock * width_);
@@ -33,12 +46,12 @@ class CsvLogWriter : public LogWriter {
   }
   ~CsvLogWriter() override { stop(); }
   void row(const LogRow& r) override {
-    filling_.push_back(r.t);
+    if (r.channel == 0) filling_.push_back(r.t);
     filling_.push_back(r.u);
     filling_.push_back(r.error);
     filling_.push_back(r.estimate);
     filling_.insert(filling_.end(), r.derivatives, r.derivatives + order_);
-    if (filling_.size() >= kRowsPerBlock * width_) hand_over();
+    if (r.channel == last_channel_ && filling_.size() >= kRowsPerBlock * width_) hand_over();
   }
   void finish() override {
     hand_over();
@@ -84,7 +97,17 @@ class CsvLogWriter : public LogWriter {
     }
   }
 
+  // A header field as CSV readers take it: quoted when it holds a comma, a
+  // quote or a line end.
+  static std::string csv_field(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+  }
+
   OutputFile& file_;
+  size_t last_channel_;
   size_t width_;
   int order_;
   std::vector<double> filling_;
@@ -95,37 +118,81 @@ class CsvLogWriter : public LogWriter {
 // The MAT format wants each variable whole: the columns are kept until the end.
 class MatLogWriter : public LogWriter {
  public:
-  MatLogWriter(OutputFile& file, int order) : file_(file), derivatives_(static_cast<size_t>(order)) {
+  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels)
+      : file_(file), order_(static_cast<size_t>(order)), channels_(std::max<size_t>(1, channels.size())) {
     refuse_unfit_log_output(file_.path());
+    std::vector<std::string> names;
+    for (const std::string& name : channels) names.push_back(mat_variable_name(name));
+    names_ = unique_names(names, {"t"});
+    signals_.resize(channels_);
+    for (Signal& s : signals_) s.d.resize(order_);
   }
   void row(const LogRow& r) override {
-    t_.push_back(r.t);
-    u_.push_back(r.u);
-    e_.push_back(r.error);
-    z0_.push_back(r.estimate);
-    for (size_t j = 0; j < derivatives_.size(); ++j) derivatives_[j].push_back(r.derivatives[j]);
+    if (r.channel == 0) t_.push_back(r.t);
+    Signal& s = signals_[r.channel];
+    s.u.push_back(r.u);
+    s.e.push_back(r.error);
+    s.z0.push_back(r.estimate);
+    for (size_t j = 0; j < order_; ++j) s.d[j].push_back(r.derivatives[j]);
   }
   void finish() override {
-    write_mat_file(file_.path_for_library(), file_.path(), {{"t", &t_}, {"u", &u_}, {"e", &e_}, {"z0", &z0_}}, "d", derivatives_);
+    const size_t rows = t_.size();
+    std::vector<MatMatrix> variables{{"t", rows, 1, t_.data()}};
+    std::vector<MatStruct> structs;
+    for (size_t c = 0; c < channels_; ++c) {
+      Signal& s = signals_[c];
+      for (const auto& column : s.d) s.d_matrix.insert(s.d_matrix.end(), column.begin(), column.end());
+      s.d = {};
+      std::vector<MatMatrix> fields{{"u", rows, 1, s.u.data()},
+                                    {"e", rows, 1, s.e.data()},
+                                    {"z0", rows, 1, s.z0.data()},
+                                    {"d", rows, order_, s.d_matrix.data()}};
+      if (names_.empty()) {
+        variables.insert(variables.end(), fields.begin(), fields.end());
+      } else {
+        structs.push_back({names_[c], fields});
+      }
+    }
+    write_mat_file(file_.path_for_library(), file_.path(), variables, structs);
   }
 
  private:
+  struct Signal {
+    std::vector<double> u, e, z0, d_matrix;
+    std::vector<std::vector<double>> d;
+  };
   OutputFile& file_;
-  std::vector<double> t_, u_, e_, z0_;
-  std::vector<std::vector<double>> derivatives_;
+  size_t order_;
+  size_t channels_;
+  std::vector<std::string> names_;  // empty for one signal
+  std::vector<double> t_;
+  std::vector<Signal> signals_;
 };
 
 }  // namespace
 
 void refuse_unfit_log_output(const std::string& path) {
   if (!is_mat_path(path)) return;
-  if (!mat_files_supported()) write_mat_file(path, path, {}, "d", {});  // says why not
+  if (!mat_files_supported()) write_mat_file(path, path, {});  // says why not
   if (is_stream_output(path)) throw OutputError(not_a_regular_file("log", path));
 }
 
-std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order) {
-  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order);
-  return std::make_unique<CsvLogWriter>(file, order);
+std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels) {
+  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels);
+  return std::make_unique<CsvLogWriter>(file, order, channels);
+}
+
+std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken) {
+  std::set<std::string> used(taken.begin(), taken.end());
+  for (std::string& name : names) {
+    if (used.count(name) != 0) {
+      int n = 2;
+      while (used.count(name + "_" + std::to_string(n)) != 0) ++n;
+      name += "_" + std::to_string(n);
+    }
+    used.insert(name);
+  }
+  return names;
 }
 
 }  // namespace corvel::sim

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "output/output_file.h"
 
@@ -17,6 +18,7 @@ struct LogRow {
   double error;              // output 0, from the previous mdlUpdate
   double estimate;           // output 1, z0
   const double* derivatives;  // output 2, d1..dn
+  size_t channel = 0;          // the record's signal, when it has several
 };
 
 class LogWriter {
@@ -31,12 +33,22 @@ class LogWriter {
 // CSV: header t,u,error,z0,d1..dn, then every number as the shortest text
 // that reads back to the same double. MAT (version 5): variables t, u, e, z0
 // (N x 1) and d (N x n), the same numbers.
+// With several signals (`channels` names them): CSV t, then for each signal
+// NAME.u,NAME.e,NAME.z0,NAME.d1..NAME.dn; MAT t and a struct NAME for each
+// with fields u, e, z0 and d. Names are made unique, and fit for a MAT
+// variable in a MAT-file.
 // Refuses, before a run, a log this build or the output cannot take: a MAT
 // log without libmatio, or to a device or pipe (the library seeks in it).
 void refuse_unfit_log_output(const std::string& path);
 
-// MAT when the output's name ends in .mat.
-std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order);
+// MAT when the output's name ends in .mat. `channels` is empty for a record
+// of one signal.
+std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order,
+                                           const std::vector<std::string>& channels = {});
+
+// `names` made unique ("a", "a" -> "a", "a_2"), none of them equal to one of
+// `taken`.
+std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken);
 
 }  // namespace corvel::sim
 

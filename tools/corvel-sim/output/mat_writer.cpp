@@ -1,37 +1,64 @@
 #include "output/mat_writer.h"
 
+#include <cctype>
+
 #include "common/errors.h"
 #include "common/matio.h"
 
 namespace corvel::sim {
 
+std::string mat_variable_name(const std::string& text) {
+  std::string name;
+  for (const char c : text) {
+    name += std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 0x80 ? c : '_';
+  }
+  if (name.empty() || std::isalpha(static_cast<unsigned char>(name[0])) == 0) name = "x" + name;
+  return name.substr(0, 58);  // room for a suffix that makes it unique
+}
+
 #if !defined(CORVEL_HAVE_MATIO)
 
-void write_mat_file(const std::string&, const std::string& shown, const std::vector<MatColumn>&, const char*,
-                    const std::vector<std::vector<double>>&) {
+void write_mat_file(const std::string&, const std::string& shown, const std::vector<MatMatrix>&,
+                    const std::vector<MatStruct>&) {
   throw OutputError(mat_files_unsupported(shown));
 }
 
 #else
 
-void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatColumn>& columns,
-                    const char* matrix_name, const std::vector<std::vector<double>>& matrix_columns) {
+namespace {
+
+matvar_t* matrix_variable(const MatMatrix& m) {
+  size_t dims[2] = {m.rows, m.cols};
+  return Mat_VarCreate(m.name.c_str(), MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(m.data),
+                       MAT_F_DONT_COPY_DATA);
+}
+
+}  // namespace
+
+void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatMatrix>& variables,
+                    const std::vector<MatStruct>& structs) {
   MatHandle mat(Mat_CreateVer(path.c_str(), "corvel-sim log", MAT_FT_MAT5));
   if (!mat) throw OutputError("cannot create the MAT-file " + shown);
-  auto write = [&](const char* name, size_t rows, size_t cols, const double* data) {
-    size_t dims[2] = {rows, cols};
-    VarHandle var(Mat_VarCreate(name, MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(data),
-                                MAT_F_DONT_COPY_DATA));
+  auto write = [&](const std::string& name, VarHandle var) {
     if (!var || Mat_VarWrite(mat.get(), var.get(), MAT_COMPRESSION_NONE) != 0) {
-      throw OutputError("writing variable " + std::string(name) + " to " + shown + " failed");
+      throw OutputError("writing variable " + name + " to " + shown + " failed");
     }
   };
-  const size_t rows = columns.empty() ? 0 : columns.front().values->size();
-  for (const MatColumn& c : columns) write(c.name, c.values->size(), 1, c.values->data());
-  std::vector<double> matrix;
-  matrix.reserve(rows * matrix_columns.size());
-  for (const auto& column : matrix_columns) matrix.insert(matrix.end(), column.begin(), column.end());
-  write(matrix_name, rows, matrix_columns.size(), matrix.data());
+  for (const MatMatrix& m : variables) write(m.name, VarHandle(matrix_variable(m)));
+  for (const MatStruct& s : structs) {
+    std::vector<const char*> names;
+    for (const MatMatrix& field : s.fields) names.push_back(field.name.c_str());
+    names.push_back(nullptr);
+    const size_t dims[2] = {1, 1};
+    VarHandle var(Mat_VarCreateStruct2(s.name.c_str(), 2, dims, names.data()));
+    for (size_t f = 0; var && f < s.fields.size(); ++f) {
+      // The struct owns each field from here, and frees it with itself.
+      matvar_t* field = matrix_variable(s.fields[f]);
+      if (field == nullptr) var.reset();
+      if (var) Mat_VarFree(Mat_VarSetStructFieldByIndex(var.get(), f, 0, field));
+    }
+    write(s.name, std::move(var));
+  }
   if (Mat_Close(mat.release()) != 0) throw OutputError("writing the MAT-file " + shown + " failed");
 }
 

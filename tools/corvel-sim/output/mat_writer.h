@@ -3,20 +3,33 @@
 #ifndef CORVEL_SIM_MAT_WRITER_H
 #define CORVEL_SIM_MAT_WRITER_H
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace corvel::sim {
 
-// Columns written as version-5 MAT variables, each N x 1 (`columns`) and one
-// N x n matrix `d` from `matrix_columns`.
-struct MatColumn {
-  const char* name;
-  const std::vector<double>* values;
+// A double matrix, its columns one after another.
+struct MatMatrix {
+  std::string name;
+  size_t rows, cols;
+  const double* data;
 };
+
+// A 1 x 1 struct of matrices.
+struct MatStruct {
+  std::string name;
+  std::vector<MatMatrix> fields;
+};
+
 // `path` is where the file is written, `shown` its name in messages.
-void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatColumn>& columns,
-                    const char* matrix_name, const std::vector<std::vector<double>>& matrix_columns);
+void write_mat_file(const std::string& path, const std::string& shown, const std::vector<MatMatrix>& variables,
+                    const std::vector<MatStruct>& structs = {});
+
+// A MAT variable's name made of `text`: letters, digits and underscores,
+// starting with a letter, short enough to take a suffix and stay within
+// the format's 63 characters.
+std::string mat_variable_name(const std::string& text);
 
 }  // namespace corvel::sim
 

@@ -1,5 +1,6 @@
 #include "run/run_command.h"
 
+#include <cctype>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -29,21 +30,46 @@ bool ends_with(const std::string& text, const std::string& end) {
   return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
-// The files the command line names: the input and every output.
-void refuse_shared_files_of(const SimOptions& o) {
+// The files the command line names: the input and every output (each
+// signal's plot, when a record has several).
+void refuse_shared_files_of(const SimOptions& o, const std::vector<std::string>& plots) {
   std::vector<NamedPath> inputs, outputs;
   if (!o.input.empty()) inputs.push_back({"--input", o.input});
   if (!o.mex.empty()) inputs.push_back({"--mex", o.mex});
   outputs.push_back({"--out", o.out});
-  if (!o.plot.empty()) outputs.push_back({"--plot", o.plot});
+  for (const std::string& plot : plots) outputs.push_back({"--plot", plot});
   if (!o.trace.empty() && o.trace != "-") outputs.push_back({"--trace", o.trace});
   refuse_shared_files(inputs, outputs);
+}
+
+// Each signal's plot when a record has several: est.svg -> est.NAME.svg, the
+// name kept to what every file system takes.
+std::vector<std::string> plot_paths(const std::string& plot, const std::vector<std::string>& channels) {
+  if (plot.empty()) return {};
+  if (channels.empty()) return {plot};
+  const size_t slash = plot.find_last_of("/\\");
+  const size_t dot = plot.rfind('.');
+  const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string stem = has_extension ? plot.substr(0, dot) : plot;
+  const std::string extension = has_extension ? plot.substr(dot) : "";
+  std::vector<std::string> names;
+  for (const std::string& channel : channels) {
+    std::string name;
+    for (const char c : channel) {
+      const auto u = static_cast<unsigned char>(c);
+      name += (std::isalnum(u) != 0 && u < 0x80) || c == '-' || c == '_' ? c : '_';
+    }
+    names.push_back(name.substr(0, 64));
+  }
+  std::vector<std::string> paths;
+  for (const std::string& name : unique_names(names, {})) paths.push_back(stem + "." + name + extension);
+  return paths;
 }
 
 }  // namespace
 
 int run_command(const SimOptions& options) {
-  refuse_shared_files_of(options);
+  refuse_shared_files_of(options, plot_paths(options.plot, {}));
   const bool html = ends_with(options.plot, ".html") || ends_with(options.plot, ".htm");
   const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
   // Every output is opened first: a folder that cannot be written ends the
@@ -51,11 +77,20 @@ int run_command(const SimOptions& options) {
   refuse_unfit_log_output(options.out);
   OutputSet outputs;
   OutputFile& log_file = outputs.open(options.out, "log");
-  OutputFile* plot_file = options.plot.empty() ? nullptr : &outputs.open(options.plot, "plot");
   const bool tracing = !options.trace.empty();
   OutputFile* trace_file = tracing && options.trace != "-" ? &outputs.open(options.trace, "call trace") : nullptr;
+  // A plot's name waits for the record when it has several signals.
+  const bool one_signal = options.column != "all" && options.column.find_first_of(",-") == std::string::npos;
+  std::vector<OutputFile*> plot_files;
+  if (!options.plot.empty() && one_signal) plot_files.push_back(&outputs.open(options.plot, "plot"));
 
   const std::unique_ptr<Record> record = open_record(options);
+  const std::vector<std::string>& channels = record->shape().channel_names;
+  if (!options.plot.empty() && plot_files.empty()) {
+    const std::vector<std::string> plots = plot_paths(options.plot, channels);
+    refuse_shared_files_of(options, plots);
+    for (const std::string& plot : plots) plot_files.push_back(&outputs.open(plot, "plot"));
+  }
   std::vector<std::string> notes = record->notes();
   const RunShape shape = plan_run(options, *record, &notes);
   refuse_warmup_past_end(options.warmup, shape.first_t, shape.last_t);
@@ -72,7 +107,7 @@ int run_command(const SimOptions& options) {
   const bool truth = record->truth() != nullptr;
   std::unique_ptr<LogWriter> log;
   std::unique_ptr<ErrorTable> errors;
-  std::unique_ptr<RunPlot> plot;
+  std::vector<std::unique_ptr<RunPlot>> plots;
   int order = 0;
   size_t rows = 0;
   ProgressBar progress("samples", ProgressBar::terminal_watching());
@@ -84,20 +119,23 @@ int run_command(const SimOptions& options) {
         [&](const LogRow& row, int width, const Derivatives* sample_truth) {
           if (!log) {  // the output's width is the block's order, known from the first row
             order = width;
-            log = make_log_writer(log_file, order);
+            log = make_log_writer(log_file, order, channels);
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_ends);
-            if (plot_file != nullptr) {
-              plot = std::make_unique<RunPlot>(order, plotted.first, plotted.last,
-                                               html ? RunPlot::kHtmlBins : RunPlot::kSvgBins, warmup_ends, truth);
+            for (size_t p = 0; p < plot_files.size(); ++p) {
+              plots.push_back(std::make_unique<RunPlot>(order, plotted.first, plotted.last,
+                                                        html ? RunPlot::kHtmlBins : RunPlot::kSvgBins, warmup_ends,
+                                                        truth));
             }
           }
           log->row(row);
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
-          if (plot) plot->add(rows, row, sample_truth);
+          if (!plots.empty()) plots[row.channel]->add(rows, row, sample_truth);
+          if (row.channel + 1 < record->channels()) return;  // the sample's other signals follow
           if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
         },
         [&](const FirstNonFinite& first) {
-          const std::string text = first.where + " (t = " + number_text(first.t) + " s): the input is " +
+          const std::string signal = channels.empty() ? "" : " ('" + channels[first.channel] + "')";
+          const std::string text = first.where + signal + " (t = " + number_text(first.t) + " s): the input is " +
                                    number_text(first.u) + "; every estimate from there on is NaN";
           if (options.strict) throw InputError(text + " (--strict)");
           progress.finish();
@@ -115,19 +153,19 @@ int run_command(const SimOptions& options) {
   }
   progress.finish();
 
-  if (!log) log = make_log_writer(log_file, 0);  // a run with no rows still leaves its header
+  if (!log) log = make_log_writer(log_file, 0, channels);  // a run with no rows still leaves its header
   log->finish();
-  if (plot) {
+  for (size_t p = 0; p < plots.size(); ++p) {
     std::ostringstream text;
-    const std::string title = "corvel: " + record->description() +
-                              (record->signal_name().empty() ? "" : " [" + record->signal_name() + "]") +
+    const std::string& name = channels.empty() ? record->signal_name() : channels[p];
+    const std::string title = "corvel: " + record->description() + (name.empty() ? "" : " [" + name + "]") +
                               ", order " + std::to_string(order) + ", gain " + number_text(options.gain);
     if (html) {
-      plot->write_html(text, title, assets.script, assets.style);
+      plots[p]->write_html(text, title, assets.script, assets.style);
     } else {
-      plot->write_svg(text, title);
+      plots[p]->write_svg(text, title);
     }
-    plot_file->write(text.str().data(), text.str().size());
+    plot_files[p]->write(text.str().data(), text.str().size());
   }
   if (tracing) {
     std::string text;
@@ -140,9 +178,16 @@ int run_command(const SimOptions& options) {
   }
   outputs.commit();
 
-  std::cout << "corvel-sim: " << rows << " samples of " << record->description() << ", order " << order
-            << ", log in " << options.out;
-  if (plot) std::cout << ", plot in " << options.plot;
+  std::cout << "corvel-sim: " << rows << " samples of " << record->description();
+  if (!channels.empty()) std::cout << " (" << channels.size() << " columns, a block each)";
+  std::cout << ", order " << order << ", log in " << options.out;
+  for (size_t p = 0; p < plot_files.size(); ++p) {
+    std::cout << (p == 0 ? ", plot in " : ", ") << plot_files[p]->path();
+    if (p == 2 && plot_files.size() > 4) {
+      std::cout << " and " << plot_files.size() - 3 << " more";
+      break;
+    }
+  }
   std::cout << '\n';
   if (errors) print_error_table(std::cout, errors->rows(), errors->from());
   return 0;

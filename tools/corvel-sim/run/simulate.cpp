@@ -9,6 +9,10 @@ namespace corvel::sim {
 
 Input make_input(const SimOptions& options) {
   const std::unique_ptr<Record> record = open_record(options);
+  if (record->channels() > 1) {
+    throw UsageError("--column " + options.column + ": corvel-sim tune takes one column at a time (this names " +
+                     std::to_string(record->channels()) + ")");
+  }
   Input input;
   input.t0 = record->t0();
   input.solver_step = record->step();
@@ -58,24 +62,30 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
   host::Engine engine(entry, solver);
   engine.enable_trace(trace != nullptr);
 
-  // The engine asks for the input at each sample hit, in rising order (and
-  // for sample 0 twice: initial conditions, then outputs): the rows between
-  // hits are read and passed over.
+  // The engine asks each block for its input at each sample hit, in rising
+  // order (and for sample 0 twice: initial conditions, then outputs): the
+  // rows between hits are read and passed over. A record of several signals
+  // gives one block per signal, all on one sample time, the first block's
+  // call reading the row for all of them.
   record.restart();
   long next_index = 0;
-  double current = 0.0;
-  FirstNonFinite first;
-  engine.add_block({o.gain, o.step, o.order}, [&](long k, double) {
-    while (next_index <= k) {
-      current = record.next();
-      ++next_index;
-    }
-    if (!first.seen && !std::isfinite(current)) {
-      first = {true, record.where(), record.t0() + static_cast<double>(k) * record.step(), current};
-      if (on_non_finite) on_non_finite(first);
-    }
-    return current;
-  });
+  double first_signal = 0.0;
+  const size_t channels = record.channels();
+  std::vector<FirstNonFinite> first(channels);
+  for (size_t c = 0; c < channels; ++c) {
+    engine.add_block({o.gain, o.step, o.order}, [&, c](long k, double) {
+      while (next_index <= k) {
+        first_signal = record.next();
+        ++next_index;
+      }
+      const double current = c == 0 ? first_signal : record.value(c);
+      if (!first[c].seen && !std::isfinite(current)) {
+        first[c] = {true, record.where(), record.t0() + static_cast<double>(k) * record.step(), current, c};
+        if (on_non_finite) on_non_finite(first[c]);
+      }
+      return current;
+    });
+  }
 
   auto finish_trace = [&] {
     if (trace != nullptr) trace->insert(trace->end(), engine.trace().begin(), engine.trace().end());
@@ -83,7 +93,8 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
   try {
     engine.initialize();
     engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
-      const LogRow row{record.t0() + view.t, view.u, view.error[0], view.estimate[0], view.derivatives};
+      const LogRow row{record.t0() + view.t, view.u, view.error[0], view.estimate[0], view.derivatives,
+                       static_cast<size_t>(view.block)};
       sink(row, view.order, record.truth());
     });
   } catch (...) {

@@ -39,7 +39,8 @@ struct RunShape {
 // anything else is refused with a UsageError naming both steps.
 RunShape plan_run(const SimOptions& options, const Record& record, std::vector<std::string>* notes);
 
-// Called for each log row with the truth at its sample (null for data).
+// Called for each log row with the truth at its sample (null for data); with
+// several signals, once for each at every sample hit, in their order.
 using RowSink = std::function<void(const LogRow& row, int order, const Derivatives* truth)>;
 
 // Something the block was fed that the user should hear of: the first
@@ -48,12 +49,14 @@ struct FirstNonFinite {
   bool seen = false;
   std::string where;
   double t = 0.0, u = 0.0;
+  size_t channel = 0;  // which of the record's signals
 };
 
 // Runs the block with the options' parameters over the record. Throws
 // host::EngineError with the block's own message when a call fails. The call
 // trace is appended to *trace when trace is not null. `on_non_finite` is
-// called once, at the first non-finite sample the block is given.
+// called once for each signal, at the first non-finite sample its block is
+// given.
 void simulate(host::MexFunction entry, const SimOptions& options, Record& record, const RowSink& sink,
               const std::function<void(const FirstNonFinite&)>& on_non_finite = nullptr,
               std::vector<std::string>* trace = nullptr);
