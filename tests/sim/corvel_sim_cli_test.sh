@@ -66,6 +66,24 @@ printf 'time,a,b,c,d\n0,1,2,3,4\n0.5,5,6,7,8\n1,9,10,11,12\n' > five.csv
 expect 1 "five.csv has 5 columns (1 time, 2 a, 3 b, 4 c, 5 d): choose the signal with --column" -- five.csv
 expect 0 "3 samples of five.csv" -- five.csv --column c --no-plot
 check "--column c picks c" grep -q '^0.5,7,' corvel-out.csv
+
+# Several columns: a block each in one run, a log column group and a plot each;
+# every list that cannot be run is refused on one line, exit 2, nothing left.
+rm -f corvel-out.csv corvel-plot.svg
+expect 0 "3 samples of five.csv (2 columns, a block each), order 1, log in corvel-out.csv, plot in corvel-plot.d.svg, corvel-plot.b.svg" -- five.csv --column d,b --order 1
+check "the log of d,b" test "$(head -2 corvel-out.csv)" = "$(printf 't,d.u,d.e,d.z0,d.d1,b.u,b.e,b.z0,b.d1\n0,4,0,4,0,2,0,2,0')"
+check "a plot for each column" grep -q '\[b\]' corvel-plot.b.svg
+printf 'a,a,,note\n1,2,3,ok\n4,5,6,fine\n' > names.csv
+rm -f corvel-out.csv
+expect 2 "--column: 'note' of names.csv is text ('ok' on line 2), not a signal: leave it out of the list" -- names.csv --column all --time-column none
+check "a refused list leaves no outputs" no_outputs
+expect 0 "2 samples of names.csv (3 columns" -- names.csv --column 1-3 --time-column none --order 1 --plot ''
+check "repeated and missing names made unique" test "$(head -1 corvel-out.csv)" = "t,a.u,a.e,a.z0,a.d1,a_2.u,a_2.e,a_2.z0,a_2.d1,column 3.u,column 3.e,column 3.z0,column 3.d1"
+expect 2 "--column 2,a,2: column 2 ('a') is chosen twice" -- names.csv --column 2,a,2 --time-column none
+expect 2 "--column 1-3 names the time column 'time' (--time-column none reads every column as a signal)" -- five.csv --column 1-3
+expect 2 "corvel-sim tune takes one column at a time (this names 4)" -- tune five.csv --column all
+awk 'BEGIN { for (k = 0; k < 1002; k++) printf "%d%s", k, k < 1001 ? "," : "\n" }' > wide.csv
+expect 2 "--column all: 1001 columns, more than the 1000 one run takes" -- wide.csv --column all
 expect 2 "--frequency shapes the built-in signal and means nothing with --input khz.csv" -- khz.csv --frequency 3
 printf 't,u\n# nothing yet\n' > empty.csv
 expect 1 "empty.csv: no samples" -- empty.csv

@@ -100,7 +100,7 @@ TEST(CsvColumnLists, BadListsAreUsageErrors) {
     ColumnChoice choice;
     const char* message;
   } cases[] = {
-      {"t,a,b\n0,1,2\n", {"a,2", ""}, "--column a,2: 'a' is chosen twice"},
+      {"t,a,b\n0,1,2\n", {"a,2", ""}, "--column a,2: column 2 ('a') is chosen twice"},
       {"t,a,b\n0,1,2\n", {"1-3", ""}, "--column 1-3 names the time column 't' (--time-column none reads every column as a signal)"},
       {"t,a,b\n0,1,2\n", {"3-2", ""}, "--column 3-2: the range 3-2 runs backwards"},
       {"t\n0\n", {"all", "t"}, "--column all: in.csv has no column but the time"},

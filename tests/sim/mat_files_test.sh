@@ -48,6 +48,30 @@ result=$(oct '
   printf("%d\n", ok);')
 [ "$result" = "1" ] || fail "the MAT log differs from the CSV log ($result)"
 
+# Several columns: the MAT log holds t and a struct per column (u, e, z0, d),
+# named as a MAT variable can be and made unique, with the numbers of the
+# CSV log's columns for that signal, to the bit.
+printf 't,a x,a_x,2nd\n' > columns.csv
+awk -F, '{ printf "%s,%s,%.17g,%s\n", $1, $2, -2 * $2, $2 }' same.csv >> columns.csv
+"$sim" columns.csv --column all --order 2 --no-plot --out columns-log.csv > /dev/null || fail "CSV log of columns"
+"$sim" columns.csv --column all --order 2 --no-plot --out columns-log.mat > /dev/null || fail "MAT log of columns"
+[ "$(head -1 columns-log.csv)" = "t,a x.u,a x.e,a x.z0,a x.d1,a x.d2,a_x.u,a_x.e,a_x.z0,a_x.d1,a_x.d2,2nd.u,2nd.e,2nd.z0,2nd.d1,2nd.d2" ] ||
+  fail "the CSV log of columns has the header $(head -1 columns-log.csv)"
+result=$(oct '
+  m = load("columns-log.mat");
+  L = dlmread("columns-log.csv", ",", 1, 0);
+  ok = isequal(sort(fieldnames(m))'"'"', {"a_x", "a_x_2", "t", "x2nd"}) && isequal(size(m.t), [2000 1]);
+  names = {"a_x", "a_x_2", "x2nd"};
+  for c = 1:3
+    s = m.(names{c});
+    mine = [s.u s.e s.z0 s.d];
+    ok = ok && isequal(size(s.d), [2000 2]) && ...
+         isequal(typecast(mine(:), "uint64"), typecast(reshape(L(:, 2 + 5 * (c - 1):1 + 5 * c), [], 1), "uint64"));
+  end
+  ok = ok && isequal(typecast(m.t, "uint64"), typecast(L(:, 1), "uint64"));
+  printf("%d\n", ok);')
+[ "$result" = "1" ] || fail "the MAT log of columns differs from the CSV log ($result)"
+
 # Hostile files: exit 1 with one line that names the file and the problem.
 head -c 300 matrix7.mat > truncated.mat
 cp vector6.mat huge.mat

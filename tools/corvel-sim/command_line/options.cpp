@@ -79,7 +79,8 @@ OptionGroup recorded_data(SimOptions& o) {
               if (o.given.count(k) != 0) throw UsageError("two inputs: '" + o.input + "' and '" + v + "'");
               o.input = v;
             }},
-           {"--column", nullptr, "NAME|N", "the signal's column, by header name or number from 1",
+           {"--column", nullptr, "NAME|N|LIST|all",
+            "the signal's column, by header name or number from 1;\na run takes a list (a,b or 2-7) or all: a block each",
             [&](auto&, auto& v) { o.column = v; }},
            {"--time-column", nullptr, "NAME|N|none",
             "the time column (default: the first column, when the\nsignal is another one; none for one column)",
@@ -118,7 +119,9 @@ OptionGroup recorded_data(SimOptions& o) {
           "  line (a first line with no number in it); '#' lines are skipped; numbers\n"
           "  read as strtod reads them (nan, inf, -0.0, hex floats). One column is the\n"
           "  signal, one sample per solver step; two are time and signal; with more,\n"
-          "  choose with --column.\n"
+          "  choose with --column. A run of several columns runs a block for each, on\n"
+          "  one clock: one log (t, then NAME.u,NAME.e,NAME.z0,NAME.d1.. for each; in a\n"
+          "  MAT log a struct NAME for each) and a plot each (PLOT.NAME.svg).\n"
           "  FILE.mat: a MAT-file, a real double vector (the samples) or an N x 2 matrix\n"
           "  (time, signal).\n"};
 }

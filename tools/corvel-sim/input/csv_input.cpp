@@ -161,7 +161,9 @@ void CsvReader::choose_columns(const ColumnChoice& choice) {
     const size_t column = layout_.signals[i];
     if (std::find(layout_.signals.begin(), layout_.signals.begin() + static_cast<long>(i), column) !=
         layout_.signals.begin() + static_cast<long>(i)) {
-      throw UsageError("--column " + choice.signal + ": " + layout_.column_name(column) + " is chosen twice");
+      const bool named = column < layout_.names.size() && !layout_.names[column].empty();
+      throw UsageError("--column " + choice.signal + ": column " + std::to_string(column + 1) +
+                       (named ? " ('" + layout_.names[column] + "')" : "") + " is chosen twice");
     }
     if (static_cast<long>(column) == layout_.time) {
       if (layout_.signals.size() == 1) {
@@ -250,9 +252,16 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
   }
   auto read = [&](size_t column, double* value) {
     if (!read_number(fields_[column], value)) {
-      throw InputError(at() + layout_.column_name(column) + ": '" + std::string(fields_[column]) + "' is not a number");
+      const std::string text = "'" + std::string(fields_[column]) + "'";
+      // A list (all, say) that takes in a column of words: the list is wrong.
+      if (first_data_line_ == row->line && layout_.signals.size() > 1 && static_cast<long>(column) != layout_.time) {
+        throw UsageError("--column: " + layout_.column_name(column) + " of " + name_ + " is text (" + text +
+                         " on line " + std::to_string(row->line) + "), not a signal: leave it out of the list");
+      }
+      throw InputError(at() + layout_.column_name(column) + ": " + text + " is not a number");
     }
   };
+  if (first_data_line_ == 0) first_data_line_ = row->line;
   for (size_t i = 0; i < layout_.signals.size(); ++i) read(layout_.signals[i], &signals_[i]);
   row->u = signals_[0];
   if (layout_.time >= 0) read(static_cast<size_t>(layout_.time), &row->t);

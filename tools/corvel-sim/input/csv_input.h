@@ -80,6 +80,7 @@ class CsvReader {
   bool pending_first_ = false;  // the first line was data and has not been returned yet
   std::string first_line_;
   long first_line_number_ = 0;
+  long first_data_line_ = 0;  // the line of the first row parsed
   std::vector<std::string_view> fields_;
   std::vector<double> signals_;
 };
