@@ -91,6 +91,7 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"all_without_a_time", "1,2\n3,4\n", {"all", "none"}, ',', {0, 1}, -1, {1, 3}},
         Layout{"all_default_time", "0,2,5\n1,4,6\n", {"all", ""}, ',', {1, 2}, 0, {2, 4}},
         Layout{"a_name_with_a_comma", "t;x,y;z\n0;1;2\n1;3;4\n", {"x,y", ""}, ';', {1}, 0, {1, 3}},
+        Layout{"range_of_names", "t,a,b,c,d\n0,1,2,3,4\n1,5,6,7,8\n", {"b-d,a", ""}, ',', {2, 3, 4, 1}, 0, {2, 6}},
         Layout{"a_name_with_a_dash", "t,x-1,b\n0,1,2\n1,3,4\n", {"x-1,b", ""}, ',', {1, 2}, 0, {1, 3}}));
 
 // Each list that cannot be a run's columns is refused as a usage error.

@@ -27,6 +27,12 @@ check_page() {  # PAGE PANELS WORDS
   printf '%s' "$out" > "$page.dom"
 }
 
+# Several columns: one page, a section of panels for each, every panel drawn.
+awk 'BEGIN { print "t,left,right"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g,%.17g\n", k * 0.001, sin(k * 0.003), cos(k * 0.005) }' > two.csv
+"$sim" two.csv --column all --order 2 --plot two.html --out two.out.csv > /dev/null || fail "two-column run"
+check_page two.html 8 "3000 samples of each signal, every one drawn."
+grep -qF '<h3>right</h3>' two.html.dom || fail "no section for the column 'right'"
+
 "$sim" --signal sine --snr 40 --order 3 --plot demo.html --out demo.csv > /dev/null || fail "demo run"
 check_page demo.html 5 "1001 samples, every one drawn."
 

@@ -92,6 +92,15 @@ size_t CsvReader::column_index(const std::string& option, const std::string& tex
   throw InputError(option + " " + text + ": " + name_ + " has no such column; it has " + columns);
 }
 
+bool CsvReader::is_column(const std::string& text) const {
+  try {
+    column_index("", text);
+    return true;
+  } catch (const InputError&) {
+    return false;
+  }
+}
+
 // The list --column gives: names and numbers, ranges of numbers, or "all"
 // (filled in by the caller, which knows the time column). A whole text that
 // is a column's name is that column, commas and dashes included.
@@ -104,13 +113,20 @@ std::vector<size_t> CsvReader::signal_list(const std::string& text) const {
   while (true) {
     const size_t comma = text.find(',', start);
     const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    const size_t dash = item.find('-', 1);
-    double low = 0.0, high = 0.0;
-    const bool named = std::find(layout_.names.begin(), layout_.names.end(), item) != layout_.names.end();
-    if (!named && dash != std::string::npos && read_number(item.substr(0, dash), &low) &&
-        read_number(item.substr(dash + 1), &high)) {
-      const size_t first = column_index("--column", item.substr(0, dash));
-      const size_t last = column_index("--column", item.substr(dash + 1));
+    // A range is two columns (names or numbers) joined by a dash, where the
+    // whole is not a column's name.
+    size_t first = 0, last = 0;
+    bool range = false;
+    if (!is_column(item)) {
+      for (size_t dash = item.find('-', 1); dash != std::string::npos && !range; dash = item.find('-', dash + 1)) {
+        range = is_column(item.substr(0, dash)) && is_column(item.substr(dash + 1));
+        if (range) {
+          first = column_index("--column", item.substr(0, dash));
+          last = column_index("--column", item.substr(dash + 1));
+        }
+      }
+    }
+    if (range) {
       if (first > last) throw UsageError("--column " + text + ": the range " + item + " runs backwards");
       for (size_t c = first; c <= last; ++c) list.push_back(c);
     } else {

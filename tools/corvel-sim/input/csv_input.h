@@ -66,6 +66,7 @@ class CsvReader {
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
   std::vector<size_t> signal_list(const std::string& text) const;
+  bool is_column(const std::string& text) const;  // a name or a number of one
   void parse(std::string_view content, CsvRow* row);
   size_t column_index(const std::string& option, const std::string& text) const;
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }

@@ -23,28 +23,41 @@ std::string html_page_script() {
 
 void RunPlot::write_html(std::ostream& out, const std::string& title, const std::string& script,
                          const std::string& style) const {
+  write_html_page(out, title, {this}, {}, script, style);
+}
+
+void RunPlot::write_html_page(std::ostream& out, const std::string& title, const std::vector<const RunPlot*>& plots,
+                              const std::vector<std::string>& sections, const std::string& script,
+                              const std::string& style) {
+  const RunPlot& first = *plots.front();  // every plot of a page spans the same rows
   out << "<!DOCTYPE html>\n<html><head><meta charset='utf-8'>\n<title>" << xml_escape(title) << "</title>\n<style>"
       << style
       << "\nbody{font-family:sans-serif;margin:16px} .panel{width:96%;height:230px;margin:6px 0 28px 0} "
          "#errors{color:#b00}</style>\n<script>"
       << script << "</script>\n</head><body>\n<h2>" << xml_escape(title) << "</h2>\n<p>";
-  if (enveloped()) {
-    out << rows_seen_ << " samples, drawn as " << bins_
+  if (first.enveloped()) {
+    out << first.rows_seen_ << " samples" << (sections.empty() ? "" : " of each signal") << ", drawn as " << first.bins_
         << " ranges (the smallest and largest value of each stretch, with its mean): use corvel-sim's "
            "--plot-window T0:T1 for every sample of a span.";
   } else {
-    out << rows_seen_ << " samples, every one drawn.";
+    out << first.rows_seen_ << " samples" << (sections.empty() ? "" : " of each signal") << ", every one drawn.";
   }
   out << " Drag to zoom (every panel follows), double-click to zoom out; the shaded start is the warm-up.</p>\n"
          "<div id='errors'></div>\n";
-  for (size_t p = 0; p < panels_.size(); ++p) out << "<div class='panel' id='panel" << p << "'></div>\n";
+  size_t panel_id = 0;
+  for (size_t k = 0; k < plots.size(); ++k) {
+    if (!sections.empty()) out << "<h3>" << xml_escape(sections[k]) << "</h3>\n";
+    for (size_t p = 0; p < plots[k]->panels_.size(); ++p) {
+      out << "<div class='panel' id='panel" << panel_id++ << "'></div>\n";
+    }
+  }
 
   // The data: per panel, rows of [t, [lo, mean, hi], ...] as dygraphs'
   // customBars reads them; null where a bin holds no finite value.
   out << "<script>\nwindow.onerror = function (message) {\n"
          "  document.getElementById('errors').textContent += message + ' ';\n"
          "  document.body.setAttribute('data-errors', 'yes');\n};\n";
-  out << "const title = " << script_string(title) << ";\nconst warmupEnd = " << number_text(warmup_end_)
+  out << "const title = " << script_string(title) << ";\nconst warmupEnd = " << number_text(first.warmup_end_)
       << ";\nconst panels = [\n";
   char number[3][kNumberTextMax + 1];
   auto value = [&](int slot, double x) -> const char* {
@@ -52,34 +65,38 @@ void RunPlot::write_html(std::ostream& out, const std::string& title, const std:
     *write_number(number[slot], x) = '\0';
     return number[slot];
   };
-  for (size_t p = 0; p < panels_.size(); ++p) {
-    const bool reference = !panels_[p].reference_label.empty();
-    const auto [lo, hi] = steady_range(p);
-    // The reference first, so that the estimate is drawn over it.
-    out << "{labels: [\"t\", ";
-    if (reference) out << script_string(panels_[p].reference_label) << ", ";
-    out << script_string(panels_[p].estimate_label);
-    out << "], name: " << script_string(panels_[p].name) << ", range: [" << value(0, lo) << ", " << value(1, hi)
-        << "], rows: [\n";
-    for (size_t b = 0; b < bins_; ++b) {
-      if (std::isnan(bin_time_[b])) continue;
-      out << '[' << value(0, bin_time_[b]);
-      for (size_t w = reference ? 1 : 0;; --w) {
-        const Series& s = series(p, w);
-        if (s.finite[b] == 0) {
-          out << ",null";
-        } else {
-          out << ",[" << value(0, s.lo[b]) << ',' << value(1, s.sum[b] / s.finite[b]) << ','
-              << value(2, s.hi[b]) << ']';
+  for (size_t k = 0; k < plots.size(); ++k) {
+    const RunPlot& plot = *plots[k];
+    for (size_t p = 0; p < plot.panels_.size(); ++p) {
+      const Panel& panel = plot.panels_[p];
+      const bool reference = !panel.reference_label.empty();
+      const auto [lo, hi] = plot.steady_range(p);
+      // The reference first, so that the estimate is drawn over it.
+      out << "{labels: [\"t\", ";
+      if (reference) out << script_string(panel.reference_label) << ", ";
+      out << script_string(panel.estimate_label);
+      out << "], name: " << script_string(sections.empty() ? panel.name : sections[k] + ": " + panel.name)
+          << ", range: [" << value(0, lo) << ", " << value(1, hi) << "], rows: [\n";
+      for (size_t b = 0; b < plot.bins_; ++b) {
+        if (std::isnan(plot.bin_time_[b])) continue;
+        out << '[' << value(0, plot.bin_time_[b]);
+        for (size_t w = reference ? 1 : 0;; --w) {
+          const Series& s = plot.series(p, w);
+          if (s.finite[b] == 0) {
+            out << ",null";
+          } else {
+            out << ",[" << value(0, s.lo[b]) << ',' << value(1, s.sum[b] / s.finite[b]) << ','
+                << value(2, s.hi[b]) << ']';
+          }
+          if (w == 0) break;
         }
-        if (w == 0) break;
+        out << "],\n";
       }
-      out << "],\n";
+      out << "]},\n";
     }
-    out << "]},\n";
   }
   out << R"(];
-const colours = [[')" << reference_colour(truth_) << "', '" << kEstimateColour << R"('], [')"
+const colours = [[')" << reference_colour(first.truth_) << "', '" << kEstimateColour << R"('], [')"
       << kEstimateColour << R"(']];
 )" << html_page_script() << R"(</script>
 </body></html>

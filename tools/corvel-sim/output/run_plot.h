@@ -36,6 +36,11 @@ class RunPlot {
   // `script` and `style`: the charting library (dygraphs) to embed.
   void write_html(std::ostream& out, const std::string& title, const std::string& script,
                   const std::string& style) const;
+  // One page of several runs' plots over the same rows (the signals of one
+  // record), a section each under its name, every panel zooming together.
+  static void write_html_page(std::ostream& out, const std::string& title, const std::vector<const RunPlot*>& plots,
+                              const std::vector<std::string>& sections, const std::string& script,
+                              const std::string& style);
 
   size_t rows_seen() const { return rows_seen_; }
   bool enveloped() const { return last_row_ - first_row_ + 1 > bins_; }

@@ -1,5 +1,6 @@
 #include "run/run_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <iostream>
 #include <memory>
@@ -43,10 +44,10 @@ void refuse_shared_files_of(const SimOptions& o, const std::vector<std::string>&
 }
 
 // Each signal's plot when a record has several: est.svg -> est.NAME.svg, the
-// name kept to what every file system takes.
-std::vector<std::string> plot_paths(const std::string& plot, const std::vector<std::string>& channels) {
+// name kept to what every file system takes. A page holds them all.
+std::vector<std::string> plot_paths(const std::string& plot, const std::vector<std::string>& channels, bool html) {
   if (plot.empty()) return {};
-  if (channels.empty()) return {plot};
+  if (channels.empty() || html) return {plot};
   const size_t slash = plot.find_last_of("/\\");
   const size_t dot = plot.rfind('.');
   const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
@@ -69,7 +70,7 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
 }  // namespace
 
 int run_command(const SimOptions& options) {
-  refuse_shared_files_of(options, plot_paths(options.plot, {}));
+  refuse_shared_files_of(options, plot_paths(options.plot, {}, false));
   const bool html = ends_with(options.plot, ".html") || ends_with(options.plot, ".htm");
   const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
   // Every output is opened first: a folder that cannot be written ends the
@@ -87,7 +88,7 @@ int run_command(const SimOptions& options) {
   const std::unique_ptr<Record> record = open_record(options);
   const std::vector<std::string>& channels = record->shape().channel_names;
   if (!options.plot.empty() && plot_files.empty()) {
-    const std::vector<std::string> plots = plot_paths(options.plot, channels);
+    const std::vector<std::string> plots = plot_paths(options.plot, channels, html);
     refuse_shared_files_of(options, plots);
     for (const std::string& plot : plots) plot_files.push_back(&outputs.open(plot, "plot"));
   }
@@ -121,10 +122,11 @@ int run_command(const SimOptions& options) {
             order = width;
             log = make_log_writer(log_file, order, channels);
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_ends);
-            for (size_t p = 0; p < plot_files.size(); ++p) {
-              plots.push_back(std::make_unique<RunPlot>(order, plotted.first, plotted.last,
-                                                        html ? RunPlot::kHtmlBins : RunPlot::kSvgBins, warmup_ends,
-                                                        truth));
+            // A page of many signals keeps its size by fewer bins for each.
+            const size_t bins = html ? std::max<size_t>(RunPlot::kHtmlBins / record->channels(), 4000)
+                                     : RunPlot::kSvgBins;
+            for (size_t p = 0; p < record->channels() && !plot_files.empty(); ++p) {
+              plots.push_back(std::make_unique<RunPlot>(order, plotted.first, plotted.last, bins, warmup_ends, truth));
             }
           }
           log->row(row);
@@ -155,16 +157,21 @@ int run_command(const SimOptions& options) {
 
   if (!log) log = make_log_writer(log_file, 0, channels);  // a run with no rows still leaves its header
   log->finish();
-  for (size_t p = 0; p < plots.size(); ++p) {
+  const auto title = [&](const std::string& name) {
+    return "corvel: " + record->description() + (name.empty() ? "" : " [" + name + "]") + ", order " +
+           std::to_string(order) + ", gain " + number_text(options.gain);
+  };
+  if (html && !plots.empty()) {
     std::ostringstream text;
-    const std::string& name = channels.empty() ? record->signal_name() : channels[p];
-    const std::string title = "corvel: " + record->description() + (name.empty() ? "" : " [" + name + "]") +
-                              ", order " + std::to_string(order) + ", gain " + number_text(options.gain);
-    if (html) {
-      plots[p]->write_html(text, title, assets.script, assets.style);
-    } else {
-      plots[p]->write_svg(text, title);
-    }
+    std::vector<const RunPlot*> pages;
+    for (const auto& plot : plots) pages.push_back(plot.get());
+    RunPlot::write_html_page(text, title(channels.empty() ? record->signal_name() : ""), pages, channels,
+                             assets.script, assets.style);
+    plot_files[0]->write(text.str().data(), text.str().size());
+  }
+  for (size_t p = 0; p < plots.size() && !html; ++p) {
+    std::ostringstream text;
+    plots[p]->write_svg(text, title(channels.empty() ? record->signal_name() : channels[p]));
     plot_files[p]->write(text.str().data(), text.str().size());
   }
   if (tracing) {
