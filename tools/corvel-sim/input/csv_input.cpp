@@ -17,12 +17,6 @@ constexpr size_t kLongestLine = 1 << 20;
 
 bool is_blank(char c, char delimiter) { return c == ' ' || c == '\r' || (c == '\t' && delimiter != '\t'); }
 
-std::string quoted_list(const std::vector<std::string>& items) {
-  std::string list;
-  for (const std::string& item : items) list += (list.empty() ? "" : ", ") + item;
-  return list;
-}
-
 }  // namespace
 
 void split_fields(std::string_view line, char delimiter, std::vector<std::string_view>* fields) {
@@ -40,8 +34,7 @@ void split_fields(std::string_view line, char delimiter, std::vector<std::string
 }
 
 std::string CsvLayout::column_name(size_t column) const {
-  if (column < names.size() && !names[column].empty()) return "'" + names[column] + "'";
-  return "column " + std::to_string(column + 1);
+  return ColumnTable{names, columns, ""}.column_name(column);
 }
 
 CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice)
@@ -74,121 +67,10 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
   choose_columns(choice);
 }
 
-size_t CsvReader::column_index(const std::string& option, const std::string& text) const {
-  double number = 0.0;
-  if (read_number(text, &number) && number >= 1 && number <= static_cast<double>(layout_.columns) &&
-      number == std::floor(number)) {
-    return static_cast<size_t>(number) - 1;
-  }
-  for (size_t i = 0; i < layout_.names.size(); ++i) {
-    if (layout_.names[i] == text) return i;
-  }
-  std::string columns;
-  if (layout_.names.empty()) {
-    columns = std::to_string(layout_.columns) + " unnamed column(s) (no header line): give a number from 1";
-  } else {
-    columns = "columns " + quoted_list(layout_.names);
-  }
-  throw InputError(option + " " + text + ": " + name_ + " has no such column; it has " + columns);
-}
-
-bool CsvReader::is_column(const std::string& text) const {
-  try {
-    column_index("", text);
-    return true;
-  } catch (const InputError&) {
-    return false;
-  }
-}
-
-// The list --column gives: names and numbers, ranges of numbers, or "all"
-// (filled in by the caller, which knows the time column). A whole text that
-// is a column's name is that column, commas and dashes included.
-std::vector<size_t> CsvReader::signal_list(const std::string& text) const {
-  for (size_t i = 0; i < layout_.names.size(); ++i) {
-    if (layout_.names[i] == text) return {i};
-  }
-  std::vector<size_t> list;
-  size_t start = 0;
-  while (true) {
-    const size_t comma = text.find(',', start);
-    const std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-    // A range is two columns (names or numbers) joined by a dash, where the
-    // whole is not a column's name.
-    size_t first = 0, last = 0;
-    bool range = false;
-    if (!is_column(item)) {
-      for (size_t dash = item.find('-', 1); dash != std::string::npos && !range; dash = item.find('-', dash + 1)) {
-        range = is_column(item.substr(0, dash)) && is_column(item.substr(dash + 1));
-        if (range) {
-          first = column_index("--column", item.substr(0, dash));
-          last = column_index("--column", item.substr(dash + 1));
-        }
-      }
-    }
-    if (range) {
-      if (first > last) throw UsageError("--column " + text + ": the range " + item + " runs backwards");
-      for (size_t c = first; c <= last; ++c) list.push_back(c);
-    } else {
-      list.push_back(column_index("--column", item));
-    }
-    if (comma == std::string::npos) break;
-    start = comma + 1;
-  }
-  return list;
-}
-
 void CsvReader::choose_columns(const ColumnChoice& choice) {
-  const size_t n = layout_.columns;
-  const bool all = choice.signal == "all" &&
-                   std::find(layout_.names.begin(), layout_.names.end(), "all") == layout_.names.end();
-  if (all) {
-    layout_.signals.clear();
-  } else if (!choice.signal.empty()) {
-    layout_.signals = signal_list(choice.signal);
-  } else if (n <= 2) {
-    layout_.signals = {n - 1};
-  } else {
-    std::vector<std::string> names;
-    for (size_t i = 0; i < n; ++i) names.push_back(std::to_string(i + 1) + (layout_.names.empty() ? "" : " " + layout_.names[i]));
-    throw InputError(name_ + " has " + std::to_string(n) + " columns (" + quoted_list(names) +
-                     "): choose the signal with --column NAME|N|LIST|all, and the time with --time-column NAME|N|none");
-  }
-  if (choice.time == "none") {
-    layout_.time = -1;
-  } else if (!choice.time.empty()) {
-    layout_.time = static_cast<long>(column_index("--time-column", choice.time));
-  } else {
-    // The first column is the time when the signal is another one, and
-    // always for a list (which cannot then name it).
-    layout_.time = n >= 2 && (layout_.signals.size() != 1 || layout_.signals[0] != 0) ? 0 : -1;
-  }
-  if (all) {
-    for (size_t c = 0; c < n; ++c) {
-      if (static_cast<long>(c) != layout_.time) layout_.signals.push_back(c);
-    }
-    if (layout_.signals.empty()) throw UsageError("--column all: " + name_ + " has no column but the time");
-  }
-  if (layout_.signals.size() > kMostSignals) {
-    throw UsageError("--column " + choice.signal + ": " + std::to_string(layout_.signals.size()) +
-                     " columns, more than the " + std::to_string(kMostSignals) + " one run takes");
-  }
-  for (size_t i = 0; i < layout_.signals.size(); ++i) {
-    const size_t column = layout_.signals[i];
-    if (std::find(layout_.signals.begin(), layout_.signals.begin() + static_cast<long>(i), column) !=
-        layout_.signals.begin() + static_cast<long>(i)) {
-      const bool named = column < layout_.names.size() && !layout_.names[column].empty();
-      throw UsageError("--column " + choice.signal + ": column " + std::to_string(column + 1) +
-                       (named ? " ('" + layout_.names[column] + "')" : "") + " is chosen twice");
-    }
-    if (static_cast<long>(column) == layout_.time) {
-      if (layout_.signals.size() == 1) {
-        throw InputError(name_ + ": the signal and the time cannot both be " + layout_.column_name(column));
-      }
-      throw UsageError("--column " + choice.signal + " names the time column " + layout_.column_name(column) +
-                       " (--time-column none reads every column as a signal)");
-    }
-  }
+  const ChosenColumns chosen = ColumnTable{layout_.names, layout_.columns, name_}.choose(choice);
+  layout_.signals = chosen.signals;
+  layout_.time = chosen.time;
   signals_.resize(layout_.signals.size());
 }
 

@@ -10,20 +10,9 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "input/column_choice.h"
 
 namespace corvel::sim {
-
-// Which columns hold the signals and the time: a name from the header, a
-// number counting from 1, or empty for the default. The signals may be a
-// comma-separated list of names, numbers and ranges (2-7), or "all" (every
-// column but the time's); the time may be "none".
-struct ColumnChoice {
-  std::string signal;
-  std::string time;
-};
-
-// The most signal columns one run takes.
-constexpr size_t kMostSignals = 1000;
 
 // The file's shape, found from its first lines.
 struct CsvLayout {
@@ -65,10 +54,7 @@ class CsvReader {
   bool next_line(std::string_view* line);
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
-  std::vector<size_t> signal_list(const std::string& text) const;
-  bool is_column(const std::string& text) const;  // a name or a number of one
   void parse(std::string_view content, CsvRow* row);
-  size_t column_index(const std::string& option, const std::string& text) const;
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
 
   std::unique_ptr<std::istream> in_;
