@@ -82,6 +82,7 @@ check "repeated and missing names made unique" test "$(head -1 corvel-out.csv)" 
 expect 2 "--column 2,a,2: column 2 ('a') is chosen twice" -- names.csv --column 2,a,2 --time-column none
 expect 2 "--column 1-3 names the time column 'time' (--time-column none reads every column as a signal)" -- five.csv --column 1-3
 expect 2 "corvel-sim tune takes one column at a time (this names 4)" -- tune five.csv --column all
+expect 2 "--variable a names a MAT-file variable; five.csv is read as a CSV file (its columns are chosen with --column)" -- five.csv --variable a
 awk 'BEGIN { for (k = 0; k < 1002; k++) printf "%d%s", k, k < 1001 ? "," : "\n" }' > wide.csv
 expect 2 "--column all: 1001 columns, more than the 1000 one run takes" -- wide.csv --column all
 expect 2 "--frequency shapes the built-in signal and means nothing with --input khz.csv" -- khz.csv --frequency 3

@@ -26,6 +26,7 @@ oct '
   x = zeros(0, 1); save("-v6", "empty.mat", "x");
   i = int16(round(1000 * u)); save("-v6", "integer.mat", "i");
   m = [t u u]; save("-v6", "three.mat", "m");
+  a = u; b = -2 * u; save("-v6", "vectors.mat", "a", "b", "t");
   c = "text"; save("-v6", "char.mat", "c");'
 [ -s vector6.mat ] && [ -s matrix7.mat ] || { echo "FAIL: Octave wrote no MAT-files"; exit 1; }
 
@@ -72,6 +73,20 @@ result=$(oct '
   printf("%d\n", ok);')
 [ "$result" = "1" ] || fail "the MAT log of columns differs from the CSV log ($result)"
 
+# A MAT matrix's columns, or several vectors, run as a CSV file's columns do.
+awk -F, '{ printf "%s,%s,%s\n", $1, $2, $2 }' same.csv > same3.csv
+"$sim" same3.csv --column all --order 2 --no-plot --out same3-log.csv > /dev/null || fail "CSV run of two columns"
+"$sim" three.mat --variable m --column 2-3 --order 2 --no-plot --out m-log.csv > /dev/null || fail "matrix columns run"
+[ "$(head -1 m-log.csv | cut -d, -f2,7)" = "m_2.u,m_3.u" ] || fail "the matrix columns' names: $(head -1 m-log.csv)"
+cmp -s <(tail -n +2 same3-log.csv) <(tail -n +2 m-log.csv) || fail "a MAT matrix's columns differ from the CSV file's"
+"$sim" columns.csv --column 2,3 --order 2 --no-plot --out ab-csv.csv > /dev/null || fail "CSV run of a, b"
+"$sim" vectors.mat --variable a,b --time-column t --order 2 --no-plot --out ab-mat.csv > /dev/null || fail "vectors run"
+[ "$(head -1 ab-mat.csv | cut -d, -f2,7)" = "a.u,b.u" ] || fail "the vectors' names: $(head -1 ab-mat.csv)"
+cmp -s <(tail -n +2 ab-csv.csv) <(tail -n +2 ab-mat.csv) || fail "MAT vectors differ from the CSV file's columns"
+out=$("$sim" vectors.mat --variable a,b --column 2 2>&1)
+[ $? -eq 2 ] && [ "$out" = "corvel-sim: --column 2 chooses the columns of one MAT variable; --variable a,b names vectors, a signal each" ] ||
+  fail "--column with a list of vectors: $out"
+
 # Hostile files: exit 1 with one line that names the file and the problem.
 head -c 300 matrix7.mat > truncated.mat
 cp vector6.mat huge.mat
@@ -97,7 +112,7 @@ hostile complex.mat "variable 'z' is double complex 2000 x 1" --variable z
 hostile sparse.mat "variable 's' is sparse" --variable s
 hostile empty.mat "variable 'x' is double 0 x 1: it is empty" --variable x
 hostile integer.mat "variable 'i' is integer 2000 x 1" --variable i
-hostile three.mat "variable 'm' is double 2000 x 3" --variable m
+hostile three.mat "three.mat: m has 3 columns (1, 2, 3): choose the signal with --column" --variable m
 hostile char.mat "variable 'c' is char 1 x 4" --variable c
 hostile two.mat "two.mat: choose the signal with --variable NAME among sig, rec"
 hostile two.mat "two.mat: no variable 'nope' (it holds sig, rec, other)" --variable nope

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 #endif
 
 namespace corvel::sim {
@@ -49,7 +50,7 @@ const char* class_name(const matvar_t& var) {
 
 // Why the variable cannot be a signal; empty when it can. Each size is
 // checked before the product is formed, so no dimension can overflow it.
-std::string unusable(const matvar_t& var, std::uintmax_t file_size) {
+std::string unusable(const matvar_t& var, std::uintmax_t file_size, bool any_width) {
   const std::string what = std::string(class_name(var)) + (var.isComplex ? " complex" : "") + " " + dims_text(var);
   if (var.class_type != MAT_C_DOUBLE || var.isLogical || var.isComplex || var.rank != 2) {
     return what + ": a signal is a real double vector or an N x 2 matrix (time, signal)";
@@ -57,7 +58,7 @@ std::string unusable(const matvar_t& var, std::uintmax_t file_size) {
   const size_t rows = var.dims[0], cols = var.dims[1];
   constexpr size_t kMostSamples = size_t{1} << 27;
   if (rows == 0 || cols == 0) return what + ": it is empty";
-  if (!((rows == 1 || cols == 1 || cols == 2) && rows <= kMostSamples && cols <= kMostSamples)) {
+  if (!((rows == 1 || cols == 1 || cols == 2 || any_width) && rows <= kMostSamples && cols <= kMostSamples)) {
     return what + ": a signal is a real double vector or an N x 2 matrix (time, signal)";
   }
   if (rows * cols > kMostSamples) return what + ": more than " + std::to_string(kMostSamples) + " samples";
@@ -116,7 +117,7 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
     if (!info) break;
     if (info->name == nullptr) continue;
     names.emplace_back(info->name);
-    const std::string problem = unusable(*info, file_size);
+    const std::string problem = unusable(*info, file_size, !variable.empty());
     if (problem.empty()) {
       usable.emplace_back(info->name);
     } else if (problems.size() < 3) {
@@ -149,19 +150,17 @@ MatSignal read_mat_signal(const std::string& path, const std::string& variable) 
 
   Mat_Rewind(mat.get());
   VarHandle var(Mat_VarRead(mat.get(), name.c_str()));
-  if (!var || !unusable(*var, file_size).empty() || var->data == nullptr || var->data_type != MAT_T_DOUBLE) {
+  if (!var || !unusable(*var, file_size, !variable.empty()).empty() || var->data == nullptr ||
+      var->data_type != MAT_T_DOUBLE) {
     throw InputError(path + ": cannot read variable '" + name + "' (the file is damaged or truncated)");
   }
   MatSignal signal;
   signal.variable = name;
   const auto* data = static_cast<const double*>(var->data);
-  const size_t rows = var->dims[0], cols = var->dims[1];
-  if (cols == 2 && rows != 1) {
-    signal.t.assign(data, data + rows);
-    signal.u.assign(data + rows, data + 2 * rows);
-  } else {
-    signal.u.assign(data, data + rows * cols);
-  }
+  signal.rows = var->dims[0];
+  signal.cols = var->dims[1];
+  if (signal.rows == 1) std::swap(signal.rows, signal.cols);  // a row vector: one column
+  signal.data.assign(data, data + signal.rows * signal.cols);
   return signal;
 }
 

@@ -264,19 +264,64 @@ class CsvRecord : public Record {
   std::thread reader_thread_;
 };
 
+// One MAT variable's columns chosen as a CSV file's are (a vector is one
+// column; an N x 2 matrix is time and signal), or several vectors of one
+// length by --variable a,b,c, with --time-column naming a time vector.
 class MatRecord : public Record {
  public:
-  MatRecord(const SimOptions& o) : signal_(read_mat_signal(o.input, o.variable)) {
+  MatRecord(const SimOptions& o) {
     shape_.description = o.input;
-    shape_.signal_name = signal_.variable;
-    shape_.count = signal_.u.size();
-    FiniteRms rms;
-    for (double u : signal_.u) rms.add(u);
-    shape_.clean_rms = {rms.value()};
-    if (!signal_.t.empty()) {
+    std::vector<std::string> variables;
+    for (size_t start = 0;;) {
+      const size_t comma = o.variable.find(',', start);
+      variables.push_back(o.variable.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    std::vector<double> t;
+    if (variables.size() == 1) {
+      MatSignal m = read_mat_signal(o.input, variables[0]);
+      const std::vector<std::string> no_names;
+      const ChosenColumns chosen =
+          ColumnTable{no_names, m.cols, o.input + ": " + m.variable}.choose({o.column, o.time_column});
+      for (const size_t c : chosen.signals) {
+        signals_.emplace_back(m.column(c), m.column(c) + m.rows);
+        if (chosen.signals.size() > 1) shape_.channel_names.push_back(m.variable + "_" + std::to_string(c + 1));
+      }
+      if (chosen.time >= 0) {
+        const auto time = static_cast<size_t>(chosen.time);
+        t.assign(m.column(time), m.column(time) + m.rows);
+        time_where_ = m.variable + "(%zu," + std::to_string(time + 1) + ")";
+      }
+      shape_.signal_name = m.variable;
+      where_ = m.variable + "(%zu" + (m.cols > 1 && chosen.signals.size() == 1 ? "," + std::to_string(chosen.signals[0] + 1) : "") + ")";
+      if (chosen.signals.size() > 1) where_ = m.variable + "(%zu,:)";
+    } else {
+      if (!o.column.empty()) {
+        throw UsageError("--column " + o.column + " chooses the columns of one MAT variable; --variable " + o.variable +
+                         " names vectors, a signal each");
+      }
+      for (const std::string& name : variables) {
+        signals_.push_back(vector_of(o, name));
+        shape_.channel_names.push_back(name);
+      }
+      if (!o.time_column.empty() && o.time_column != "none") {
+        t = vector_of(o, o.time_column);
+        time_where_ = o.time_column + "(%zu)";
+      }
+      where_ = "row %zu of " + o.variable;
+    }
+    shape_.count = signals_[0].size();
+    shape_.clean_rms.clear();
+    for (const std::vector<double>& signal : signals_) {
+      FiniteRms rms;
+      for (double u : signal) rms.add(u);
+      shape_.clean_rms.push_back(rms.value());
+    }
+    if (!t.empty()) {
       TimeGrid grid(o.time_tolerance);
-      for (size_t k = 0; k < signal_.t.size(); ++k) {
-        grid.add_lazy(signal_.t[k], [&] { return o.input + ": " + signal_.variable + "(" + std::to_string(k + 1) + ",1): "; });
+      for (size_t k = 0; k < t.size(); ++k) {
+        grid.add_lazy(t[k], [&] { return o.input + ": " + place(time_where_, k + 1) + ": "; });
       }
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
@@ -286,14 +331,34 @@ class MatRecord : public Record {
     }
   }
   void restart() override { next_ = 0; }
-  double next() override { return signal_.u[next_++]; }
-  double value(size_t) const override { return signal_.u[next_ - 1]; }
-  std::string where() const override {
-    return description() + ": " + signal_.variable + "(" + std::to_string(next_) + (signal_.t.empty() ? ")" : ",2)");
-  }
+  double next() override { return signals_[0][next_++]; }
+  double value(size_t channel) const override { return signals_[channel][next_ - 1]; }
+  std::string where() const override { return description() + ": " + place(where_, next_); }
 
  private:
-  MatSignal signal_;
+  // A vector of a --variable list (or its time), as long as the first.
+  std::vector<double> vector_of(const SimOptions& o, const std::string& name) const {
+    if (name.empty()) throw UsageError("--variable " + o.variable + ": an empty name in the list");
+    const MatSignal m = read_mat_signal(o.input, name);
+    if (m.cols != 1) {
+      throw InputError(o.input + ": variable '" + name + "' is " + std::to_string(m.rows) + " x " +
+                       std::to_string(m.cols) + "; each variable of a list is a vector");
+    }
+    if (!signals_.empty() && m.rows != signals_[0].size()) {
+      throw InputError(o.input + ": variable '" + name + "' has " + std::to_string(m.rows) + " samples where '" +
+                       variables_first(o) + "' has " + std::to_string(signals_[0].size()));
+    }
+    return m.data;
+  }
+  static std::string variables_first(const SimOptions& o) { return o.variable.substr(0, o.variable.find(',')); }
+  static std::string place(const std::string& pattern, size_t row) {
+    const size_t at = pattern.find("%zu");
+    return pattern.substr(0, at) + std::to_string(row) + pattern.substr(at + 3);
+  }
+
+  std::vector<std::vector<double>> signals_;
+  std::string where_;       // a sample's place, "%zu" its row
+  std::string time_where_;  // a time's place
   size_t next_ = 0;
 };
 
@@ -377,6 +442,10 @@ std::unique_ptr<Record> open_record(const SimOptions& o) {
   } else if (is_mat_path(o.input)) {
     record = std::make_unique<MatRecord>(o);
   } else {
+    if (!o.variable.empty()) {
+      throw UsageError("--variable " + o.variable + " names a MAT-file variable; " + o.input +
+                       " is read as a CSV file (its columns are chosen with --column)");
+    }
     record = std::make_unique<CsvRecord>(o);
   }
   std::vector<double> sigmas(record->channels(), o.noise);
