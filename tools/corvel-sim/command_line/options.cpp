@@ -85,7 +85,8 @@ OptionGroup recorded_data(SimOptions& o) {
            {"--time-column", nullptr, "NAME|N|none",
             "the time column (default: the first column, when the\nsignal is another one; none for one column)",
             [&](auto&, auto& v) { o.time_column = v; }},
-           {"--variable", nullptr, "NAME", "the MAT-file variable (default: its only candidate)",
+           {"--variable", nullptr, "NAME|LIST",
+            "the MAT-file variable (default: its only candidate);\na run takes a list a,b,c of vectors: a block each",
             [&](auto&, auto& v) { o.variable = v; }},
            {"--time-tolerance", nullptr, "R",
             "how far (relative) each time step may stray from the first\none (default 1e-6, which a kHz log printed "
@@ -123,7 +124,8 @@ OptionGroup recorded_data(SimOptions& o) {
           "  one clock: one log (t, then NAME.u,NAME.e,NAME.z0,NAME.d1.. for each; in a\n"
           "  MAT log a struct NAME for each) and a plot each (PLOT.NAME.svg).\n"
           "  FILE.mat: a MAT-file, a real double vector (the samples) or an N x 2 matrix\n"
-          "  (time, signal).\n"};
+          "  (time, signal); the columns of a wider one chosen with --column (numbers)\n"
+          "  and --time-column, as a CSV file's.\n"};
 }
 
 OptionGroup builtin_signal(SimOptions& o) {
