@@ -81,7 +81,9 @@ expect 0 "2 samples of names.csv (3 columns" -- names.csv --column 1-3 --time-co
 check "repeated and missing names made unique" test "$(head -1 corvel-out.csv)" = "t,a.u,a.e,a.z0,a.d1,a_2.u,a_2.e,a_2.z0,a_2.d1,column 3.u,column 3.e,column 3.z0,column 3.d1"
 expect 2 "--column 2,a,2: column 2 ('a') is chosen twice" -- names.csv --column 2,a,2 --time-column none
 expect 2 "--column 1-3 names the time column 'time' (--time-column none reads every column as a signal)" -- five.csv --column 1-3
-expect 2 "corvel-sim tune takes one column at a time (this names 4)" -- tune five.csv --column all
+awk 'BEGIN { print "t,a,b"; for (k = 0; k < 2000; k++) printf "%.3f,%.17g,%.17g\n", k * 0.001, sin(6 * k * 0.001) + 1e-3 * sin(977 * k), 40 * cos(3 * k * 0.001) + 1e-2 * sin(1311 * k) }' > ab.csv
+expect 0 "Recommended for all 2 columns, one parameter set: order" -- tune ab.csv --column all --orders 1-2 --jobs 2 --no-plot
+check "tune gives each column its table" grep -q "Recommended for b: order" <("${sim[@]}" tune ab.csv --column all --orders 1-2 --no-plot 2>&1)
 expect 2 "--variable a names a MAT-file variable; five.csv is read as a CSV file (its columns are chosen with --column)" -- five.csv --variable a
 awk 'BEGIN { for (k = 0; k < 1002; k++) printf "%d%s", k, k < 1001 ? "," : "\n" }' > wide.csv
 expect 2 "--column all: 1001 columns, more than the 1000 one run takes" -- wide.csv --column all

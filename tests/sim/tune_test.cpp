@@ -62,6 +62,34 @@ INSTANTIATE_TEST_SUITE_P(Table, TuneOnNoisySignals,
                                            NoisySignal{"chirp_30dB", "chirp", 30, 1},
                                            NoisySignal{"poly_40dB", "poly", 40, 1}));
 
+// Columns tuned together are scored each relative to its own RMS: two
+// copies of a column choose, together, the gain the column chooses alone, at
+// twice its relative score; a column that cannot be tuned is named.
+TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
+  const SimOptions o = options_for(NoisySignal{"sine_30dB", "sine", 30, 5});
+  const Input alone = make_input(o);
+  Input twin = alone;
+  twin.truth.clear();
+  const TuneResult one = tune(test::loaded_mex().entry(), o, alone, 1, 3);
+  const TuneResult both = tune_together(test::loaded_mex().entry(), o, {alone, twin}, 1, 3);
+  ASSERT_EQ(both.orders.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(both.orders[i].best_gain / one.orders[i].best_gain, 1.0, 1e-9) << "order " << i + 1;
+    EXPECT_NEAR(both.orders[i].best_error_rms, 2.0 * one.orders[i].best_error_rms / alone.own_rms,
+                1e-12 * both.orders[i].best_error_rms);
+  }
+  EXPECT_EQ(both.recommended, one.recommended);
+  Input broken = alone;
+  broken.u[7] = NAN;
+  broken.description = "rec.csv [b]";
+  try {
+    tune_together(test::loaded_mex().entry(), o, {alone, broken}, 1, 1);
+    ADD_FAILURE() << "a NaN column was tuned";
+  } catch (const TuneError& e) {
+    EXPECT_NE(std::string(e.what()).find("sample 8 of rec.csv [b] is nan"), std::string::npos) << e.what();
+  }
+}
+
 // Worker processes change where the runs are made, never what they give.
 TEST(Tune, WorkersGiveTheSameRunsAndResult) {
   SimOptions o = options_for(NoisySignal{"sine_30dB", "sine", 30, 3});

@@ -80,7 +80,7 @@ OptionGroup recorded_data(SimOptions& o) {
               o.input = v;
             }},
            {"--column", nullptr, "NAME|N|LIST|all",
-            "the signal's column, by header name or number from 1;\na run takes a list (a,b or 2-7) or all: a block each",
+            "the signal's column, by header name or number from 1;\nor a list (a,b or 2-7) or all: a block each (tune: each\nalone, then one gain and order for all)",
             [&](auto&, auto& v) { o.column = v; }},
            {"--time-column", nullptr, "NAME|N|none",
             "the time column (default: the first column, when the\nsignal is another one; none for one column)",

@@ -1,5 +1,6 @@
 #include "run/simulate.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/engine.h"
@@ -7,24 +8,46 @@
 
 namespace corvel::sim {
 
-Input make_input(const SimOptions& options) {
+std::vector<Input> make_inputs(const SimOptions& options) {
   const std::unique_ptr<Record> record = open_record(options);
-  if (record->channels() > 1) {
-    throw UsageError("--column " + options.column + ": corvel-sim tune takes one column at a time (this names " +
-                     std::to_string(record->channels()) + ")");
+  const size_t channels = record->channels();
+  std::vector<Input> inputs(channels);
+  for (size_t c = 0; c < channels; ++c) {
+    Input& input = inputs[c];
+    input.t0 = record->t0();
+    input.solver_step = record->step();
+    input.description = record->description();
+    if (channels > 1) {
+      input.signal_name = record->shape().channel_names[c];
+      input.description += " [" + input.signal_name + "]";
+    }
+    input.u.reserve(record->count());
   }
-  Input input;
-  input.t0 = record->t0();
-  input.solver_step = record->step();
-  input.description = record->description();
-  input.u.reserve(record->count());
   record->restart();
   for (size_t k = 0; k < record->count(); ++k) {
-    input.u.push_back(record->next());
-    if (const Derivatives* truth = record->truth()) input.truth.push_back(*truth);
+    inputs[0].u.push_back(record->next());
+    for (size_t c = 1; c < channels; ++c) inputs[c].u.push_back(record->value(c));
+    if (const Derivatives* truth = record->truth()) inputs[0].truth.push_back(*truth);
   }
   record->finish();
-  return input;
+  for (Input& input : inputs) {
+    // In units of the largest magnitude, so that the squares cannot overflow.
+    double largest = 0.0;
+    for (const double u : input.u) largest = std::max(largest, std::fabs(u));
+    double sum = 0.0;
+    for (const double u : input.u) sum += (u / largest) * (u / largest);
+    input.own_rms = largest > 0.0 ? largest * std::sqrt(sum / static_cast<double>(input.u.size())) : 0.0;
+  }
+  return inputs;
+}
+
+Input make_input(const SimOptions& options) {
+  std::vector<Input> inputs = make_inputs(options);
+  if (inputs.size() > 1) {
+    throw UsageError("--column " + options.column + ": one column is wanted here (this names " +
+                     std::to_string(inputs.size()) + ")");
+  }
+  return std::move(inputs[0]);
 }
 
 RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::string>* notes) {

@@ -22,9 +22,14 @@ struct Input {
   std::vector<double> u;
   std::vector<Derivatives> truth;  // empty for recorded data
   std::string description;
+  std::string signal_name;  // the column's, when the record has several
+  double own_rms = 0.0;     // the RMS of u
 };
 
-// Builds the input the options ask for. Throws InputError or UsageError.
+// Builds the input the options ask for, one for each signal of the record
+// (each column chosen). Throws InputError or UsageError.
+std::vector<Input> make_inputs(const SimOptions& options);
+// The same for a record of one signal; a record of several is refused.
 Input make_input(const SimOptions& options);
 
 // The rows of a run, known before it starts.

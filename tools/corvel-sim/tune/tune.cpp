@@ -98,15 +98,40 @@ Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const In
   return e;
 }
 
+Evaluation evaluate_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+                             double gain, int order, double warmup_end) {
+  if (inputs.size() == 1) return evaluate(entry, options, inputs[0], gain, order, warmup_end);
+  Evaluation together{gain, 0.0, {}};
+  for (const Input& input : inputs) {
+    together.error_rms += evaluate(entry, options, input, gain, order, warmup_end).error_rms / input.own_rms;
+  }
+  if (!std::isfinite(together.error_rms)) together.error_rms = std::numeric_limits<double>::infinity();
+  return together;
+}
+
 TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
                 int last_order, const Progress& progress) {
+  return tune_together(entry, options, {input}, first_order, last_order, progress);
+}
+
+TuneResult tune_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+                         int first_order, int last_order, const Progress& progress) {
+  const Input& input = inputs.front();  // every input has the same clock
   if (input.u.empty()) throw TuneError("the record has no samples");
   const double span = static_cast<double>(input.u.size() - 1) * input.solver_step;
   const double warmup_ends = warmup_end(options.warmup, input.t0, input.t0 + span);
-  check_input(input, warmup_ends);
-
-  const auto [lo, hi] = std::minmax_element(input.u.begin(), input.u.end());
-  const double range = *hi - *lo;
+  // The grid is centred by the signal's range; for several, by the
+  // geometric mean of their ranges.
+  double log_range = 0.0;
+  for (const Input& each : inputs) {
+    check_input(each, warmup_ends);
+    const auto [lo, hi] = std::minmax_element(each.u.begin(), each.u.end());
+    log_range += std::log(*hi - *lo);
+  }
+  const double range = inputs.size() == 1 ? [&] {
+    const auto [lo, hi] = std::minmax_element(input.u.begin(), input.u.end());
+    return *hi - *lo;
+  }() : std::exp(log_range / static_cast<double>(inputs.size()));
   const int orders = last_order - first_order + 1;
   const long coarse_points =
       static_cast<long>((search::kDecadesBelow + search::kDecadesAbove) * search::kPointsPerDecade) + 1;
@@ -115,7 +140,7 @@ TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input&
   TuneResult result{{}, 0, warmup_ends, 0, 1};
   std::vector<OrderSearch> searches;
   for (int n = first_order; n <= last_order; ++n) searches.emplace_back(n, options.gain_low, options.gain_high, range, input.solver_step);
-  EvaluationPool pool(entry, options, input, warmup_ends, options.jobs);
+  EvaluationPool pool(entry, options, inputs, warmup_ends, options.jobs);
   result.jobs = pool.jobs();
   // Each order's search goes on as soon as its own batch is back, so that the
   // workers are kept busy; what each search sees depends on its results

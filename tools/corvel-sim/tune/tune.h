@@ -62,9 +62,19 @@ using Progress = std::function<void(long done, long expected)>;
 TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
                 int last_order, const Progress& progress = nullptr);
 
+// The same for several signals on one clock (the columns of one record) and
+// one gain and order for all: each run's score is the sum over the signals of
+// its error RMS relative to the signal's own RMS.
+TuneResult tune_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+                         int first_order, int last_order, const Progress& progress = nullptr);
+
 // One evaluation (a whole run of the block), as tune makes them.
 Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const Input& input, double gain, int order,
                     double warmup_end);
+// One evaluation of each input at one gain and order: for one input its own;
+// for several, the sum of their error RMS each over the input's own RMS.
+Evaluation evaluate_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+                             double gain, int order, double warmup_end);
 
 }  // namespace corvel::sim
 

@@ -35,11 +35,14 @@ Input window_of(const Input& whole, double t0, double t1) {
   return part;
 }
 
-void print_table(const TuneResult& result, const Input& input, int last_order) {
-  std::printf("corvel-sim tune: %s, %zu samples at %g s, %ld block runs; error RMS from t = %g s on\n",
-              input.description.c_str(), input.u.size(), input.solver_step, result.runs, result.warmup_end);
+// `what` names the score: "error RMS", or for columns tuned together the sum
+// of their error RMS each over its own RMS.
+void print_table(const TuneResult& result, const Input& input, int last_order, const std::string& what = "error RMS") {
+  std::printf("corvel-sim tune: %s, %zu samples at %g s, %ld block runs; %s from t = %g s on\n",
+              input.description.c_str(), input.u.size(), input.solver_step, result.runs, what.c_str(),
+              result.warmup_end);
   const bool truth = !input.truth.empty();
-  std::printf("  %5s %12s %14s", "order", "best gain", "error RMS");
+  std::printf("  %5s %12s %14s", "order", "best gain", what == "error RMS" ? "error RMS" : "score");
   if (truth) {
     for (int j = 1; j <= last_order; ++j) std::printf(" %11s", ("d" + std::to_string(j) + " RMS").c_str());
   }
@@ -51,8 +54,8 @@ void print_table(const TuneResult& result, const Input& input, int last_order) {
   }
   for (const OrderResult& r : result.orders) {
     if (r.flat_from != 0.0) {
-      std::printf("  order %d: from gain %.6g on the estimate no longer changes (error RMS within 0.1 %%)\n", r.order,
-                  r.flat_from);
+      std::printf("  order %d: from gain %.6g on the estimate no longer changes (%s within 0.1 %%)\n", r.order,
+                  r.flat_from, what == "error RMS" ? "error RMS" : "score");
     }
   }
 }
@@ -61,15 +64,18 @@ void print_table(const TuneResult& result, const Input& input, int last_order) {
 
 int tune_command(SimOptions options) {
   const std::string plot = options.plot_given ? options.plot : "corvel-tune.svg";
-  std::vector<NamedPath> inputs;
-  if (!options.input.empty()) inputs.push_back({"--input", options.input});
-  if (!options.mex.empty()) inputs.push_back({"--mex", options.mex});
-  if (!plot.empty()) refuse_shared_files(inputs, {{"--plot", plot}});
+  std::vector<NamedPath> read;
+  if (!options.input.empty()) read.push_back({"--input", options.input});
+  if (!options.mex.empty()) read.push_back({"--mex", options.mex});
+  if (!plot.empty()) refuse_shared_files(read, {{"--plot", plot}});
   OutputSet outputs;
   OutputFile* plot_file = plot.empty() ? nullptr : &outputs.open(plot, "tuning plot");
 
-  Input input = make_input(options);
-  if (options.window_start < options.window_end) input = window_of(input, options.window_start, options.window_end);
+  std::vector<Input> inputs = make_inputs(options);
+  for (Input& input : inputs) {
+    if (options.window_start < options.window_end) input = window_of(input, options.window_start, options.window_end);
+  }
+  const Input& input = inputs.front();
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
   if (options.jobs == 0) options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   if (options.jobs > 1 && !EvaluationPool::parallel_supported()) {
@@ -77,16 +83,23 @@ int tune_command(SimOptions options) {
     options.jobs = 1;
   }
 
-  ProgressBar bar("runs", ProgressBar::terminal_watching());
-  TuneResult result;
-  try {
-    result = tune(mex.entry(), options, input, options.first_order, options.last_order,
-                  [&](long done, long expected) { bar.update(done, expected); });
-  } catch (...) {
-    bar.finish();
-    throw;
-  }
-  bar.finish();
+  // Several columns: each tuned alone, then all together for one parameter
+  // set (what a model with one block per signal and shared parameters wants).
+  const auto tuned = [&](const std::vector<Input>& part) {
+    ProgressBar bar("runs", ProgressBar::terminal_watching());
+    try {
+      const TuneResult r = tune_together(mex.entry(), options, part, options.first_order, options.last_order,
+                                         [&](long done, long expected) { bar.update(done, expected); });
+      bar.finish();
+      return r;
+    } catch (...) {
+      bar.finish();
+      throw;
+    }
+  };
+  std::vector<TuneResult> each;
+  for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) each.push_back(tuned(std::vector<Input>{inputs[c]}));
+  const TuneResult result = tuned(inputs);
 
   const OrderResult& best = result.orders[result.recommended];
   if (plot_file != nullptr) {
@@ -97,14 +110,29 @@ int tune_command(SimOptions options) {
       curves.push_back(std::move(curve));
     }
     std::ostringstream svg;
-    write_tune_svg(svg, curves, best.best_gain, "corvel-sim tune: " + input.description);
+    write_tune_svg(svg, curves, best.best_gain,
+                   "corvel-sim tune: " + input.description +
+                       (inputs.size() > 1 ? ", " + std::to_string(inputs.size()) + " columns together" : ""));
     plot_file->write(svg.str().data(), svg.str().size());
   }
   outputs.commit();
 
-  print_table(result, input, options.last_order);
-  std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
-              run_command_line(options, best.best_gain, best.order).c_str());
+  for (size_t c = 0; c < each.size(); ++c) {
+    print_table(each[c], inputs[c], options.last_order);
+    const OrderResult& own = each[c].orders[each[c].recommended];
+    std::printf("Recommended for %s: order %d, gain %.6g\n\n", inputs[c].signal_name.c_str(), own.order, own.best_gain);
+  }
+  if (inputs.size() > 1) {
+    Input together = input;
+    together.description = options.input + ", " + std::to_string(inputs.size()) + " columns together";
+    print_table(result, together, options.last_order, "the sum of each column's error RMS over its own RMS");
+    std::printf("Recommended for all %zu columns, one parameter set: order %d, gain %.6g. To run it:\n  %s\n",
+                inputs.size(), best.order, best.best_gain, run_command_line(options, best.best_gain, best.order).c_str());
+  } else {
+    print_table(result, input, options.last_order);
+    std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
+                run_command_line(options, best.best_gain, best.order).c_str());
+  }
   if (plot_file != nullptr) std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
   return 0;
 }

@@ -19,16 +19,16 @@
 namespace corvel::sim {
 
 Evaluation EvaluationPool::evaluate_here(const TuneRequest& request) const {
-  return evaluate(entry_, options_, input_, request.gain, request.order, warmup_end_);
+  return evaluate_together(entry_, options_, inputs_, request.gain, request.order, warmup_end_);
 }
 
 #if defined(_WIN32)
 
 bool EvaluationPool::parallel_supported() { return false; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const Input& input,
+EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
                                double warmup_end, int)
-    : entry_(entry), options_(options), input_(input), warmup_end_(warmup_end) {}
+    : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {}
 
 EvaluationPool::~EvaluationPool() = default;
 void EvaluationPool::stop_workers() {}
@@ -128,9 +128,9 @@ bool receive_result(int fd, Evaluation* e) {
 
 bool EvaluationPool::parallel_supported() { return true; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const Input& input,
+EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
                                double warmup_end, int jobs)
-    : entry_(entry), options_(options), input_(input), warmup_end_(warmup_end) {
+    : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {
   if (jobs <= 1) return;
   // A worker that has died must not take the tuning down with a SIGPIPE: the
   // failed write says so.

@@ -38,7 +38,8 @@ class EvaluationPool {
  public:
   // `jobs` workers (1: every run in this process). Where processes cannot be
   // forked (Windows) the runs are made here, one after another.
-  EvaluationPool(host::MexFunction entry, const SimOptions& options, const Input& input, double warmup_end, int jobs);
+  EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs, double warmup_end,
+                 int jobs);
   ~EvaluationPool();
   EvaluationPool(const EvaluationPool&) = delete;
   EvaluationPool& operator=(const EvaluationPool&) = delete;
@@ -69,7 +70,7 @@ class EvaluationPool {
 
   host::MexFunction entry_;
   const SimOptions& options_;
-  const Input& input_;
+  const std::vector<Input>& inputs_;
   double warmup_end_;
   std::vector<Worker> workers_;
   struct Queued {
