@@ -122,7 +122,8 @@ OptionGroup recorded_data(SimOptions& o) {
           "  signal, one sample per solver step; two are time and signal; with more,\n"
           "  choose with --column. A run of several columns runs a block for each, on\n"
           "  one clock: one log (t, then NAME.u,NAME.e,NAME.z0,NAME.d1.. for each; in a\n"
-          "  MAT log a struct NAME for each) and a plot each (PLOT.NAME.svg).\n"
+          "  MAT log a struct NAME for each), a figure each (PLOT.NAME.svg) or one page\n"
+          "  (PLOT.html) with a section each.\n"
           "  FILE.mat: a MAT-file, a real double vector (the samples) or an N x 2 matrix\n"
           "  (time, signal); the columns of a wider one chosen with --column (numbers)\n"
           "  and --time-column, as a CSV file's.\n"};
