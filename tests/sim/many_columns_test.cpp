@@ -27,7 +27,9 @@ using Rows = std::vector<double>;
 // time, then a sine, a step, a ramp with a NaN at row 5000, and a column of
 // -0.0: 9 000 rows, past two of the reader's blocks of 4 096.
 std::string write_file() {
-  const std::string path = (fs::temp_directory_path() / ("corvel-columns-" + std::to_string(std::rand()) + ".csv")).string();
+  // Named for the test: the tests of this file run side by side as processes.
+  const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::string path = (fs::temp_directory_path() / ("corvel-columns-" + test + ".csv")).string();
   std::ofstream out(path);
   out << "time,sine,step,ramp,zero\n";
   char line[200];
