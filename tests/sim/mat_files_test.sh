@@ -82,6 +82,8 @@ cmp -s <(tail -n +2 same3-log.csv) <(tail -n +2 m-log.csv) || fail "a MAT matrix
 "$sim" columns.csv --column 2,3 --order 2 --no-plot --out ab-csv.csv > /dev/null || fail "CSV run of a, b"
 "$sim" vectors.mat --variable a,b --time-column t --order 2 --no-plot --out ab-mat.csv > /dev/null || fail "vectors run"
 [ "$(head -1 ab-mat.csv | cut -d, -f2,7)" = "a.u,b.u" ] || fail "the vectors' names: $(head -1 ab-mat.csv)"
+"$sim" vectors.mat --variable a,b --order 2 --solver-step 0.001 --plot ab.svg --out ab.csv > /dev/null || fail "vectors with plots"
+grep -q '</svg>' ab.a.svg && grep -q '</svg>' ab.b.svg || fail "no figure for each vector"
 cmp -s <(tail -n +2 ab-csv.csv) <(tail -n +2 ab-mat.csv) || fail "MAT vectors differ from the CSV file's columns"
 out=$("$sim" vectors.mat --variable a,b --column 2 2>&1)
 [ $? -eq 2 ] && [ "$out" = "corvel-sim: --column 2 chooses the columns of one MAT variable; --variable a,b names vectors, a signal each" ] ||

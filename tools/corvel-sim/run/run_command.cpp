@@ -5,6 +5,7 @@
 #include <iostream>
 #include <memory>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -81,7 +82,8 @@ int run_command(const SimOptions& options) {
   const bool tracing = !options.trace.empty();
   OutputFile* trace_file = tracing && options.trace != "-" ? &outputs.open(options.trace, "call trace") : nullptr;
   // A plot's name waits for the record when it has several signals.
-  const bool one_signal = options.column != "all" && options.column.find_first_of(",-") == std::string::npos;
+  const bool one_signal = options.column != "all" && options.column.find_first_of(",-") == std::string::npos &&
+                          options.variable.find(',') == std::string::npos;
   std::vector<OutputFile*> plot_files;
   if (!options.plot.empty() && one_signal) plot_files.push_back(&outputs.open(options.plot, "plot"));
 
@@ -91,6 +93,9 @@ int run_command(const SimOptions& options) {
     const std::vector<std::string> plots = plot_paths(options.plot, channels, html);
     refuse_shared_files_of(options, plots);
     for (const std::string& plot : plots) plot_files.push_back(&outputs.open(plot, "plot"));
+  }
+  if (!plot_files.empty() && plot_files.size() != (html ? 1 : record->channels())) {
+    throw std::logic_error("a plot file for each signal was not opened");
   }
   std::vector<std::string> notes = record->notes();
   const RunShape shape = plan_run(options, *record, &notes);
