@@ -98,6 +98,9 @@ class CsvRecord : public Record {
       for (const size_t column : layout.signals) {
         const bool named = column < layout.names.size() && !layout.names[column].empty();
         shape_.channel_names.push_back(named ? layout.names[column] : "column " + std::to_string(column + 1));
+        // Its name where that names it alone, else its number.
+        const bool unique = named && std::count(layout.names.begin(), layout.names.end(), layout.names[column]) == 1;
+        shape_.channel_columns.push_back(unique ? layout.names[column] : std::to_string(column + 1));
       }
     }
     timed_ = layout.time >= 0;

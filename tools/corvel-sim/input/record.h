@@ -53,6 +53,8 @@ struct RecordShape {
   // Each signal's name when a record has several (columns of one file, on
   // one clock): the header's, or "column N".
   std::vector<std::string> channel_names;
+  // For a CSV file's signals, the --column value that chooses each alone.
+  std::vector<std::string> channel_columns;
   size_t count = 0;
   double t0 = 0.0;
   double step = 0.01;              // the solver step: the time column's, or as chosen

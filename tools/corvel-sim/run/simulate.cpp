@@ -19,6 +19,7 @@ std::vector<Input> make_inputs(const SimOptions& options) {
     input.description = record->description();
     if (channels > 1) {
       input.signal_name = record->shape().channel_names[c];
+      if (!record->shape().channel_columns.empty()) input.column = record->shape().channel_columns[c];
       input.description += " [" + input.signal_name + "]";
     }
     input.u.reserve(record->count());

@@ -23,6 +23,7 @@ struct Input {
   std::vector<Derivatives> truth;  // empty for recorded data
   std::string description;
   std::string signal_name;  // the column's, when the record has several
+  std::string column;       // the --column value choosing it alone, when known
   double own_rms = 0.0;     // the RMS of u
 };
 

@@ -120,7 +120,15 @@ int tune_command(SimOptions options) {
   for (size_t c = 0; c < each.size(); ++c) {
     print_table(each[c], inputs[c], options.last_order);
     const OrderResult& own = each[c].orders[each[c].recommended];
-    std::printf("Recommended for %s: order %d, gain %.6g\n\n", inputs[c].signal_name.c_str(), own.order, own.best_gain);
+    std::printf("Recommended for %s: order %d, gain %.6g", inputs[c].signal_name.c_str(), own.order, own.best_gain);
+    if (!inputs[c].column.empty()) {
+      SimOptions alone = options;
+      for (auto& [name, value] : alone.typed) {
+        if (name == "--column") value = inputs[c].column;
+      }
+      std::printf(". To run it:\n  %s", run_command_line(alone, own.best_gain, own.order).c_str());
+    }
+    std::printf("\n\n");
   }
   if (inputs.size() > 1) {
     Input together = input;
