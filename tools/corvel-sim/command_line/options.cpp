@@ -55,7 +55,7 @@ void parse_span(const std::string& option, const std::string& text, double* star
 // flag), its help (lines after the first indented by the table), and what it
 // sets.
 using Setter = std::function<void(const std::string& option, const std::string& value)>;
-struct OptionSpec {
+struct OptionEntry {
   const char* name;
   const char* alias;     // the block's own name for it, or null
   const char* argument;  // null: a flag, taking no value
@@ -65,7 +65,7 @@ struct OptionSpec {
 
 struct OptionGroup {
   const char* title;
-  std::vector<OptionSpec> options;
+  std::vector<OptionEntry> options;
   const char* notes;  // printed after the options, or null
 };
 
@@ -304,10 +304,10 @@ Table table_of(Subcommand subcommand, SimOptions& o) {
 const char* name_of(Subcommand subcommand) { return subcommand == Subcommand::kRun ? "run" : "tune"; }
 
 // The option a word names in a table, by its name or alias.
-const OptionSpec* find_option(const Table& table, const std::string& word) {
+const OptionEntry* find_option(const Table& table, const std::string& word) {
   for (const OptionGroup& group : table) {
-    for (const OptionSpec& spec : group.options) {
-      if (word == spec.name || (spec.alias != nullptr && word == spec.alias)) return &spec;
+    for (const OptionEntry& entry : group.options) {
+      if (word == entry.name || (entry.alias != nullptr && word == entry.alias)) return &entry;
     }
   }
   return nullptr;
@@ -338,22 +338,22 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
       value = args[i];
       has_value = true;
     }
-    const OptionSpec* spec = find_option(table, word);
-    if (spec == nullptr) {
+    const OptionEntry* entry = find_option(table, word);
+    if (entry == nullptr) {
       if (find_option(other_table, word) != nullptr) {
         throw UsageError(word + " is an option of corvel-sim " + name_of(other) + ", not of corvel-sim " +
                          name_of(subcommand) + " (see corvel-sim " + name_of(other) + " --help)");
       }
       throw UsageError("unknown option '" + args[i] + "' (see corvel-sim --help)");
     }
-    const std::string name = spec->name;
-    if (spec->argument == nullptr) {
+    const std::string name = entry->name;
+    if (entry->argument == nullptr) {
       if (has_value) throw UsageError(name + " takes no value");
     } else if (!has_value) {
       if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
       value = args[++i];
     }
-    spec->set(name, value);
+    entry->set(name, value);
     o.given.insert(name);
     o.typed.emplace_back(name, value);
   }
@@ -401,10 +401,10 @@ std::string usage_text(Subcommand subcommand) {
   constexpr size_t kHelpColumn = 24;
   for (const OptionGroup& group : table) {
     out << '\n' << group.title << ":\n";
-    for (const OptionSpec& spec : group.options) {
-      std::string names = std::string("  ") + spec.name + (spec.argument ? std::string(" ") + spec.argument : "");
-      if (spec.alias != nullptr) {
-        names += std::string(", ") + spec.alias + (spec.argument ? std::string(" ") + spec.argument : "");
+    for (const OptionEntry& entry : group.options) {
+      std::string names = std::string("  ") + entry.name + (entry.argument ? std::string(" ") + entry.argument : "");
+      if (entry.alias != nullptr) {
+        names += std::string(", ") + entry.alias + (entry.argument ? std::string(" ") + entry.argument : "");
       }
       out << names;
       if (names.size() + 2 > kHelpColumn) {
@@ -412,7 +412,7 @@ std::string usage_text(Subcommand subcommand) {
       } else {
         out << std::string(kHelpColumn - names.size(), ' ');
       }
-      for (const char* c = spec.help; *c != '\0'; ++c) {
+      for (const char* c = entry.help; *c != '\0'; ++c) {
         out << *c;
         if (*c == '\n') out << std::string(kHelpColumn, ' ');
       }
@@ -453,8 +453,8 @@ std::string run_command_line(const SimOptions& options, double gain, int order) 
   for (const auto& [name, value] : options.typed) {
     if (left_out.count(name) != 0 || find_option(run, name) == nullptr) continue;
     command += " " + name;
-    const OptionSpec* spec = find_option(run, name);
-    if (spec->argument != nullptr) command += " " + shell_quoted(value);
+    const OptionEntry* entry = find_option(run, name);
+    if (entry->argument != nullptr) command += " " + shell_quoted(value);
   }
   char tail[80];
   std::snprintf(tail, sizeof tail, " --gain %.6g --order %d", gain, order);
