@@ -48,7 +48,7 @@ TEST(Options, BadValuesNameTheOptionAndTheValue) {
 }
 
 TEST(Signals, DerivativesMatchTheClosedForms) {
-  SignalSpec sine;
+  SignalForm sine;
   sine.amplitude = 2.0;
   sine.frequency = 0.7;
   sine.phase = 0.3;
@@ -59,7 +59,7 @@ TEST(Signals, DerivativesMatchTheClosedForms) {
     EXPECT_NEAR(d[static_cast<size_t>(j)] / std::pow(w, j), expected / std::pow(w, j), 1e-12) << j;
   }
 
-  SignalSpec poly;
+  SignalForm poly;
   poly.kind = "poly";
   poly.coefficients = {1, 2, 3, 4};  // 1 + 2t + 3t^2 + 4t^3
   const Derivatives p = make_signal(poly)->at(2.0);
@@ -69,13 +69,13 @@ TEST(Signals, DerivativesMatchTheClosedForms) {
   EXPECT_DOUBLE_EQ(p[3], 24);
   EXPECT_EQ(p[4], 0);
 
-  SignalSpec expsin;
+  SignalForm expsin;
   expsin.kind = "expsin";
   const Derivatives e = make_signal(expsin)->at(0.4);
   EXPECT_NEAR(e[1], std::exp(0.4) * (std::sin(2.0) + 5 * std::cos(2.0)), 1e-12);
   EXPECT_NEAR(e[2], std::exp(0.4) * (-24 * std::sin(2.0) + 10 * std::cos(2.0)), 1e-11);
 
-  SignalSpec chirp;
+  SignalForm chirp;
   chirp.kind = "chirp";
   chirp.frequency = 1.0;
   chirp.end_frequency = 3.0;
@@ -86,7 +86,7 @@ TEST(Signals, DerivativesMatchTheClosedForms) {
   EXPECT_NEAR(c->at(t)[1], (c->at(t + dt)[0] - c->at(t - dt)[0]) / (2 * dt), 1e-6);
   EXPECT_NEAR(c->at(t)[2], (c->at(t + dt)[1] - c->at(t - dt)[1]) / (2 * dt), 1e-4);
 
-  EXPECT_THROW(make_signal(SignalSpec{"square"}), std::invalid_argument);
+  EXPECT_THROW(make_signal(SignalForm{"square"}), std::invalid_argument);
 }
 
 TEST(Noise, ASeedGivesTheSameSequenceAndTheAskedSpread) {

@@ -28,7 +28,7 @@ struct SimOptions {
   std::string variable;     // --variable NAME: a MAT-file's signal
   double time_tolerance = 1e-6;  // relative deviation allowed in a time column's step
   bool strict = false;           // a non-finite input sample fails the run
-  SignalSpec signal;
+  SignalForm signal;
   double duration = 10.0;
   double noise = 0.0;                 // standard deviation of added Gaussian noise
   double snr_db = 0.0;                // used when snr_given: noise from the clean signal's RMS

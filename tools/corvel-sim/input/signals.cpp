@@ -74,7 +74,7 @@ Derivatives to_derivatives(const Series& x) {
 
 class Sine : public Signal {
  public:
-  explicit Sine(const SignalSpec& s) : form_(s) {}
+  explicit Sine(const SignalForm& s) : form_(s) {}
   Derivatives at(double t) const override {
     Series s, c;
     sin_cos(affine(variable(t), 2 * std::numbers::pi * form_.frequency, form_.phase), s, c);
@@ -82,12 +82,12 @@ class Sine : public Signal {
   }
 
  private:
-  SignalSpec form_;
+  SignalForm form_;
 };
 
 class Polynomial : public Signal {
  public:
-  explicit Polynomial(const SignalSpec& s) : coefficients_(s.coefficients) {}
+  explicit Polynomial(const SignalForm& s) : coefficients_(s.coefficients) {}
   Derivatives at(double t) const override {
     Series sum{}, power{};
     power[0] = 1.0;
@@ -106,7 +106,7 @@ class Polynomial : public Signal {
 // A linear chirp: the frequency runs from f0 to f1 over the chirp duration.
 class Chirp : public Signal {
  public:
-  explicit Chirp(const SignalSpec& s) : form_(s) {}
+  explicit Chirp(const SignalForm& s) : form_(s) {}
   Derivatives at(double t) const override {
     const Series x = variable(t);
     const double rate = (form_.end_frequency - form_.frequency) / form_.chirp_duration;
@@ -119,13 +119,13 @@ class Chirp : public Signal {
   }
 
  private:
-  SignalSpec form_;
+  SignalForm form_;
 };
 
 // A e^t sin 5t: growing, with every derivative different.
 class ExpSine : public Signal {
  public:
-  explicit ExpSine(const SignalSpec& s) : amplitude_(s.amplitude) {}
+  explicit ExpSine(const SignalForm& s) : amplitude_(s.amplitude) {}
   Derivatives at(double t) const override {
     const Series x = variable(t);
     Series s, c;
@@ -141,7 +141,7 @@ class ExpSine : public Signal {
 
 const char* signal_kinds() { return "sine, poly, chirp, expsin"; }
 
-std::unique_ptr<Signal> make_signal(const SignalSpec& form) {
+std::unique_ptr<Signal> make_signal(const SignalForm& form) {
   if (form.kind == "sine") return std::make_unique<Sine>(form);
   if (form.kind == "poly") return std::make_unique<Polynomial>(form);
   if (form.kind == "chirp") return std::make_unique<Chirp>(form);

@@ -14,7 +14,7 @@ namespace corvel::sim {
 constexpr int kMaxDerivative = 10;
 using Derivatives = std::array<double, kMaxDerivative + 1>;  // value, then d/dt .. d^10/dt^10
 
-struct SignalSpec {
+struct SignalForm {
   std::string kind = "sine";      // sine, poly, chirp, expsin
   double amplitude = 1.0;
   double frequency = 1.0;         // Hz (sine; chirp start)
@@ -32,7 +32,7 @@ class Signal {
 };
 
 // Throws std::invalid_argument naming the kind when it is not one of the four.
-std::unique_ptr<Signal> make_signal(const SignalSpec& form);
+std::unique_ptr<Signal> make_signal(const SignalForm& form);
 const char* signal_kinds();
 
 // Gaussian samples from a seeded 64-bit Mersenne twister through Box-Muller,
