@@ -3,6 +3,7 @@
 #include "host/registration.h"
 #include "sdk/method_flags.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -202,6 +203,12 @@ void Engine::initialize() {
   initialized_ = true;
 }
 
+void Engine::reset_at(int block, long step) {
+  blocks_.at(static_cast<size_t>(block));  // a block of the model
+  resets_.emplace_back(step, block);
+  std::sort(resets_.begin(), resets_.end());
+}
+
 void Engine::run(long steps, const OutputSink& sink) {
   if (!initialized_) initialize();
   for (auto& block : blocks_) {
@@ -210,9 +217,16 @@ void Engine::run(long steps, const OutputSink& sink) {
   }
   // Steps until each block's next sample hit (a countdown, not a division per step).
   std::vector<long> until_hit(blocks_.size(), 0);
+  size_t next_reset = 0;
   for (long k = 0; k < steps; ++k) {
     const double t = static_cast<double>(k) * solver_.step;
     model_info_.f.time = t;
+    for (; next_reset < resets_.size() && resets_[next_reset].first <= k; ++next_reset) {
+      if (resets_[next_reset].first < k) continue;
+      Block& block = *blocks_[static_cast<size_t>(resets_[next_reset].second)];
+      block.instance->input()[0] = block.input(k, t);
+      call_flag(block, method_flags::kInitializeConditions);
+    }
     for (auto& block : blocks_) {
       if (until_hit[static_cast<size_t>(block->index)] != 0) continue;
       BlockInstance& b = *block->instance;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/array_api.h"
@@ -55,6 +56,10 @@ class Engine {
   // Initial conditions, then `steps` solver steps (outputs, then updates, of
   // the blocks with a sample hit), then terminate.
   void run(long steps, const OutputSink& sink);
+  // The block sits in an enabled subsystem that is re-enabled, its states
+  // reset, at solver step `step` of the next run: its initial conditions run
+  // again there, before that step's outputs, with the input of that step.
+  void reset_at(int block, long step);
 
   double sample_time(int block) const;  // after initialize: the settled period
   SimStruct* simstruct(int block);
@@ -81,6 +86,7 @@ class Engine {
   bool trace_on_ = false;
   std::vector<std::string> trace_;
   bool initialized_ = false;
+  std::vector<std::pair<long, int>> resets_;  // (step, block), in rising step
 };
 
 }  // namespace corvel::host

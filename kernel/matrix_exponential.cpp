@@ -1,6 +1,7 @@
 #include "kernel/matrix_exponential.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "kernel/linear_solve.h"
 #include "kernel/non_finite.h"
@@ -14,6 +15,7 @@ const std::uint8_t pade_degree[5] = {3, 5, 7, 9, 13};
 
 Matrix transition_matrix = {};
 std::uint8_t transition_matrix_ready = 0;
+double transition_matrix_step = 0.0;
 bool transition_matrix_triangular = false;
 
 namespace {
@@ -164,8 +166,25 @@ void matrix_exponential(const Matrix A, Matrix F) {
   }
 }
 
-void build_transition_matrix(double h) {
-  if (transition_matrix_ready != 0) return;
+namespace {
+
+// The matrices built since the last initialisation, by step size.
+struct KeptMatrix {
+  std::uint64_t step_bits;
+  bool triangular;
+  Matrix phi;
+};
+KeptMatrix kept_matrices[kKeptTransitionMatrices];
+int kept_count = 0;
+int next_to_replace = 0;  // once all are in use: the oldest goes
+
+std::uint64_t bits_of(double x) {
+  std::uint64_t b;
+  std::memcpy(&b, &x, sizeof b);
+  return b;
+}
+
+void compute_transition_matrix(double h) {
   double A[kSize] = {};
   for (int r = 0; r + 1 < kOrder; ++r) A[at(r, r + 1)] = h;
   matrix_exponential(A, transition_matrix);
@@ -176,6 +195,39 @@ void build_transition_matrix(double h) {
       if (!std::isfinite(entry) || (r > c && entry != 0.0)) transition_matrix_triangular = false;
     }
   }
+}
+
+}  // namespace
+
+void build_transition_matrix(double h) {
+  const std::uint64_t step_bits = bits_of(h);
+  if (transition_matrix_ready != 0 && step_bits == bits_of(transition_matrix_step)) return;
+  if (transition_matrix_ready == 0) {
+    kept_count = 0;
+    next_to_replace = 0;
+  }
+  for (int i = 0; i < kept_count; ++i) {
+    const KeptMatrix& kept = kept_matrices[i];
+    if (kept.step_bits != step_bits) continue;
+    std::memcpy(transition_matrix, kept.phi, sizeof transition_matrix);
+    transition_matrix_triangular = kept.triangular;
+    transition_matrix_step = h;
+    transition_matrix_ready = 1;
+    return;
+  }
+  compute_transition_matrix(h);
+  int slot = kept_count;
+  if (kept_count < kKeptTransitionMatrices) {
+    ++kept_count;
+  } else {
+    slot = next_to_replace;
+    next_to_replace = (next_to_replace + 1) % kKeptTransitionMatrices;
+  }
+  KeptMatrix& kept = kept_matrices[slot];
+  kept.step_bits = step_bits;
+  kept.triangular = transition_matrix_triangular;
+  std::memcpy(kept.phi, transition_matrix, sizeof kept.phi);
+  transition_matrix_step = h;
   transition_matrix_ready = 1;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -73,42 +74,90 @@ TEST(Engine, InheritedSampleTimeTakesTheSolverStep) {
   for (size_t k = 0; k < 50; ++k) EXPECT_SAME_BITS(explicit_step[k].estimate, inherited[k].estimate);
 }
 
-TEST(Engine, TwoBlocksShareTheTransitionMatrixOfWhicheverStepsFirst) {
-  // Block 0 samples every 0.01 s, block 1 every 0.02 s. Both initialise; block
-  // 0's update comes first, so both run on the matrix built from 0.01 while
-  // block 1's gains use its own 0.02.
-  auto signal = [](long k, double) { return std::sin(0.03 * static_cast<double>(k)); };
-  host::Engine engine(test::loaded_mex().entry(), {false, 0.01});
-  engine.add_block({8.0, 0.01, 2.0}, signal);
-  engine.add_block({8.0, 0.02, 2.0}, signal);
-  std::vector<double> slow;
-  engine.run(400, [&](const host::SampleView& v) {
-    if (v.block == 1) slow.push_back(v.estimate[0]);
-  });
-  EXPECT_EQ(engine.sample_time(1), 0.02);
-  ASSERT_EQ(slow.size(), 200u);
+// One block of a model: its sample time and what it is fed.
+struct RatedBlock {
+  double period;
+  double gain, order;
+  long reset_step;  // -1: never re-enabled
+};
 
-  auto replay = [&](double matrix_h) {
-    std::vector<double> estimates;
-    double z[11] = {signal(0, 0)}, z_next[11], e = 0.0;
-    differentiator_initialize();
-    const double first[11] = {};
-    double scratch[11], scratch_e;
-    differentiator_step(0.0, first, 8.0, matrix_h, 2.0, &scratch_e, scratch);  // builds the matrix
-    for (long k = 0; k < 400; k += 2) {
-      estimates.push_back(z[0]);
-      differentiator_step(signal(k, 0), z, 8.0, 0.02, 2.0, &e, z_next);
-      std::memcpy(z, z_next, sizeof z);
-    }
-    return estimates;
-  };
-  const std::vector<double> shared = replay(0.01), own = replay(0.02);
-  bool differs_from_own = false;
-  for (size_t i = 0; i < slow.size(); ++i) {
-    EXPECT_SAME_BITS(shared[i], slow[i]) << i;
-    differs_from_own = differs_from_own || shared[i] != own[i];
+double rated_signal(long k, double t) { return std::sin(7.0 * t) + 0.25 * std::cos(0.37 * static_cast<double>(k)); }
+
+// Every block's rows, in the blocks' order, of one model holding them all in
+// the order `order` gives (a permutation of their indices).
+std::vector<std::vector<double>> run_model(const std::vector<RatedBlock>& blocks, const std::vector<size_t>& order,
+                                           double solver_step, long steps) {
+  host::Engine engine(test::loaded_mex().entry(), {false, solver_step});
+  std::vector<size_t> index_of(blocks.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    const RatedBlock& b = blocks[order[i]];
+    index_of[order[i]] = static_cast<size_t>(engine.add_block({b.gain, b.period, b.order}, rated_signal));
+    if (b.reset_step >= 0) engine.reset_at(static_cast<int>(index_of[order[i]]), b.reset_step);
   }
-  EXPECT_TRUE(differs_from_own);
+  std::vector<std::vector<double>> rows(blocks.size());
+  engine.run(steps, [&](const host::SampleView& v) {
+    for (size_t b = 0; b < blocks.size(); ++b) {
+      if (index_of[b] != static_cast<size_t>(v.block)) continue;
+      rows[b].push_back(v.error[0]);
+      rows[b].push_back(v.estimate[0]);
+      rows[b].insert(rows[b].end(), v.derivatives, v.derivatives + v.order);
+    }
+  });
+  return rows;
+}
+
+// Blocks of different sample times in one model: each gives, to the bit, what
+// it gives in a model of its own, whichever initialises and steps first, a
+// block re-enabled in the middle of the run included.
+TEST(Engine, EachBlockOfAMultirateModelGivesItsOwnBits) {
+  struct Case {
+    const char* what;
+    std::vector<RatedBlock> blocks;
+  };
+  const Case cases[] = {
+      {"1 ms and 10 ms", {{0.001, 20.0, 2.0, -1}, {0.01, 20.0, 2.0, -1}}},
+      {"1 ms, 10 ms and 0.5 ms", {{0.001, 20.0, 2.0, -1}, {0.01, 8.0, 3.0, -1}, {0.0005, 30.0, 1.0, -1}}},
+      {"four rates, 1.5 ms no multiple of 1 ms",
+       {{0.001, 20.0, 2.0, -1}, {0.01, 8.0, 3.0, -1}, {0.0005, 30.0, 1.0, -1}, {0.0015, 12.0, 5.0, -1}}},
+      {"a block re-enabled mid-run", {{0.001, 20.0, 2.0, 1203}, {0.01, 20.0, 4.0, -1}, {0.0015, 9.0, 2.0, 2400}}},
+  };
+  const double solver_step = 0.0005;
+  const long steps = 4000;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::vector<double>> alone;
+    for (const RatedBlock& b : c.blocks) alone.push_back(run_model({b}, {0}, solver_step, steps)[0]);
+    std::vector<size_t> order(c.blocks.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    do {
+      const std::vector<std::vector<double>> together = run_model(c.blocks, order, solver_step, steps);
+      for (size_t b = 0; b < c.blocks.size(); ++b) {
+        ASSERT_EQ(alone[b].size(), together[b].size());
+        ASSERT_EQ(std::memcmp(alone[b].data(), together[b].data(), alone[b].size() * sizeof(double)), 0)
+            << "block of period " << c.blocks[b].period << ", first in the model: " << c.blocks[order[0]].period;
+      }
+    } while (std::next_permutation(order.begin(), order.end()));
+  }
+}
+
+// Blocks of one rate step as they always have: one matrix, built by the first
+// update after initialisation, and the bits of a plain kernel loop.
+TEST(Engine, BlocksOfOneRateStepWithTheOneMatrix) {
+  const double h = 0.002;
+  host::Engine engine(test::loaded_mex().entry(), {false, h});
+  engine.add_block({8.0, h, 2.0}, rated_signal);
+  engine.add_block({30.0, h, 4.0}, rated_signal);
+  std::vector<double> second;
+  engine.run(600, [&](const host::SampleView& v) {
+    if (v.block == 1) second.push_back(v.derivatives[3]);
+  });
+  double z[11] = {rated_signal(0, 0.0)}, z_next[11], e = 0.0;
+  differentiator_initialize();
+  for (long k = 0; k < 600; ++k) {
+    EXPECT_SAME_BITS(z[4], second[static_cast<size_t>(k)]) << k;
+    differentiator_step(rated_signal(k, static_cast<double>(k) * h), z, 30.0, h, 4.0, &e, z_next);
+    std::memcpy(z, z_next, sizeof z);
+  }
 }
 
 TEST(Engine, StopsWithTheBlocksOwnMessage) {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "kernel/differentiator.h"
 #include "support/bits.h"
@@ -120,15 +121,57 @@ TEST(TransitionMatrix, NonFiniteStepSizeGivesNaNsAndStillSetsTheFlag) {
   }
 }
 
-TEST(TransitionMatrix, BuiltOncePerInitialisation) {
-  built_from(0.1);
-  const double first = transition_matrix[at(0, 1)];
+// Blocks of different sample times share the module: each step size must get
+// the matrix of its own h, with the bits a fresh build of that h gives.
+TEST(TransitionMatrix, EachStepSizeGetsItsOwnMatrixBetweenInitialisations) {
+  auto fresh = [](double h, Matrix phi) {
+    Matrix A;
+    shift(h, A);
+    matrix_exponential(A, phi);
+  };
+  auto expect_matrix_of = [&](double h) {
+    Matrix phi;
+    fresh(h, phi);
+    for (int k = 0; k < kMatrixSize; ++k) {
+      ASSERT_EQ(test::bits(phi[k]), test::bits(transition_matrix[k])) << "h " << h << ", entry " << k;
+    }
+    EXPECT_SAME_BITS(h, transition_matrix_step);
+    EXPECT_EQ(transition_matrix_ready, 1);
+  };
+  struct Case {
+    const char* what;
+    std::vector<double> steps;  // built in this order after one initialisation
+  };
+  std::vector<double> many;  // more rates than are kept, each seen three times
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < kKeptTransitionMatrices + 5; ++i) many.push_back(0.001 * (i + 1));
+  }
+  const Case cases[] = {
+      {"two rates alternating", {0.1, 0.2, 0.1, 0.2, 0.2, 0.1}},
+      {"a rate that is no multiple of the other", {0.001, 0.0015, 0.01, 0.0005, 0.0015, 0.001}},
+      {"zero and negative zero", {0.0, -0.0, 0.0, 6.0, -0.0}},
+      {"non-finite among finite", {0.01, std::numeric_limits<double>::quiet_NaN(), 0.01, 1e300, 0.01}},
+      {"more rates than are kept", many},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    differentiator_initialize();
+    for (const double h : c.steps) {
+      build_transition_matrix(h);
+      expect_matrix_of(h);
+    }
+  }
+}
+
+TEST(TransitionMatrix, InitialisationMarksEveryMatrixStale) {
+  differentiator_initialize();
+  build_transition_matrix(0.1);
   build_transition_matrix(0.2);
-  EXPECT_SAME_BITS(first, transition_matrix[at(0, 1)]);
   differentiator_initialize();
   differentiator_initialize();
   EXPECT_EQ(transition_matrix_ready, 0);
   build_transition_matrix(0.2);
+  EXPECT_EQ(transition_matrix_ready, 1);
   EXPECT_NEAR(transition_matrix[at(0, 1)], 0.2, 1e-16);
 }
 
