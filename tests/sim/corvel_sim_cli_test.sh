@@ -60,6 +60,8 @@ check "kHz log has every row" test "$(wc -l < corvel-out.csv)" -eq 3001
 expect 0 "the block samples one row in 10 of khz.csv, 300 of 3000 rows" -- --input khz.csv --step 0.01 --no-plot
 check "every 10th row logged" test "$(wc -l < corvel-out.csv)" -eq 301
 expect 2 "--step 0.0025 is not a whole multiple of the step 0.001 s of khz.csv; --step -1" -- khz.csv --step 0.0025
+expect 2 "--step: 2 sample times for 1 signal of khz.csv (one --step for all, or one for each)" -- khz.csv --step 0.001,0.01
+expect 2 "--step: corvel-sim tune takes one sample time, not a list" -- tune khz.csv --step 0.001,0.01
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv
 expect 0 "500 samples of s4.csv" -- s4.csv --no-plot
 printf 'time,a,b,c,d\n0,1,2,3,4\n0.5,5,6,7,8\n1,9,10,11,12\n' > five.csv

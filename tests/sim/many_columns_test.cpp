@@ -116,5 +116,49 @@ TEST(ManyColumns, AListKeepsItsOrder) {
   fs::remove(path);
 }
 
+// A model of blocks at several rates: each column's block at its own sample
+// time gives, to the bit, the rows of its column run alone at that time,
+// whichever block comes first in the model.
+TEST(ManyColumns, EachBlockAtItsOwnRateMatchesItsColumnAlone) {
+  const std::string path = write_file();
+  struct Case {
+    const char* columns;
+    std::vector<double> steps;  // 1 ms rows: 2 ms and 3 ms are no multiple of each other
+  };
+  const Case cases[] = {
+      {"sine,step,ramp,zero", {0.001, 0.01, 0.003, 0.002}},
+      {"zero,ramp,step,sine", {0.002, 0.003, 0.01, 0.001}},
+      {"ramp,sine", {0.01, 0.002}},
+  };
+  for (const Case& c : cases) {
+    SimOptions o;
+    o.input = path;
+    o.order = 3.0;
+    o.gain = 30.0;
+    o.column = c.columns;
+    o.step = c.steps[0];
+    o.steps = c.steps;
+    const BlockRows together = run(o);
+    ASSERT_EQ(together.rows.size(), c.steps.size());
+    std::vector<std::string> names;
+    for (std::string list = c.columns; !list.empty();) {
+      const size_t comma = list.find(',');
+      names.push_back(list.substr(0, comma));
+      list = comma == std::string::npos ? "" : list.substr(comma + 1);
+    }
+    for (size_t b = 0; b < names.size(); ++b) {
+      SimOptions alone = o;
+      alone.column = names[b];
+      alone.step = c.steps[b];
+      alone.steps.clear();
+      const BlockRows single = run(alone);
+      const size_t hits = (9000 - 1) / static_cast<size_t>(std::lround(c.steps[b] / 0.001)) + 1;
+      EXPECT_EQ(single.rows[0].size(), hits * 7);
+      EXPECT_TRUE(same_bits(together.rows[b], single.rows[0])) << names[b] << " in " << c.columns;
+    }
+  }
+  fs::remove(path);
+}
+
 }  // namespace
 }  // namespace corvel::sim

@@ -73,6 +73,29 @@ result=$(oct '
   printf("%d\n", ok);')
 [ "$result" = "1" ] || fail "the MAT log of columns differs from the CSV log ($result)"
 
+# Blocks at their own rates (1, 10 and 3 ms on a 1 ms file): the CSV log has a
+# row wherever a block has a hit, with empty cells for the others; the MAT log
+# gives each struct its own t and only its hits, the CSV's numbers to the bit.
+"$sim" columns.csv --column all --step 0.001,0.01,0.003 --order 2 --no-plot --out rates-log.csv > /dev/null ||
+  fail "CSV log of blocks at three rates"
+"$sim" columns.csv --column all --step 0.001,0.01,0.003 --order 2 --no-plot --out rates-log.mat > /dev/null ||
+  fail "MAT log of blocks at three rates"
+[ "$(sed -n 3p rates-log.csv | cut -d, -f7-)" = ",,,,,,,,," ] || fail "a row without the slower blocks' hits: $(sed -n 3p rates-log.csv)"
+result=$(oct '
+  m = load("rates-log.mat");
+  L = dlmread("rates-log.csv", ",", 1, 0, "emptyvalue", NaN);
+  names = {"a_x", "a_x_2", "x2nd"}; every = [1 10 3];
+  ok = isequal(size(m.t), [2000 1]) && isequal(typecast(m.t, "uint64"), typecast(L(:, 1), "uint64"));
+  for c = 1:3
+    s = m.(names{c});
+    hit = mod(0:1999, every(c))'"'"' == 0;
+    mine = [s.t s.u s.e s.z0 s.d];
+    cells = [L(hit, 1) L(hit, 2 + 5 * (c - 1):1 + 5 * c)];
+    ok = ok && isequal(size(s.d), [sum(hit) 2]) && isequal(typecast(mine(:), "uint64"), typecast(cells(:), "uint64"));
+  end
+  printf("%d\n", ok);')
+[ "$result" = "1" ] || fail "the MAT log of blocks at three rates differs from the CSV log ($result)"
+
 # A MAT matrix's columns, or several vectors, run as a CSV file's columns do.
 awk -F, '{ printf "%s,%s,%s\n", $1, $2, $2 }' same.csv > same3.csv
 "$sim" same3.csv --column all --order 2 --no-plot --out same3-log.csv > /dev/null || fail "CSV run of two columns"

@@ -123,7 +123,9 @@ OptionGroup recorded_data(SimOptions& o) {
           "  choose with --column. A run of several columns runs a block for each, on\n"
           "  one clock: one log (t, then NAME.u,NAME.e,NAME.z0,NAME.d1.. for each; in a\n"
           "  MAT log a struct NAME for each), a figure each (PLOT.NAME.svg) or one page\n"
-          "  (PLOT.html) with a section each.\n"
+          "  (PLOT.html) with a section each. --step H1,H2,.. gives each block its own\n"
+          "  sample time (a multirate model): the log has a row wherever a block has a\n"
+          "  sample hit, the other blocks' cells empty; a MAT log's structs each get t.\n"
           "  FILE.mat: a MAT-file, a real double vector (the samples) or an N x 2 matrix\n"
           "  (time, signal); the columns of a wider one chosen with --column (numbers)\n"
           "  and --time-column, as a CSV file's.\n"};
@@ -155,8 +157,13 @@ OptionGroup simulation(SimOptions& o) {
   return {"The simulation",
           {{"--step", "--P2", "H",
             "the block's sample time P2: positive, or -1 to inherit the\nsolver step (default 0.01; with an input "
-            "file -1, so that\nevery row is a sample; a whole multiple k of the file's step\nsamples every k-th row)",
-            [&](auto& k, auto& v) { o.step = parse_number(k, v); }},
+            "file -1, so that\nevery row is a sample; a whole multiple k of the file's step\nsamples every k-th row); a run of "
+            "several columns takes a\nlist H1,H2,..: each column's block its own sample time",
+            [&](auto& k, auto& v) {
+              const std::vector<double> steps = parse_number_list(k, v);
+              o.step = steps[0];
+              o.steps = steps.size() > 1 ? steps : std::vector<double>{};
+            }},
            {"--solver-step", nullptr, "H",
             "the fixed solver step (default: the time column's step,\nelse P2 when positive, else 0.01)",
             [&](auto& k, auto& v) { o.solver_step = positive(k, v); }},
@@ -372,6 +379,10 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
     for (const char* only_input : {"--column", "--time-column", "--variable", "--time-tolerance"}) {
       if (o.given.count(only_input) != 0) throw UsageError(std::string(only_input) + " needs --input FILE");
     }
+  }
+  if (subcommand == Subcommand::kTune && !o.steps.empty()) {
+    throw UsageError("--step: corvel-sim tune takes one sample time, not a list (a run of several columns takes one "
+                     "for each)");
   }
   try {
     make_signal(o.signal);

@@ -18,6 +18,9 @@ struct SimOptions {
   // The block's dialog parameters, passed to it as given.
   double gain = 20.0;   // P1
   double step = 0.01;   // P2, -1 for inherited
+  // --step H1,H2,...: each column's block its own P2, in the order of the
+  // run's columns (a multirate model); empty: every block takes `step`.
+  std::vector<double> steps;
   double order = 3.0;   // P3
   double solver_step = 0.0;  // 0: from the time column, else P2 when positive, else 0.01
   bool variable_step = false;

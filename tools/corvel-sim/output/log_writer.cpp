@@ -24,11 +24,12 @@ namespace {
 // blocks of raw numbers through a short queue, so memory stays bounded.
 class CsvLogWriter : public LogWriter {
  public:
-  CsvLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels)
+  CsvLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate)
       : file_(file),
         last_channel_(channels.empty() ? 0 : channels.size() - 1),
         width_(1 + (last_channel_ + 1) * (3 + static_cast<size_t>(order))),
         order_(order),
+        multirate_(multirate),
         queue_(kBlocksInFlight) {
     std::string header = "t";
     if (channels.empty()) {
@@ -41,19 +42,21 @@ class CsvLogWriter : public LogWriter {
     }
     header += '\n';
     file_.write(header.data(), header.size());
-    filling_.reserve(kRowsPerBlock * width_);
+    filling_.values.reserve(kRowsPerBlock * width_);
     worker_ = std::thread([this] { format_blocks(); });
   }
   ~CsvLogWriter() override { stop(); }
   void row(const LogRow& r) override {
-    if (r.channel == 0) filling_.push_back(r.t);
-    filling_.push_back(r.u);
-    filling_.push_back(r.error);
-    filling_.push_back(r.estimate);
-    filling_.insert(filling_.end(), r.derivatives, r.derivatives + order_);
-    if (r.channel == last_channel_ && filling_.size() >= kRowsPerBlock * width_) hand_over();
+    if (multirate_) return multirate_row(r);
+    if (r.channel == 0) filling_.values.push_back(r.t);
+    filling_.values.push_back(r.u);
+    filling_.values.push_back(r.error);
+    filling_.values.push_back(r.estimate);
+    filling_.values.insert(filling_.values.end(), r.derivatives, r.derivatives + order_);
+    if (r.channel == last_channel_ && filling_.values.size() >= kRowsPerBlock * width_) hand_over();
   }
   void finish() override {
+    if (multirate_ && open_step_ >= 0) close_row();
     hand_over();
     stop();
     if (const std::exception_ptr failure = queue_.consumer_failure()) std::rethrow_exception(failure);
@@ -63,12 +66,44 @@ class CsvLogWriter : public LogWriter {
   static constexpr size_t kRowsPerBlock = 4096;
   static constexpr size_t kBlocksInFlight = 4;
 
+  // Rows of numbers and, in a multirate log, whether each row's signals had a
+  // sample hit there (a byte per signal per row).
+  struct Rows {
+    std::vector<double> values;
+    std::vector<unsigned char> present;
+  };
+
+  // A multirate log's row gathers the blocks that have a hit at its step; it
+  // is complete when a later step's first row arrives.
+  void multirate_row(const LogRow& r) {
+    if (r.step != open_step_) {
+      if (open_step_ >= 0) close_row();
+      open_step_ = r.step;
+      open_row_.assign(width_, 0.0);
+      open_present_.assign(last_channel_ + 1, 0);
+      open_row_[0] = r.t;
+    }
+    const size_t at = 1 + r.channel * (3 + static_cast<size_t>(order_));
+    open_row_[at] = r.u;
+    open_row_[at + 1] = r.error;
+    open_row_[at + 2] = r.estimate;
+    std::copy(r.derivatives, r.derivatives + order_, open_row_.begin() + static_cast<long>(at + 3));
+    open_present_[r.channel] = 1;
+  }
+
+  void close_row() {
+    filling_.values.insert(filling_.values.end(), open_row_.begin(), open_row_.end());
+    filling_.present.insert(filling_.present.end(), open_present_.begin(), open_present_.end());
+    open_step_ = -1;
+    if (filling_.values.size() >= kRowsPerBlock * width_) hand_over();
+  }
+
   void hand_over() {
-    if (filling_.empty()) return;
+    if (filling_.values.empty()) return;
     // Refused when the writer has failed (a full disk): no use running on.
     if (!queue_.push(std::move(filling_))) std::rethrow_exception(queue_.consumer_failure());
-    filling_ = std::vector<double>();
-    filling_.reserve(kRowsPerBlock * width_);
+    filling_ = Rows();
+    filling_.values.reserve(kRowsPerBlock * width_);
   }
 
   void stop() {
@@ -79,13 +114,17 @@ class CsvLogWriter : public LogWriter {
 
   void format_blocks() {
     std::vector<char> text;
-    std::vector<double> block;
-    while (queue_.pop(&block)) {
+    Rows rows;
+    const size_t per_signal = 3 + static_cast<size_t>(order_);
+    while (queue_.pop(&rows)) {
+      const std::vector<double>& block = rows.values;
       text.resize(block.size() * (kNumberTextMax + 1));
       char* p = text.data();
-      for (size_t i = 0; i < block.size(); i += width_) {
+      for (size_t i = 0, row = 0; i < block.size(); i += width_, ++row) {
         for (size_t c = 0; c < width_; ++c) {
-          p = write_number(p, block[i + c]);
+          // A signal without a sample hit in this row leaves its cells empty.
+          const bool empty = !rows.present.empty() && c > 0 && rows.present[row * (last_channel_ + 1) + (c - 1) / per_signal] == 0;
+          if (!empty) p = write_number(p, block[i + c]);
           *p++ = c + 1 < width_ ? ',' : '\n';
         }
       }
@@ -110,16 +149,23 @@ class CsvLogWriter : public LogWriter {
   size_t last_channel_;
   size_t width_;
   int order_;
-  std::vector<double> filling_;
-  BlockQueue<std::vector<double>> queue_;
+  bool multirate_;
+  Rows filling_;
+  long open_step_ = -1;
+  std::vector<double> open_row_;
+  std::vector<unsigned char> open_present_;
+  BlockQueue<Rows> queue_;
   std::thread worker_;
 };
 
 // The MAT format wants each variable whole: the columns are kept until the end.
 class MatLogWriter : public LogWriter {
  public:
-  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels)
-      : file_(file), order_(static_cast<size_t>(order)), channels_(std::max<size_t>(1, channels.size())) {
+  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate)
+      : file_(file),
+        order_(static_cast<size_t>(order)),
+        channels_(std::max<size_t>(1, channels.size())),
+        multirate_(multirate) {
     refuse_unfit_log_output(file_.path());
     std::vector<std::string> names;
     for (const std::string& name : channels) names.push_back(mat_variable_name(name));
@@ -128,8 +174,10 @@ class MatLogWriter : public LogWriter {
     for (Signal& s : signals_) s.d.resize(order_);
   }
   void row(const LogRow& r) override {
-    if (r.channel == 0) t_.push_back(r.t);
+    if (multirate_ ? r.step != last_step_ : r.channel == 0) t_.push_back(r.t);
+    last_step_ = r.step;
     Signal& s = signals_[r.channel];
+    if (multirate_) s.t.push_back(r.t);
     s.u.push_back(r.u);
     s.e.push_back(r.error);
     s.z0.push_back(r.estimate);
@@ -143,10 +191,12 @@ class MatLogWriter : public LogWriter {
       Signal& s = signals_[c];
       for (const auto& column : s.d) s.d_matrix.insert(s.d_matrix.end(), column.begin(), column.end());
       s.d = {};
-      std::vector<MatMatrix> fields{{"u", rows, 1, s.u.data()},
-                                    {"e", rows, 1, s.e.data()},
-                                    {"z0", rows, 1, s.z0.data()},
-                                    {"d", rows, order_, s.d_matrix.data()}};
+      const size_t own = multirate_ ? s.t.size() : rows;
+      std::vector<MatMatrix> fields{{"u", own, 1, s.u.data()},
+                                    {"e", own, 1, s.e.data()},
+                                    {"z0", own, 1, s.z0.data()},
+                                    {"d", own, order_, s.d_matrix.data()}};
+      if (multirate_) fields.insert(fields.begin(), MatMatrix{"t", own, 1, s.t.data()});
       if (names_.empty()) {
         variables.insert(variables.end(), fields.begin(), fields.end());
       } else {
@@ -158,12 +208,14 @@ class MatLogWriter : public LogWriter {
 
  private:
   struct Signal {
-    std::vector<double> u, e, z0, d_matrix;
+    std::vector<double> t, u, e, z0, d_matrix;
     std::vector<std::vector<double>> d;
   };
   OutputFile& file_;
   size_t order_;
   size_t channels_;
+  bool multirate_;
+  long last_step_ = -1;
   std::vector<std::string> names_;  // empty for one signal
   std::vector<double> t_;
   std::vector<Signal> signals_;
@@ -177,9 +229,10 @@ void refuse_unfit_log_output(const std::string& path) {
   if (is_stream_output(path)) throw OutputError(not_a_regular_file("log", path));
 }
 
-std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels) {
-  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels);
-  return std::make_unique<CsvLogWriter>(file, order, channels);
+std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels,
+                                           bool multirate) {
+  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels, multirate);
+  return std::make_unique<CsvLogWriter>(file, order, channels, multirate);
 }
 
 std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken) {

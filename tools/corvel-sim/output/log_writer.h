@@ -19,6 +19,7 @@ struct LogRow {
   double estimate;           // output 1, z0
   const double* derivatives;  // output 2, d1..dn
   size_t channel = 0;          // the record's signal, when it has several
+  long step = 0;               // the solver step (the record's row) it was taken at
 };
 
 class LogWriter {
@@ -42,9 +43,12 @@ class LogWriter {
 void refuse_unfit_log_output(const std::string& path);
 
 // MAT when the output's name ends in .mat. `channels` is empty for a record
-// of one signal.
+// of one signal. `multirate`: the signals' blocks have sample times of their
+// own, so a row holds only the blocks with a hit at its time: the CSV log
+// leaves the others' cells empty, and each struct of the MAT log has a `t` of
+// its own beside the `t` of every row.
 std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order,
-                                           const std::vector<std::string>& channels = {});
+                                           const std::vector<std::string>& channels = {}, bool multirate = false);
 
 // `names` made unique ("a", "a" -> "a", "a_2"), none of them equal to one of
 // `taken`.

@@ -101,11 +101,16 @@ int run_command(const SimOptions& options) {
   const RunShape shape = plan_run(options, *record, &notes);
   refuse_warmup_past_end(options.warmup, shape.first_t, shape.last_t);
   const double warmup_ends = warmup_end(options.warmup, shape.first_t, shape.last_t);
-  SampleSpan plotted{0, shape.rows == 0 ? 0 : shape.rows - 1};
-  if (options.plot_window_start < options.plot_window_end) {
-    const double period = shape.rows > 1 ? (shape.last_t - shape.first_t) / static_cast<double>(shape.rows - 1) : 1.0;
-    plotted = samples_within(shape.first_t, period, shape.rows, options.plot_window_start, options.plot_window_end,
-                             "--plot-window", record->description());
+  // Each block's plot spans its own sample hits.
+  std::vector<SampleSpan> plotted;
+  for (size_t c = 0; c < record->channels(); ++c) {
+    const size_t rows = shape.rows_of[c];
+    plotted.push_back({0, rows == 0 ? 0 : rows - 1});
+    if (options.plot_window_start < options.plot_window_end) {
+      const double period = record->step() * static_cast<double>(shape.every_of[c]);
+      plotted[c] = samples_within(shape.first_t, period, rows, options.plot_window_start, options.plot_window_end,
+                                  "--plot-window", record->description());
+    }
   }
   for (const std::string& note : notes) say(note);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
@@ -116,6 +121,8 @@ int run_command(const SimOptions& options) {
   std::vector<std::unique_ptr<RunPlot>> plots;
   int order = 0;
   size_t rows = 0;
+  long last_step = -1;
+  std::vector<size_t> hits(record->channels(), 0);  // each block's rows so far
   ProgressBar progress("samples", ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   std::vector<std::string> trace;
@@ -125,19 +132,22 @@ int run_command(const SimOptions& options) {
         [&](const LogRow& row, int width, const Derivatives* sample_truth) {
           if (!log) {  // the output's width is the block's order, known from the first row
             order = width;
-            log = make_log_writer(log_file, order, channels);
+            log = make_log_writer(log_file, order, channels, shape.multirate());
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_ends);
             // A page of many signals keeps its size by fewer bins for each.
             const size_t bins = html ? std::max<size_t>(RunPlot::kHtmlBins / record->channels(), 4000)
                                      : RunPlot::kSvgBins;
             for (size_t p = 0; p < record->channels() && !plot_files.empty(); ++p) {
-              plots.push_back(std::make_unique<RunPlot>(order, plotted.first, plotted.last, bins, warmup_ends, truth));
+              plots.push_back(
+                  std::make_unique<RunPlot>(order, plotted[p].first, plotted[p].last, bins, warmup_ends, truth));
             }
           }
           log->row(row);
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
-          if (!plots.empty()) plots[row.channel]->add(rows, row, sample_truth);
-          if (row.channel + 1 < record->channels()) return;  // the sample's other signals follow
+          if (!plots.empty()) plots[row.channel]->add(hits[row.channel], row, sample_truth);
+          ++hits[row.channel];
+          if (row.step == last_step) return;  // another signal of a row already counted
+          last_step = row.step;
           if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
         },
         [&](const FirstNonFinite& first) {
@@ -160,7 +170,8 @@ int run_command(const SimOptions& options) {
   }
   progress.finish();
 
-  if (!log) log = make_log_writer(log_file, 0, channels);  // a run with no rows still leaves its header
+  // A run with no rows still leaves its header.
+  if (!log) log = make_log_writer(log_file, 0, channels, shape.multirate());
   log->finish();
   const auto title = [&](const std::string& name) {
     return "corvel: " + record->description() + (name.empty() ? "" : " [" + name + "]") + ", order " +
@@ -176,7 +187,10 @@ int run_command(const SimOptions& options) {
   }
   for (size_t p = 0; p < plots.size() && !html; ++p) {
     std::ostringstream text;
-    plots[p]->write_svg(text, title(channels.empty() ? record->signal_name() : channels[p]));
+    std::string name = channels.empty() ? record->signal_name() : channels[p];
+    // Blocks of several rates: each figure says its block's own.
+    const std::string rate = shape.multirate() ? ", sample time " + number_text(block_step(options, p)) + " s" : "";
+    plots[p]->write_svg(text, title(name) + rate);
     plot_files[p]->write(text.str().data(), text.str().size());
   }
   if (tracing) {
@@ -191,7 +205,10 @@ int run_command(const SimOptions& options) {
   outputs.commit();
 
   std::cout << "corvel-sim: " << rows << " samples of " << record->description();
-  if (!channels.empty()) std::cout << " (" << channels.size() << " columns, a block each)";
+  if (!channels.empty()) {
+    std::cout << " (" << channels.size() << " columns, a block each" << (shape.multirate() ? " at its own rate" : "")
+              << ")";
+  }
   std::cout << ", order " << order << ", log in " << options.out;
   for (size_t p = 0; p < plot_files.size(); ++p) {
     std::cout << (p == 0 ? ", plot in " : ", ") << plot_files[p]->path();

@@ -51,30 +51,79 @@ Input make_input(const SimOptions& options) {
   return std::move(inputs[0]);
 }
 
+bool RunShape::multirate() const {
+  for (const long e : every_of) {
+    if (e != every) return true;
+  }
+  return false;
+}
+
+double block_step(const SimOptions& options, size_t channel) {
+  return options.steps.empty() ? options.step : options.steps.at(channel);
+}
+
+namespace {
+
+// Solver steps per sample hit of a block of sample time `step` over the
+// record: 1 for an inherited one; a whole multiple of the record's step, the
+// same rule the engine holds the sample time to.
+long every_of_step(double step, const SimOptions& o, const Record& record) {
+  if (!(step > 0.0) || !std::isfinite(step)) return 1;
+  const double ratio = step / record.step();
+  const double whole = std::round(ratio);
+  const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
+  // A built-in signal's step is the user's own choice: the engine's message says it.
+  if (!multiple && !o.input.empty()) {
+    throw UsageError("--step " + number_text(step) + " is not a whole multiple of the step " +
+                     number_text(record.step()) + " s of " + record.description() +
+                     "; --step -1 samples every row at the file's step");
+  }
+  return multiple ? static_cast<long>(whole) : 1;
+}
+
+}  // namespace
+
 RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::string>* notes) {
   RunShape shape;
-  // The same rule the engine holds the sample time to.
-  if (o.step > 0.0 && std::isfinite(o.step)) {
-    const double ratio = o.step / record.step();
-    const double whole = std::round(ratio);
-    const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
-    // A built-in signal's step is the user's own choice: the engine's message says it.
-    if (!multiple && !o.input.empty()) {
-      throw UsageError("--step " + number_text(o.step) + " is not a whole multiple of the step " +
-                       number_text(record.step()) + " s of " + record.description() +
-                       "; --step -1 samples every row at the file's step");
-    }
-    if (multiple) shape.every = static_cast<long>(whole);
+  const size_t channels = record.channels();
+  if (!o.steps.empty() && o.steps.size() != channels) {
+    throw UsageError("--step: " + std::to_string(o.steps.size()) + " sample times for " + std::to_string(channels) +
+                     (channels == 1 ? " signal" : " signals") + " of " + record.description() +
+                     " (one --step for all, or one for each)");
   }
-  shape.rows = record.count() == 0 ? 0 : (record.count() - 1) / static_cast<size_t>(shape.every) + 1;
-  if (shape.every > 1 && notes != nullptr && !o.input.empty()) {
-    notes->push_back("--step " + number_text(o.step) + " is " + std::to_string(shape.every) + " steps of " +
-                     number_text(record.step()) + " s: the block samples one row in " + std::to_string(shape.every) +
-                     " of " + record.description() + ", " + std::to_string(shape.rows) + " of " +
-                     std::to_string(record.count()) + " rows");
+  const size_t count = record.count();
+  for (size_t c = 0; c < channels; ++c) {
+    const long every = every_of_step(block_step(o, c), o, record);
+    shape.every_of.push_back(every);
+    shape.rows_of.push_back(count == 0 ? 0 : (count - 1) / static_cast<size_t>(every) + 1);
+  }
+  shape.every = shape.every_of[0];
+  size_t last_row = 0;
+  if (!shape.multirate()) {
+    shape.rows = shape.rows_of[0];
+    last_row = shape.rows == 0 ? 0 : (shape.rows - 1) * static_cast<size_t>(shape.every);
+  } else {
+    for (size_t k = 0; k < count; ++k) {
+      for (const long every : shape.every_of) {
+        if (k % static_cast<size_t>(every) != 0) continue;
+        ++shape.rows;
+        last_row = k;
+        break;
+      }
+    }
+  }
+  for (size_t c = 0; c < channels && notes != nullptr && !o.input.empty(); ++c) {
+    const long every = shape.every_of[c];
+    if (every == 1 || (c > 0 && !shape.multirate())) continue;
+    const std::string who =
+        shape.multirate() ? "the block of '" + record.shape().channel_names[c] + "'" : std::string("the block");
+    notes->push_back("--step " + number_text(block_step(o, c)) + " is " + std::to_string(every) + " steps of " +
+                     number_text(record.step()) + " s: " + who + " samples one row in " + std::to_string(every) +
+                     " of " + record.description() + ", " + std::to_string(shape.rows_of[c]) + " of " +
+                     std::to_string(count) + " rows");
   }
   shape.first_t = record.t0();
-  shape.last_t = record.t0() + static_cast<double>((shape.rows - 1) * static_cast<size_t>(shape.every)) * record.step();
+  shape.last_t = record.t0() + static_cast<double>(last_row) * record.step();
   return shape;
 }
 
@@ -89,15 +138,15 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
   // The engine asks each block for its input at each sample hit, in rising
   // order (and for sample 0 twice: initial conditions, then outputs): the
   // rows between hits are read and passed over. A record of several signals
-  // gives one block per signal, all on one sample time, the first block's
-  // call reading the row for all of them.
+  // gives one block per signal, each on its own sample time; whichever block
+  // asks first for a row reads it for all of them.
   record.restart();
   long next_index = 0;
   double first_signal = 0.0;
   const size_t channels = record.channels();
   std::vector<FirstNonFinite> first(channels);
   for (size_t c = 0; c < channels; ++c) {
-    engine.add_block({o.gain, o.step, o.order}, [&, c](long k, double) {
+    engine.add_block({o.gain, block_step(o, c), o.order}, [&, c](long k, double) {
       while (next_index <= k) {
         first_signal = record.next();
         ++next_index;
@@ -118,7 +167,7 @@ void simulate(host::MexFunction entry, const SimOptions& o, Record& record, cons
     engine.initialize();
     engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
       const LogRow row{record.t0() + view.t, view.u, view.error[0], view.estimate[0], view.derivatives,
-                       static_cast<size_t>(view.block)};
+                       static_cast<size_t>(view.block), view.step};
       sink(row, view.order, record.truth());
     });
   } catch (...) {

@@ -35,14 +35,22 @@ Input make_input(const SimOptions& options);
 
 // The rows of a run, known before it starts.
 struct RunShape {
-  long every = 1;       // solver steps (record samples) per sample hit
-  size_t rows = 0;      // log rows
+  long every = 1;       // solver steps (record samples) per sample hit of the first block
+  std::vector<long> every_of;     // the same for each signal's block
+  std::vector<size_t> rows_of;    // each block's sample hits
+  size_t rows = 0;      // log rows: the solver steps where some block has a hit
   double first_t = 0.0, last_t = 0.0;
+  bool multirate() const;
 };
+
+// The sample time P2 of signal `channel`'s block: its own from a --step list,
+// else the one --step.
+double block_step(const SimOptions& options, size_t channel);
 
 // When the block's own sample time P2 is given with recorded data: a whole
 // multiple of the record's step samples every k-th row (said in a note);
-// anything else is refused with a UsageError naming both steps.
+// anything else is refused with a UsageError naming both steps. A list of
+// sample times needs one for each of the record's signals.
 RunShape plan_run(const SimOptions& options, const Record& record, std::vector<std::string>* notes);
 
 // Called for each log row with the truth at its sample (null for data); with
