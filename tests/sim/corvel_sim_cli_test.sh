@@ -62,6 +62,14 @@ check "every 10th row logged" test "$(wc -l < corvel-out.csv)" -eq 301
 expect 2 "--step 0.0025 is not a whole multiple of the step 0.001 s of khz.csv; --step -1" -- khz.csv --step 0.0025
 expect 2 "--step: 2 sample times for 1 signal of khz.csv (one --step for all, or one for each)" -- khz.csv --step 0.001,0.01
 expect 2 "--step: corvel-sim tune takes one sample time, not a list" -- tune khz.csv --step 0.001,0.01
+# A gain the block takes but cannot track with: one warning, and the run goes on.
+expect 0 "warning: --gain 0: the block never corrects its prediction" -- khz.csv --gain 0 --no-plot
+expect 0 "warning: --gain -3 is negative: the block's error grows" -- khz.csv --gain -3 --no-plot
+expect 0 "warning: --gain nan is not a number: every estimate from the first error on is NaN" -- khz.csv --gain nan --no-plot
+check "a plain gain warns of nothing" test -z "$("${sim[@]}" khz.csv --gain 30 --no-plot 2>&1 >/dev/null)"
+check "a warning is said once" test "$("${sim[@]}" khz.csv --gain 0 --no-plot 2>&1 | grep -c warning)" -eq 1
+# Tune's header gives the samples and step the block sees.
+expect 0 "khz.csv, 300 samples at 0.01 s (one row in 10 of 3000)" -- tune khz.csv --step 0.01 --orders 1 --no-plot
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv
 expect 0 "500 samples of s4.csv" -- s4.csv --no-plot
 printf 'time,a,b,c,d\n0,1,2,3,4\n0.5,5,6,7,8\n1,9,10,11,12\n' > five.csv

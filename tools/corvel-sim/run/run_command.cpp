@@ -113,6 +113,7 @@ int run_command(const SimOptions& options) {
     }
   }
   for (const std::string& note : notes) say(note);
+  if (const std::string warning = gain_warning(options.gain); !warning.empty()) say("warning: " + warning);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
 
   const bool truth = record->truth() != nullptr;

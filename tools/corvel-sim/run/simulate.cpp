@@ -62,23 +62,38 @@ double block_step(const SimOptions& options, size_t channel) {
   return options.steps.empty() ? options.step : options.steps.at(channel);
 }
 
+long steps_per_sample_hit(double block_step, double solver_step) {
+  if (!(block_step > 0.0) || !std::isfinite(block_step)) return 1;
+  const double ratio = block_step / solver_step;
+  const double whole = std::round(ratio);
+  const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
+  return multiple ? static_cast<long>(whole) : 0;
+}
+
+std::string gain_warning(double gain) {
+  const std::string given = "--gain " + number_text(gain);
+  if (std::isnan(gain)) return given + " is not a number: every estimate from the first error on is NaN";
+  if (gain == 0.0) {
+    return given + ": the block never corrects its prediction, so its estimates do not follow the signal";
+  }
+  if (gain < 0.0) return given + " is negative: the block's error grows from sample to sample and its estimates diverge";
+  if (std::isinf(gain)) return given + " is infinite: the block places its poles at 0 and passes the noise whole";
+  return "";
+}
+
 namespace {
 
 // Solver steps per sample hit of a block of sample time `step` over the
-// record: 1 for an inherited one; a whole multiple of the record's step, the
-// same rule the engine holds the sample time to.
+// record. A built-in signal's step is the user's own choice: a step that is
+// no multiple of it is left to the engine's message.
 long every_of_step(double step, const SimOptions& o, const Record& record) {
-  if (!(step > 0.0) || !std::isfinite(step)) return 1;
-  const double ratio = step / record.step();
-  const double whole = std::round(ratio);
-  const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
-  // A built-in signal's step is the user's own choice: the engine's message says it.
-  if (!multiple && !o.input.empty()) {
+  const long every = steps_per_sample_hit(step, record.step());
+  if (every == 0 && !o.input.empty()) {
     throw UsageError("--step " + number_text(step) + " is not a whole multiple of the step " +
                      number_text(record.step()) + " s of " + record.description() +
                      "; --step -1 samples every row at the file's step");
   }
-  return multiple ? static_cast<long>(whole) : 1;
+  return every == 0 ? 1 : every;
 }
 
 }  // namespace

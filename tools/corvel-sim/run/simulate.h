@@ -43,6 +43,16 @@ struct RunShape {
   bool multirate() const;
 };
 
+// Solver steps between the sample hits of a block of sample time
+// `block_step` on a solver of step `solver_step`, by the engine's rule: 1 for
+// an inherited (or not positive) sample time, 0 when it is no whole multiple.
+long steps_per_sample_hit(double block_step, double solver_step);
+
+// Said once before a run whose gain the block takes but cannot track with:
+// 0, negative or not finite (the run goes on, as the model would). Empty for
+// any other gain.
+std::string gain_warning(double gain);
+
 // The sample time P2 of signal `channel`'s block: its own from a --step list,
 // else the one --step.
 double block_step(const SimOptions& options, size_t channel);

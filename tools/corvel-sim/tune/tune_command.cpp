@@ -37,10 +37,16 @@ Input window_of(const Input& whole, double t0, double t1) {
 
 // `what` names the score: "error RMS", or for columns tuned together the sum
 // of their error RMS each over its own RMS.
-void print_table(const TuneResult& result, const Input& input, int last_order, const std::string& what = "error RMS") {
-  std::printf("corvel-sim tune: %s, %zu samples at %g s, %ld block runs; %s from t = %g s on\n",
-              input.description.c_str(), input.u.size(), input.solver_step, result.runs, what.c_str(),
-              result.warmup_end);
+// The header says what the block sees: with a sample time of k rows, one row
+// in k, at k times the record's step.
+void print_table(const TuneResult& result, const Input& input, int last_order, double block_step,
+                 const std::string& what = "error RMS") {
+  const long every = std::max(1L, steps_per_sample_hit(block_step, input.solver_step));
+  const size_t samples = input.u.empty() ? 0 : (input.u.size() - 1) / static_cast<size_t>(every) + 1;
+  std::printf("corvel-sim tune: %s, %zu samples at %g s", input.description.c_str(), samples,
+              input.solver_step * static_cast<double>(every));
+  if (every > 1) std::printf(" (one row in %ld of %zu)", every, input.u.size());
+  std::printf(", %ld block runs; %s from t = %g s on\n", result.runs, what.c_str(), result.warmup_end);
   const bool truth = !input.truth.empty();
   std::printf("  %5s %12s %14s", "order", "best gain", what == "error RMS" ? "error RMS" : "score");
   if (truth) {
@@ -118,7 +124,7 @@ int tune_command(SimOptions options) {
   outputs.commit();
 
   for (size_t c = 0; c < each.size(); ++c) {
-    print_table(each[c], inputs[c], options.last_order);
+    print_table(each[c], inputs[c], options.last_order, options.step);
     const OrderResult& own = each[c].orders[each[c].recommended];
     std::printf("Recommended for %s: order %d, gain %.6g", inputs[c].signal_name.c_str(), own.order, own.best_gain);
     if (!inputs[c].column.empty()) {
@@ -133,11 +139,11 @@ int tune_command(SimOptions options) {
   if (inputs.size() > 1) {
     Input together = input;
     together.description = options.input + ", " + std::to_string(inputs.size()) + " columns together";
-    print_table(result, together, options.last_order, "the sum of each column's error RMS over its own RMS");
+    print_table(result, together, options.last_order, options.step, "the sum of each column's error RMS over its own RMS");
     std::printf("Recommended for all %zu columns, one parameter set: order %d, gain %.6g. To run it:\n  %s\n",
                 inputs.size(), best.order, best.best_gain, run_command_line(options, best.best_gain, best.order).c_str());
   } else {
-    print_table(result, input, options.last_order);
+    print_table(result, input, options.last_order, options.step);
     std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
                 run_command_line(options, best.best_gain, best.order).c_str());
   }
