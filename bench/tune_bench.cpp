@@ -20,7 +20,7 @@ using namespace corvel::sim;
 // error output is scored) or as the built-in signal (the derivative errors
 // against the truth are scored too).
 struct Setup {
-  SimOptions options;
+  TuneDescription options;
   Input builtin, record;
   Setup() {
     options.signal.kind = "sine";
@@ -47,7 +47,7 @@ std::vector<std::pair<double, int>> runs_of_tune;  // (gain, order) of each run,
 void BM_Tune(benchmark::State& state) {
   static const corvel::host::MexModule mex(CORVEL_MEX_PATH);
   long runs = 0;
-  SimOptions options = setup().options;
+  TuneDescription options = setup().options;
   options.jobs = 1;
   for (auto _ : state) {
     const TuneResult result = tune(mex.entry(), options, input_of(state), 1, 5);
@@ -84,7 +84,7 @@ void BM_BareKernelRunsOfTune(benchmark::State& state) {
 // BM_Tune/0 in one: the same runs, the same result.
 void BM_TuneTwoJobs(benchmark::State& state) {
   static const corvel::host::MexModule mex(CORVEL_MEX_PATH);
-  SimOptions options = setup().options;
+  TuneDescription options = setup().options;
   options.jobs = 2;
   for (auto _ : state) {
     const TuneResult result = tune(mex.entry(), options, setup().record, 1, 5);

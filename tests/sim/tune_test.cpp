@@ -25,8 +25,8 @@ struct NoisySignal {
 
 void PrintTo(const NoisySignal& s, std::ostream* os) { *os << s.name; }
 
-SimOptions options_for(const NoisySignal& s) {
-  SimOptions o;
+TuneDescription options_for(const NoisySignal& s) {
+  TuneDescription o;
   o.signal.kind = s.kind;
   o.snr_db = s.snr_db;
   o.snr_given = true;
@@ -42,7 +42,7 @@ class TuneOnNoisySignals : public ::testing::TestWithParam<NoisySignal> {};
 // The gain chosen by the error output's RMS estimates the first derivative
 // within 10 % of the best any evaluated gain does, judged with the truth.
 TEST_P(TuneOnNoisySignals, ChosenGainIsNearTheBestForTheFirstDerivative) {
-  const SimOptions o = options_for(GetParam());
+  const TuneDescription o = options_for(GetParam());
   const Input input = make_input(o);
   const TuneResult result = tune(test::loaded_mex().entry(), o, input, 1, 3);
   ASSERT_EQ(result.orders.size(), 3u);
@@ -66,7 +66,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TuneOnNoisySignals,
 // copies of a column choose, together, the gain the column chooses alone, at
 // twice its relative score; a column that cannot be tuned is named.
 TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
-  const SimOptions o = options_for(NoisySignal{"sine_30dB", "sine", 30, 5});
+  const TuneDescription o = options_for(NoisySignal{"sine_30dB", "sine", 30, 5});
   const Input alone = make_input(o);
   Input twin = alone;
   twin.truth.clear();
@@ -92,7 +92,7 @@ TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
 
 // Worker processes change where the runs are made, never what they give.
 TEST(Tune, WorkersGiveTheSameRunsAndResult) {
-  SimOptions o = options_for(NoisySignal{"sine_30dB", "sine", 30, 3});
+  TuneDescription o = options_for(NoisySignal{"sine_30dB", "sine", 30, 3});
   const Input input = make_input(o);
   o.jobs = 1;
   const TuneResult one = tune(test::loaded_mex().entry(), o, input, 1, 3);
@@ -117,7 +117,7 @@ TEST(Tune, WorkersGiveTheSameRunsAndResult) {
 // A clean signal sampled fast: past some gain F is near 0 and every larger
 // gain gives the same estimate. The smallest gain of that flat top is chosen.
 TEST(Tune, AFlatTopRecommendsItsSmallestGain) {
-  SimOptions o;
+  TuneDescription o;
   o.step = 0.001;
   o.duration = 3.0;
   const Input input = make_input(o);
@@ -144,7 +144,7 @@ TEST(Tune, AFlatTopRecommendsItsSmallestGain) {
 // end falls exactly on sample 100, so rows 101..299 count, divided by their
 // number, as a plain run of the engine gives them.
 TEST(Tune, ScoresTheErrorOfEachSampleFromTheWarmUpOn) {
-  SimOptions o;
+  TuneDescription o;
   o.step = 0.01;
   Input input;
   input.solver_step = 0.01;
@@ -167,12 +167,12 @@ TEST(Tune, ScoresTheErrorOfEachSampleFromTheWarmUpOn) {
 }
 
 TEST(Tune, DataItCannotTuneOnEndsInAMessage) {
-  SimOptions o;
+  TuneDescription o;
   o.step = 0.01;
   Input input;
   input.solver_step = 0.01;
   input.description = "data.csv";
-  auto message = [&](const Input& in, const SimOptions& opts) -> std::string {
+  auto message = [&](const Input& in, const TuneDescription& opts) -> std::string {
     try {
       tune(test::loaded_mex().entry(), opts, in, 1, 2);
     } catch (const TuneError& e) {
@@ -186,11 +186,11 @@ TEST(Tune, DataItCannotTuneOnEndsInAMessage) {
   input.u[40] = std::nan("");
   EXPECT_EQ(message(input, o).substr(0, 32), "sample 41 of data.csv is nan: tu");
   input.u[40] = 0.5;
-  SimOptions long_warmup = o;
+  TuneDescription long_warmup = o;
   long_warmup.warmup = 3.0;
   EXPECT_EQ(message(input, long_warmup).substr(0, 60), "the record ends at t = 2.99 s, leaving 0 samples after the w");
   // Negative gains make the error dynamics unstable: every run overflows.
-  SimOptions negative = o;
+  TuneDescription negative = o;
   negative.gain_low = -1e6;
   negative.gain_high = -1e4;
   EXPECT_EQ(message(input, negative),

@@ -10,40 +10,13 @@
 #include <vector>
 
 #include "common/errors.h"
-#include "input/signals.h"
+#include "tune/tune_description.h"
 
 namespace corvel::sim {
 
-struct SimOptions {
-  // The block's dialog parameters, passed to it as given.
-  double gain = 20.0;   // P1
-  double step = 0.01;   // P2, -1 for inherited
-  // --step H1,H2,...: each column's block its own P2, in the order of the
-  // run's columns (a multirate model); empty: every block takes `step`.
-  std::vector<double> steps;
-  double order = 3.0;   // P3
-  double solver_step = 0.0;  // 0: from the time column, else P2 when positive, else 0.01
-  bool variable_step = false;
-
-  std::string input;  // CSV or MAT-file; empty: the built-in signal
-  std::string column;       // --column NAME|N: the signal's column
-  std::string time_column;  // --time-column NAME|N|none
-  std::string variable;     // --variable NAME: a MAT-file's signal
-  double time_tolerance = 1e-6;  // relative deviation allowed in a time column's step
-  bool strict = false;           // a non-finite input sample fails the run
-  SignalForm signal;
-  double duration = 10.0;
-  double noise = 0.0;                 // standard deviation of added Gaussian noise
-  double snr_db = 0.0;                // used when snr_given: noise from the clean signal's RMS
-  bool snr_given = false;
-  std::uint64_t seed = 1;
-  double warmup = -1.0;               // seconds left out of the error table; < 0: the first third
-
-  std::string out = "corvel-out.csv";
-  std::string plot = "corvel-plot.svg";  // empty: no plot; .html: the interactive page
-  double plot_window_start = 0.0, plot_window_end = 0.0;  // --plot-window T0:T1; equal: the whole run
-  std::string trace;                     // "-": standard error; a path: that file
-  std::string mex;                       // empty: the MEX file beside the program
+// The run the command line describes, and what only a command line has.
+struct SimOptions : TuneDescription {
+  bool plot_given = false;
   bool help = false;
   bool version = false;
   std::set<std::string> given;  // the options on the command line, by their long name
@@ -54,7 +27,6 @@ struct SimOptions {
   // corvel-sim tune
   int first_order = 1;  // --orders A-B (or one order)
   int last_order = 5;
-  bool plot_given = false;
   double gain_low = 0.0, gain_high = 0.0;  // --gains LO:HI; both 0: the search's own range
   int jobs = 0;                            // --jobs N: worker processes; 0: one per core
   double window_start = 0.0, window_end = 0.0;  // --window T0:T1; equal: the whole record

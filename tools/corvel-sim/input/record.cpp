@@ -38,17 +38,13 @@ void TimeGrid::add(double t, const std::string& where_prefix) {
 
 double TimeGrid::step() const { return (last_ - first_) / static_cast<double>(count_ - 1); }
 
-bool is_mat_path(const std::string& path) {
-  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".mat") == 0 || path.compare(path.size() - 4, 4, ".MAT") == 0);
-}
-
 namespace {
 
 // The solver step of a record with no time column: --solver-step, else a
-// positive P2, else 0.01 s.
-double untimed_step(const SimOptions& o, RecordShape& shape, bool said_for_file) {
+// positive sample time of the block (P2), else 0.01 s.
+double untimed_step(const RecordSource& o, double sample_time, RecordShape& shape, bool said_for_file) {
   if (o.solver_step > 0.0) return o.solver_step;
-  if (o.step > 0.0 && std::isfinite(o.step)) return o.step;
+  if (sample_time > 0.0 && std::isfinite(sample_time)) return sample_time;
   if (said_for_file) {
     shape.notes.push_back(shape.description + " has no time column: one sample every 0.01 s (set --solver-step)");
   }
@@ -71,7 +67,7 @@ class FiniteRms {
 };
 
 // The step of a time column, held against --solver-step when both are given.
-double timed_step(const SimOptions& o, double first, double last, size_t count, const std::string& name) {
+double timed_step(const RecordSource& o, double first, double last, size_t count, const std::string& name) {
   const double step = (last - first) / static_cast<double>(count - 1);
   if (o.solver_step > 0.0 && std::fabs(o.solver_step - step) > 1e-9 * step) {
     throw UsageError("--solver-step " + number_text(o.solver_step) + " differs from the step " + number_text(step) +
@@ -87,7 +83,7 @@ double timed_step(const SimOptions& o, double first, double last, size_t count, 
 // does a file that changed between the two readings.
 class CsvRecord : public Record {
  public:
-  CsvRecord(const SimOptions& o)
+  CsvRecord(const RecordSource& o, double sample_time)
       : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
     shape_.description = o.input;
     const CsvLayout& layout = reader_->layout();
@@ -105,7 +101,7 @@ class CsvRecord : public Record {
     }
     timed_ = layout.time >= 0;
     if (o.snr_given) {
-      read_all(o);
+      read_all(o, sample_time);
       return;
     }
     shape_.count = reader_->count_rows(&first_, &last_);
@@ -114,7 +110,7 @@ class CsvRecord : public Record {
       const double span = last_.t - first_.t;
       // A time column that does not rise is found row by row, for the message.
       if (!(span > 0.0) || !std::isfinite(span)) {
-        read_all(o);
+        read_all(o, sample_time);
         return;
       }
       shape_.step = timed_step(o, first_.t, last_.t, shape_.count, o.input);
@@ -122,7 +118,7 @@ class CsvRecord : public Record {
     } else if (timed_) {
       throw InputError(o.input + ": a time column needs two samples at least to give the step");
     } else {
-      shape_.step = untimed_step(o, shape_, true);
+      shape_.step = untimed_step(o, sample_time, shape_, true);
     }
   }
   ~CsvRecord() override { stop_reading(); }
@@ -227,7 +223,7 @@ class CsvRecord : public Record {
   }
 
   // Every row read and checked now.
-  void read_all(const SimOptions& o) {
+  void read_all(const RecordSource& o, double sample_time) {
     TimeGrid grid(o.time_tolerance);
     std::vector<FiniteRms> rms(channels_);
     CsvRow row;
@@ -247,7 +243,7 @@ class CsvRecord : public Record {
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       shape_.t0 = grid.first();
     } else {
-      shape_.step = untimed_step(o, shape_, true);
+      shape_.step = untimed_step(o, sample_time, shape_, true);
     }
     reader_->rewind();
   }
@@ -272,7 +268,7 @@ class CsvRecord : public Record {
 // length by --variable a,b,c, with --time-column naming a time vector.
 class MatRecord : public Record {
  public:
-  MatRecord(const SimOptions& o) {
+  MatRecord(const RecordSource& o, double sample_time) {
     shape_.description = o.input;
     std::vector<std::string> variables;
     for (size_t start = 0;;) {
@@ -330,7 +326,7 @@ class MatRecord : public Record {
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       shape_.t0 = grid.first();
     } else {
-      shape_.step = untimed_step(o, shape_, true);
+      shape_.step = untimed_step(o, sample_time, shape_, true);
     }
   }
   void restart() override { next_ = 0; }
@@ -340,7 +336,7 @@ class MatRecord : public Record {
 
  private:
   // A vector of a --variable list (or its time), as long as the first.
-  std::vector<double> vector_of(const SimOptions& o, const std::string& name) const {
+  std::vector<double> vector_of(const RecordSource& o, const std::string& name) const {
     if (name.empty()) throw UsageError("--variable " + o.variable + ": an empty name in the list");
     const MatSignal m = read_mat_signal(o.input, name);
     if (m.cols != 1) {
@@ -353,7 +349,7 @@ class MatRecord : public Record {
     }
     return m.data;
   }
-  static std::string variables_first(const SimOptions& o) { return o.variable.substr(0, o.variable.find(',')); }
+  static std::string variables_first(const RecordSource& o) { return o.variable.substr(0, o.variable.find(',')); }
   static std::string place(const std::string& pattern, size_t row) {
     const size_t at = pattern.find("%zu");
     return pattern.substr(0, at) + std::to_string(row) + pattern.substr(at + 3);
@@ -367,9 +363,9 @@ class MatRecord : public Record {
 
 class BuiltinRecord : public Record {
  public:
-  BuiltinRecord(const SimOptions& o) : signal_(make_signal(o.signal)) {
+  BuiltinRecord(const RecordSource& o, double sample_time) : signal_(make_signal(o.signal)) {
     shape_.description = o.signal.kind;
-    shape_.step = untimed_step(o, shape_, false);
+    shape_.step = untimed_step(o, sample_time, shape_, false);
     const double step = shape_.step;
     const double samples = std::floor(o.duration / step + 1e-9) + 1.0;
     if (!(samples <= 5e7)) {
@@ -438,18 +434,18 @@ class NoisyRecord : public Record {
 
 }  // namespace
 
-std::unique_ptr<Record> open_record(const SimOptions& o) {
+std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
   std::unique_ptr<Record> record;
   if (o.input.empty()) {
-    record = std::make_unique<BuiltinRecord>(o);
+    record = std::make_unique<BuiltinRecord>(o, sample_time);
   } else if (is_mat_path(o.input)) {
-    record = std::make_unique<MatRecord>(o);
+    record = std::make_unique<MatRecord>(o, sample_time);
   } else {
     if (!o.variable.empty()) {
       throw UsageError("--variable " + o.variable + " names a MAT-file variable; " + o.input +
                        " is read as a CSV file (its columns are chosen with --column)");
     }
-    record = std::make_unique<CsvRecord>(o);
+    record = std::make_unique<CsvRecord>(o, sample_time);
   }
   std::vector<double> sigmas(record->channels(), o.noise);
   for (size_t c = 0; c < sigmas.size() && o.snr_given; ++c) {

@@ -8,8 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/file_kinds.h"
 #include "input/csv_input.h"
-#include "command_line/options.h"
+#include "input/record_source.h"
 #include "input/signals.h"
 
 namespace corvel::sim {
@@ -95,12 +96,11 @@ class Record {
   RecordShape shape_;
 };
 
-// The record the options ask for, its shape known (a file is read through
-// once to find it). Throws InputError or UsageError.
-std::unique_ptr<Record> open_record(const SimOptions& options);
-
-// Whether `path` names a MAT-file (by its extension).
-bool is_mat_path(const std::string& path);
+// The record a source names, its shape known (a file is read through once to
+// find it). `sample_time`, the block's P2, paces a record without a time
+// column when positive and no solver step is given. Throws InputError or
+// UsageError.
+std::unique_ptr<Record> open_record(const RecordSource& source, double sample_time);
 
 }  // namespace corvel::sim
 

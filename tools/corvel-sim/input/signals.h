@@ -2,17 +2,15 @@
 #ifndef CORVEL_SIM_SIGNALS_H
 #define CORVEL_SIM_SIGNALS_H
 
-#include <array>
 #include <cstdint>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
 
-namespace corvel::sim {
+#include "common/derivatives.h"
 
-constexpr int kMaxDerivative = 10;
-using Derivatives = std::array<double, kMaxDerivative + 1>;  // value, then d/dt .. d^10/dt^10
+namespace corvel::sim {
 
 struct SignalForm {
   std::string kind = "sine";      // sine, poly, chirp, expsin

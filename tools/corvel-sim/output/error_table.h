@@ -6,7 +6,7 @@
 #include <ostream>
 #include <vector>
 
-#include "input/signals.h"
+#include "common/derivatives.h"
 
 namespace corvel::sim {
 

@@ -13,7 +13,8 @@
 #include "output/mat_writer.h"
 #include "common/number_text.h"
 #include "output/output_file.h"
-#include "input/record.h"
+#include "common/errors.h"
+#include "common/file_kinds.h"
 
 namespace corvel::sim {
 

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "input/signals.h"
+#include "common/derivatives.h"
 #include "output/log_writer.h"
 #include "output/plot_text.h"
 

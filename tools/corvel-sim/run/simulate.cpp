@@ -8,7 +8,7 @@
 
 namespace corvel::sim {
 
-std::vector<Input> make_inputs(const SimOptions& options) {
+std::vector<Input> make_inputs(const RunDescription& options) {
   const std::unique_ptr<Record> record = open_record(options);
   const size_t channels = record->channels();
   std::vector<Input> inputs(channels);
@@ -42,7 +42,7 @@ std::vector<Input> make_inputs(const SimOptions& options) {
   return inputs;
 }
 
-Input make_input(const SimOptions& options) {
+Input make_input(const RunDescription& options) {
   std::vector<Input> inputs = make_inputs(options);
   if (inputs.size() > 1) {
     throw UsageError("--column " + options.column + ": one column is wanted here (this names " +
@@ -58,7 +58,7 @@ bool RunShape::multirate() const {
   return false;
 }
 
-double block_step(const SimOptions& options, size_t channel) {
+double block_step(const RunDescription& options, size_t channel) {
   return options.steps.empty() ? options.step : options.steps.at(channel);
 }
 
@@ -86,7 +86,7 @@ namespace {
 // Solver steps per sample hit of a block of sample time `step` over the
 // record. A built-in signal's step is the user's own choice: a step that is
 // no multiple of it is left to the engine's message.
-long every_of_step(double step, const SimOptions& o, const Record& record) {
+long every_of_step(double step, const RunDescription& o, const Record& record) {
   const long every = steps_per_sample_hit(step, record.step());
   if (every == 0 && !o.input.empty()) {
     throw UsageError("--step " + number_text(step) + " is not a whole multiple of the step " +
@@ -98,7 +98,7 @@ long every_of_step(double step, const SimOptions& o, const Record& record) {
 
 }  // namespace
 
-RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::string>* notes) {
+RunShape plan_run(const RunDescription& o, const Record& record, std::vector<std::string>* notes) {
   RunShape shape;
   const size_t channels = record.channels();
   if (!o.steps.empty() && o.steps.size() != channels) {
@@ -142,7 +142,7 @@ RunShape plan_run(const SimOptions& o, const Record& record, std::vector<std::st
   return shape;
 }
 
-void simulate(host::MexFunction entry, const SimOptions& o, Record& record, const RowSink& sink,
+void simulate(host::MexFunction entry, const RunDescription& o, Record& record, const RowSink& sink,
               const std::function<void(const FirstNonFinite&)>& on_non_finite, std::vector<std::string>* trace) {
   host::SolverSettings solver;
   solver.variable_step = o.variable_step;

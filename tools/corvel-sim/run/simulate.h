@@ -9,7 +9,7 @@
 
 #include "host/array_api.h"
 #include "output/log_writer.h"
-#include "command_line/options.h"
+#include "run/run_description.h"
 #include "input/record.h"
 #include "input/signals.h"
 
@@ -29,9 +29,9 @@ struct Input {
 
 // Builds the input the options ask for, one for each signal of the record
 // (each column chosen). Throws InputError or UsageError.
-std::vector<Input> make_inputs(const SimOptions& options);
+std::vector<Input> make_inputs(const RunDescription& options);
 // The same for a record of one signal; a record of several is refused.
-Input make_input(const SimOptions& options);
+Input make_input(const RunDescription& options);
 
 // The rows of a run, known before it starts.
 struct RunShape {
@@ -55,13 +55,13 @@ std::string gain_warning(double gain);
 
 // The sample time P2 of signal `channel`'s block: its own from a --step list,
 // else the one --step.
-double block_step(const SimOptions& options, size_t channel);
+double block_step(const RunDescription& options, size_t channel);
 
 // When the block's own sample time P2 is given with recorded data: a whole
 // multiple of the record's step samples every k-th row (said in a note);
 // anything else is refused with a UsageError naming both steps. A list of
 // sample times needs one for each of the record's signals.
-RunShape plan_run(const SimOptions& options, const Record& record, std::vector<std::string>* notes);
+RunShape plan_run(const RunDescription& options, const Record& record, std::vector<std::string>* notes);
 
 // Called for each log row with the truth at its sample (null for data); with
 // several signals, once for each at every sample hit, in their order.
@@ -81,7 +81,7 @@ struct FirstNonFinite {
 // trace is appended to *trace when trace is not null. `on_non_finite` is
 // called once for each signal, at the first non-finite sample its block is
 // given.
-void simulate(host::MexFunction entry, const SimOptions& options, Record& record, const RowSink& sink,
+void simulate(host::MexFunction entry, const RunDescription& options, Record& record, const RowSink& sink,
               const std::function<void(const FirstNonFinite&)>& on_non_finite = nullptr,
               std::vector<std::string>* trace = nullptr);
 

@@ -48,7 +48,7 @@ void check_input(const Input& input, double warmup_end) {
 
 }  // namespace
 
-Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const Input& input, double gain, int order,
+Evaluation evaluate(host::MexFunction entry, const RunDescription& options, const Input& input, double gain, int order,
                     double warmup_end) {
   // Errors are summed in units of the signal's range, so that a large signal
   // cannot overflow the sum of squares: only a non-finite error diverges.
@@ -98,7 +98,7 @@ Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const In
   return e;
 }
 
-Evaluation evaluate_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+Evaluation evaluate_together(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
                              double gain, int order, double warmup_end) {
   if (inputs.size() == 1) return evaluate(entry, options, inputs[0], gain, order, warmup_end);
   Evaluation together{gain, 0.0, {}};
@@ -109,12 +109,12 @@ Evaluation evaluate_together(host::MexFunction entry, const SimOptions& options,
   return together;
 }
 
-TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
+TuneResult tune(host::MexFunction entry, const TuneDescription& options, const Input& input, int first_order,
                 int last_order, const Progress& progress) {
   return tune_together(entry, options, {input}, first_order, last_order, progress);
 }
 
-TuneResult tune_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+TuneResult tune_together(host::MexFunction entry, const TuneDescription& options, const std::vector<Input>& inputs,
                          int first_order, int last_order, const Progress& progress) {
   const Input& input = inputs.front();  // every input has the same clock
   if (input.u.empty()) throw TuneError("the record has no samples");

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "host/array_api.h"
-#include "command_line/options.h"
+#include "tune/tune_description.h"
 #include "run/simulate.h"
 
 namespace corvel::sim {
@@ -59,21 +59,21 @@ using Progress = std::function<void(long done, long expected)>;
 // bracket by parabolas and golden sections. The runs go to options.jobs worker
 // processes (the block's kernel state is shared by a whole process); the
 // result is the same whatever their number. Throws TuneError for data it cannot tune on.
-TuneResult tune(host::MexFunction entry, const SimOptions& options, const Input& input, int first_order,
+TuneResult tune(host::MexFunction entry, const TuneDescription& options, const Input& input, int first_order,
                 int last_order, const Progress& progress = nullptr);
 
 // The same for several signals on one clock (the columns of one record) and
 // one gain and order for all: each run's score is the sum over the signals of
 // its error RMS relative to the signal's own RMS.
-TuneResult tune_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+TuneResult tune_together(host::MexFunction entry, const TuneDescription& options, const std::vector<Input>& inputs,
                          int first_order, int last_order, const Progress& progress = nullptr);
 
 // One evaluation (a whole run of the block), as tune makes them.
-Evaluation evaluate(host::MexFunction entry, const SimOptions& options, const Input& input, double gain, int order,
+Evaluation evaluate(host::MexFunction entry, const RunDescription& options, const Input& input, double gain, int order,
                     double warmup_end);
 // One evaluation of each input at one gain and order: for one input its own;
 // for several, the sum of their error RMS each over the input's own RMS.
-Evaluation evaluate_together(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+Evaluation evaluate_together(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
                              double gain, int order, double warmup_end);
 
 }  // namespace corvel::sim

@@ -26,7 +26,7 @@ Evaluation EvaluationPool::evaluate_here(const TuneRequest& request) const {
 
 bool EvaluationPool::parallel_supported() { return false; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+EvaluationPool::EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
                                double warmup_end, int)
     : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {}
 
@@ -128,7 +128,7 @@ bool receive_result(int fd, Evaluation* e) {
 
 bool EvaluationPool::parallel_supported() { return true; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs,
+EvaluationPool::EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
                                double warmup_end, int jobs)
     : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {
   if (jobs <= 1) return;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/array_api.h"
-#include "command_line/options.h"
+#include "run/run_description.h"
 #include "run/simulate.h"
 #include "tune/tune.h"
 
@@ -38,7 +38,7 @@ class EvaluationPool {
  public:
   // `jobs` workers (1: every run in this process). Where processes cannot be
   // forked (Windows) the runs are made here, one after another.
-  EvaluationPool(host::MexFunction entry, const SimOptions& options, const std::vector<Input>& inputs, double warmup_end,
+  EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs, double warmup_end,
                  int jobs);
   ~EvaluationPool();
   EvaluationPool(const EvaluationPool&) = delete;
@@ -69,7 +69,7 @@ class EvaluationPool {
   void start_queued();
 
   host::MexFunction entry_;
-  const SimOptions& options_;
+  const RunDescription& options_;
   const std::vector<Input>& inputs_;
   double warmup_end_;
   std::vector<Worker> workers_;

@@ -1,0 +1,31 @@
+// What a record is read from: a CSV file or a MAT-file (which signals, which
+// time), or the built-in signal, and the noise added to it. The command line,
+// the Python package and a fleet of recordings each fill one in.
+#ifndef CORVEL_SIM_RECORD_SOURCE_H
+#define CORVEL_SIM_RECORD_SOURCE_H
+
+#include <cstdint>
+#include <string>
+
+#include "input/signals.h"
+
+namespace corvel::sim {
+
+struct RecordSource {
+  std::string input;        // CSV or MAT-file; empty: the built-in signal
+  std::string column;       // the signal's column: NAME, N, a list, or all
+  std::string time_column;  // NAME, N or none
+  std::string variable;     // a MAT-file's signal, or a list of vectors
+  double time_tolerance = 1e-6;  // relative deviation allowed in a time column's step
+  double solver_step = 0.0;      // 0: the time column's; without one the block's P2 when positive, else 0.01
+  SignalForm signal;
+  double duration = 10.0;        // seconds of the built-in signal
+  double noise = 0.0;            // standard deviation of added Gaussian noise
+  double snr_db = 0.0;           // used when snr_given: noise from the clean signal's RMS
+  bool snr_given = false;
+  std::uint64_t seed = 1;
+};
+
+}  // namespace corvel::sim
+
+#endif
