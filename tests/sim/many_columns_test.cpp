@@ -15,6 +15,7 @@
 #include "input/record.h"
 #include "run/simulate.h"
 #include "support/loaded_mex.h"
+#include "support/scratch.h"
 
 namespace corvel::sim {
 namespace {
@@ -27,9 +28,7 @@ using Rows = std::vector<double>;
 // time, then a sine, a step, a ramp with a NaN at row 5000, and a column of
 // -0.0: 9 000 rows, past two of the reader's blocks of 4 096.
 std::string write_file() {
-  // Named for the test: the tests of this file run side by side as processes.
-  const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-  const std::string path = (fs::temp_directory_path() / ("corvel-columns-" + test + ".csv")).string();
+  const std::string path = test::scratch_path("columns.csv");
   std::ofstream out(path);
   out << "time,sine,step,ramp,zero\n";
   char line[200];

@@ -19,6 +19,7 @@
 
 #include "common/errors.h"
 #include "output/output_file.h"
+#include "support/scratch.h"
 
 namespace corvel::sim {
 namespace {
@@ -34,8 +35,7 @@ int process_id() { return static_cast<int>(::getpid()); }
 class Outputs : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("corvel-outputs-" + std::to_string(process_id()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ = test::scratch_folder() / ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(dir_);
     fs::create_directories(dir_);
   }

@@ -15,6 +15,7 @@
 #include "common/errors.h"
 #include "input/record.h"
 #include "output/run_plot.h"
+#include "support/scratch.h"
 
 namespace corvel::sim {
 namespace {
@@ -22,7 +23,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string temp_csv(const std::string& name) {
-  return (fs::temp_directory_path() / ("corvel-" + std::to_string(std::rand()) + "-" + name)).string();
+  return test::scratch_path(name);
 }
 
 // t,u rows 0..rows-1 at 1 ms; `bad` (from 1), when non-zero, reads "x".
