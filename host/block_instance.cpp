@@ -53,6 +53,13 @@ void BlockInstance::set_param(int index, mxArray* param) {
   param_view_[static_cast<size_t>(index)] = param;
 }
 
+mxArray* BlockInstance::replace_param(int index, mxArray* param) {
+  mxArray* old = params_.at(static_cast<size_t>(index));
+  params_[static_cast<size_t>(index)] = param;
+  param_view_[static_cast<size_t>(index)] = param;
+  return old;
+}
+
 void BlockInstance::set_generic_hook(bool present) { simstruct_.u.f.generic_fcn = present ? &generic_hook : nullptr; }
 
 void BlockInstance::refuse_port_counts(bool inputs, bool outputs) {

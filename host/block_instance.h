@@ -34,6 +34,8 @@ class BlockInstance {
   // Dialog parameters, owned by the instance from here on.
   void set_params(std::vector<mxArray*> params);
   void set_param(int index, mxArray* param);
+  // Puts `param` in place and hands back the array it replaces.
+  mxArray* replace_param(int index, mxArray* param);
 
   void set_generic_hook(bool present);
   void refuse_port_counts(bool inputs, bool outputs);

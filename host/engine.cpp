@@ -75,6 +75,10 @@ int Engine::add_block_arrays(std::vector<mxArray*> params, InputSource input, st
 
 SimStruct* Engine::simstruct(int block) { return blocks_.at(static_cast<size_t>(block))->instance->S(); }
 
+size_t Engine::output_width(int block, int port) const {
+  return blocks_.at(static_cast<size_t>(block))->instance->output_size(port);
+}
+
 double Engine::sample_time(int block) const { return blocks_.at(static_cast<size_t>(block))->period; }
 
 const mxArray* Engine::flag_array(int flag) {
@@ -88,7 +92,8 @@ void Engine::check(Block& block, const MexCallResult& result, int flag) {
   if (result.ok && status == nullptr) return;
   const std::string text = !result.ok ? result.error : std::string(status);
   ssSetErrorStatus(&root_, nullptr);
-  throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "), " + method_of(flag) + ": " + text);
+  throw EngineError("block " + std::to_string(block.index) + " (" + block.name + "), " + method_of(flag) + ": " + text,
+                    text);
 }
 
 void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
@@ -210,44 +215,74 @@ void Engine::reset_at(int block, long step) {
 }
 
 void Engine::run(long steps, const OutputSink& sink) {
+  start();
+  while (step_ < steps) advance(sink);
+  finish();
+}
+
+void Engine::start() {
   if (!initialized_) initialize();
+  step_ = 0;
+  next_reset_ = 0;
+  until_hit_.assign(blocks_.size(), 0);
   for (auto& block : blocks_) {
     block->instance->input()[0] = block->input(0, 0.0);
     call_flag(*block, method_flags::kInitializeConditions);
   }
-  // Steps until each block's next sample hit (a countdown, not a division per step).
-  std::vector<long> until_hit(blocks_.size(), 0);
-  size_t next_reset = 0;
-  for (long k = 0; k < steps; ++k) {
-    const double t = static_cast<double>(k) * solver_.step;
-    model_info_.f.time = t;
-    for (; next_reset < resets_.size() && resets_[next_reset].first <= k; ++next_reset) {
-      if (resets_[next_reset].first < k) continue;
-      Block& block = *blocks_[static_cast<size_t>(resets_[next_reset].second)];
-      block.instance->input()[0] = block.input(k, t);
-      call_flag(block, method_flags::kInitializeConditions);
-    }
-    for (auto& block : blocks_) {
-      if (until_hit[static_cast<size_t>(block->index)] != 0) continue;
-      BlockInstance& b = *block->instance;
-      const double u = block->input(k, t);
-      b.input()[0] = u;
-      call_flag(*block, method_flags::kOutputs);
-      if (sink) {
-        sink(SampleView{block->index, k, t, u, b.output(0), b.output(1), b.output(2),
-                        static_cast<int>(b.output_size(2))});
-      }
-    }
-    for (auto& block : blocks_) {
-      long& until = until_hit[static_cast<size_t>(block->index)];
-      if (until == 0) {
-        call_flag(*block, method_flags::kUpdate);
-        until = block->every;
-      }
-      --until;
+}
+
+void Engine::advance(const OutputSink& sink) {
+  const long k = step_;
+  const double t = static_cast<double>(k) * solver_.step;
+  model_info_.f.time = t;
+  for (; next_reset_ < resets_.size() && resets_[next_reset_].first <= k; ++next_reset_) {
+    if (resets_[next_reset_].first < k) continue;
+    Block& block = *blocks_[static_cast<size_t>(resets_[next_reset_].second)];
+    block.instance->input()[0] = block.input(k, t);
+    call_flag(block, method_flags::kInitializeConditions);
+  }
+  // A countdown to each block's next sample hit, not a division per step.
+  for (auto& block : blocks_) {
+    if (until_hit_[static_cast<size_t>(block->index)] != 0) continue;
+    BlockInstance& b = *block->instance;
+    const double u = block->input(k, t);
+    b.input()[0] = u;
+    call_flag(*block, method_flags::kOutputs);
+    if (sink) {
+      sink(SampleView{block->index, k, t, u, b.output(0), b.output(1), b.output(2), static_cast<int>(b.output_size(2))});
     }
   }
+  for (auto& block : blocks_) {
+    long& until = until_hit_[static_cast<size_t>(block->index)];
+    if (until == 0) {
+      call_flag(*block, method_flags::kUpdate);
+      until = block->every;
+    }
+    --until;
+  }
+  ++step_;
+}
+
+void Engine::finish() {
   for (auto& block : blocks_) call_flag(*block, method_flags::kTerminate);
+}
+
+void Engine::change_parameter(int block_index, int index, mxArray* value) {
+  Block& block = *blocks_.at(static_cast<size_t>(block_index));
+  SimStruct* S = block.instance->S();
+  if (index < 0 || index >= S->u.f.params_given) {
+    mxDestroyArray(value);
+    throw EngineError("block " + std::to_string(block_index) + " (" + block.name + ") has no parameter " +
+                      std::to_string(index + 1));
+  }
+  mxArray* old = block.instance->replace_param(index, value);
+  try {
+    call_flag(block, method_flags::kCheckParameters);
+  } catch (...) {
+    block.instance->set_param(index, old);
+    throw;
+  }
+  mxDestroyArray(old);
 }
 
 }  // namespace corvel::host

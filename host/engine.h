@@ -56,12 +56,25 @@ class Engine {
   // Initial conditions, then `steps` solver steps (outputs, then updates, of
   // the blocks with a sample hit), then terminate.
   void run(long steps, const OutputSink& sink);
+  // The same run in pieces, for samples that arrive as they come: initial
+  // conditions at start(), one solver step at each advance(), terminate at
+  // finish(). run() is these three.
+  void start();
+  void advance(const OutputSink& sink);
+  void finish();
+  long steps_done() const { return step_; }
+  // A dialog parameter changed during the run, as the host changes one: the
+  // new value in place, then the block's mdlCheckParameters; a value it
+  // refuses is taken back (the old one stays) and EngineError carries the
+  // block's own text. Takes the array.
+  void change_parameter(int block, int index, mxArray* value);
   // The block sits in an enabled subsystem that is re-enabled, its states
   // reset, at solver step `step` of the next run: its initial conditions run
   // again there, before that step's outputs, with the input of that step.
   void reset_at(int block, long step);
 
   double sample_time(int block) const;  // after initialize: the settled period
+  size_t output_width(int block, int port) const;  // after initialize
   SimStruct* simstruct(int block);
 
   void enable_trace(bool on) { trace_on_ = on; }
@@ -87,6 +100,10 @@ class Engine {
   std::vector<std::string> trace_;
   bool initialized_ = false;
   std::vector<std::pair<long, int>> resets_;  // (step, block), in rising step
+  // The run under way.
+  long step_ = 0;
+  std::vector<long> until_hit_;  // steps until each block's next sample hit
+  size_t next_reset_ = 0;
 };
 
 }  // namespace corvel::host

@@ -5,6 +5,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "host/array_api.h"
 
@@ -15,7 +16,13 @@ namespace corvel::host {
 // where.
 class EngineError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EngineError(const std::string& what, std::string block_text = "")
+      : std::runtime_error(what), block_text_(std::move(block_text)) {}
+  // The block's own message when the block reported the error, else empty.
+  const std::string& block_text() const { return block_text_; }
+
+ private:
+  std::string block_text_;
 };
 
 class MexModule {

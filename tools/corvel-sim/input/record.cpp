@@ -432,7 +432,70 @@ class NoisyRecord : public Record {
   std::vector<double> values_;
 };
 
+// Samples held in memory by the caller (the Python package's arrays): rows
+// of every signal, with their time stamps or a step.
+class ArrayRecord : public Record {
+ public:
+  ArrayRecord(const SampleArray& a, const RecordSource& o) : a_(a) {
+    shape_.description = a.description;
+    shape_.count = a.count;
+    if (a.count == 0) throw InputError(a.description + ": no samples");
+    if (a.channels > 1) {
+      for (size_t c = 0; c < a.channels; ++c) {
+        shape_.channel_names.push_back(c < a.channel_names.size() ? a.channel_names[c] : "channel " + std::to_string(c + 1));
+      }
+    }
+    if (a.times != nullptr) {
+      // The same rule as a file's time column: a constant step within the tolerance.
+      TimeGrid grid(o.time_tolerance);
+      for (size_t k = 0; k < a.count; ++k) {
+        grid.add_lazy(a.times[k], [&] { return a.description + ": time stamp " + std::to_string(k + 1) + ": "; });
+      }
+      if (a.count < 2) throw InputError(a.description + ": time stamps need two samples at least to give the step");
+      shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), a.description);
+      shape_.t0 = grid.first();
+    } else {
+      shape_.step = a.step;
+      shape_.t0 = a.t0;
+    }
+    std::vector<FiniteRms> rms(std::max<size_t>(1, a.channels));
+    for (size_t k = 0; k < a.count && o.snr_given; ++k) {
+      for (size_t c = 0; c < a.channels; ++c) rms[c].add(a.samples[k * a.channels + c]);
+    }
+    shape_.clean_rms.clear();
+    for (const FiniteRms& each : rms) shape_.clean_rms.push_back(each.value());
+  }
+  void restart() override { next_ = 0; }
+  double next() override {
+    row_ = a_.samples + next_++ * a_.channels;
+    return row_[0];
+  }
+  double value(size_t channel) const override { return row_[channel]; }
+  std::string where() const override { return a_.description + ", sample " + std::to_string(next_); }
+
+ private:
+  SampleArray a_;
+  const double* row_ = nullptr;
+  size_t next_ = 0;
+};
+
+// The noise a source asks for, on a record's samples.
+std::unique_ptr<Record> with_noise(std::unique_ptr<Record> record, const RecordSource& o) {
+  std::vector<double> sigmas(record->channels(), o.noise);
+  for (size_t c = 0; c < sigmas.size() && o.snr_given; ++c) {
+    sigmas[c] = record->shape().clean_rms[c] / std::pow(10.0, o.snr_db / 20.0);
+  }
+  if (std::any_of(sigmas.begin(), sigmas.end(), [](double sigma) { return sigma > 0.0; })) {
+    record = std::make_unique<NoisyRecord>(std::move(record), std::move(sigmas), o.seed);
+  }
+  return record;
+}
+
 }  // namespace
+
+std::unique_ptr<Record> open_samples(const SampleArray& samples, const RecordSource& source) {
+  return with_noise(std::make_unique<ArrayRecord>(samples, source), source);
+}
 
 std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
   std::unique_ptr<Record> record;
@@ -447,14 +510,7 @@ std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
     }
     record = std::make_unique<CsvRecord>(o, sample_time);
   }
-  std::vector<double> sigmas(record->channels(), o.noise);
-  for (size_t c = 0; c < sigmas.size() && o.snr_given; ++c) {
-    sigmas[c] = record->shape().clean_rms[c] / std::pow(10.0, o.snr_db / 20.0);
-  }
-  if (std::any_of(sigmas.begin(), sigmas.end(), [](double sigma) { return sigma > 0.0; })) {
-    record = std::make_unique<NoisyRecord>(std::move(record), std::move(sigmas), o.seed);
-  }
-  return record;
+  return with_noise(std::move(record), o);
 }
 
 }  // namespace corvel::sim

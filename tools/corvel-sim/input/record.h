@@ -102,6 +102,24 @@ class Record {
 // UsageError.
 std::unique_ptr<Record> open_record(const RecordSource& source, double sample_time);
 
+// Samples held by the caller, which outlive the record: `count` rows of
+// `channels` signals, row after row.
+struct SampleArray {
+  const double* samples = nullptr;
+  size_t count = 0;
+  size_t channels = 1;
+  const double* times = nullptr;  // a time stamp for each row, held to a constant step; null: none
+  double step = 0.01;             // without time stamps: the step, from t0
+  double t0 = 0.0;
+  std::string description = "the samples";
+  std::vector<std::string> channel_names;  // several signals: their names (default "channel N")
+};
+
+// A record of samples in memory, with the noise `source` asks for (its file,
+// column and signal fields are not read; its time tolerance holds the time
+// stamps). Throws InputError for no samples or irregular time stamps.
+std::unique_ptr<Record> open_samples(const SampleArray& samples, const RecordSource& source);
+
 }  // namespace corvel::sim
 
 #endif

@@ -10,6 +10,11 @@ namespace corvel::sim {
 
 std::vector<Input> make_inputs(const RunDescription& options) {
   const std::unique_ptr<Record> record = open_record(options);
+  return read_inputs(*record);
+}
+
+std::vector<Input> read_inputs(Record& source) {
+  Record* record = &source;
   const size_t channels = record->channels();
   std::vector<Input> inputs(channels);
   for (size_t c = 0; c < channels; ++c) {

@@ -30,6 +30,8 @@ struct Input {
 // Builds the input the options ask for, one for each signal of the record
 // (each column chosen). Throws InputError or UsageError.
 std::vector<Input> make_inputs(const RunDescription& options);
+// The same from a record already open (samples in memory, say).
+std::vector<Input> read_inputs(Record& record);
 // The same for a record of one signal; a record of several is refused.
 Input make_input(const RunDescription& options);
 

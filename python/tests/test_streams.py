@@ -1,0 +1,102 @@
+"""A running block fed in pieces gives the bits of the whole record; a tunable
+parameter changed between pieces does what it does in a model."""
+import threading
+
+import numpy as np
+import pytest
+from hypothesis import given, settings, strategies as st
+
+import corvel
+from conftest import same_bits
+
+DT = 0.001
+U = np.sin(np.arange(5000) * DT * 4.0) + 0.05 * np.sin(np.arange(5000) * 0.9)
+U6 = np.column_stack([U * (c + 1) + c for c in range(6)])
+
+
+def fed_in_pieces(d, u, cuts):
+    parts = [d.update(u[a:b]) for a, b in zip([0] + cuts, cuts + [len(u)])]
+    return {name: np.concatenate([getattr(p, name) for p in parts]) for name in ("t", "error", "signal",
+                                                                                 "derivatives")}
+
+
+@settings(max_examples=40, derandomize=True, deadline=None)
+@given(st.lists(st.integers(0, len(U)), max_size=12), st.sampled_from([(1, 1), (3, 1), (10, 6)]))
+def test_any_cutting_gives_the_whole_records_bits(cuts, shape):
+    order, channels = shape
+    u = U if channels == 1 else U6
+    whole = corvel.estimate(u, DT, 35, order)
+    cuts = sorted(cuts)  # repeated cuts are empty pieces; a cut at k + 1 a piece of one
+    pieces = fed_in_pieces(corvel.Differentiator(35, order, DT, channels=channels), u, cuts)
+    for name in pieces:
+        assert same_bits(pieces[name], getattr(whole, name)), name
+
+
+def test_one_sample_at_a_time_and_empty_calls():
+    d = corvel.Differentiator(35, 2, DT)
+    assert d.update([]).derivatives.shape == (0, 2)
+    got = [d.update(x).derivatives for x in U[:300]]
+    assert same_bits(np.concatenate(got), corvel.estimate(U[:300], DT, 35, 2).derivatives)
+    assert d.samples_done == 300
+
+
+@pytest.mark.parametrize("change", [
+    {"gain": 80.0},
+    {"order": 2},
+    {"order": 5},  # larger than the width it started with: the width stays 3
+    {"gain": 5.0, "order": 1},
+])
+def test_a_parameter_changed_between_pieces_matches_the_reference(reference_run, change):
+    d = corvel.Differentiator(30, 3, DT)
+    first = d.update(U[:1234])
+    for name, value in change.items():
+        setattr(d, name, value)
+    second = d.update(U[1234:])
+    assert d.width == 3 and second.derivatives.shape == (len(U) - 1234, 3)
+    e, z0, dz = reference_run(U, 30.0, 3.0, DT, 3, 1234, change.get("gain"), change.get("order"))
+    assert same_bits(np.concatenate([first.error, second.error]), e)
+    assert same_bits(np.concatenate([first.signal, second.signal]), z0)
+    assert same_bits(np.concatenate([first.derivatives, second.derivatives]), dz)
+
+
+@pytest.mark.parametrize("order, message", [
+    (2.5, "Order of the differantiator must be a positive integer."),
+    (0, "Order of the differantiator must be a positive integer."),
+    (11, "Order of the differantiator must be an integer greater than zero and less or equal than 10."),
+])
+def test_a_refused_order_keeps_the_old_one(order, message):
+    d = corvel.Differentiator(30, 3, DT)
+    a = d.update(U[:100])
+    with pytest.raises(ValueError) as refused:
+        d.order = order
+    assert str(refused.value) == message
+    assert d.order == 3
+    b = d.update(U[100:])
+    assert same_bits(np.concatenate([a.derivatives, b.derivatives]), corvel.estimate(U, DT, 30, 3).derivatives)
+
+
+def test_objects_of_different_sample_times_taken_in_turns_keep_their_own_bits():
+    slow, fast = corvel.Differentiator(20, 2, 0.01), corvel.Differentiator(20, 2, 0.001)
+    got_slow, got_fast = [], []
+    for k in range(0, 5000, 250):
+        got_fast.append(fast.update(U[k:k + 250]).derivatives)
+        got_slow.append(slow.update(U[k // 10:k // 10 + 25]).derivatives)
+    assert same_bits(np.concatenate(got_fast), corvel.estimate(U, 0.001, 20, 2).derivatives)
+    assert same_bits(np.concatenate(got_slow), corvel.estimate(U[:500], 0.01, 20, 2).derivatives)
+
+
+def test_four_threads_each_with_its_own_object_get_their_own_bits():
+    steps = [0.001, 0.002, 0.0005, 0.003]
+    results = [None] * 4
+
+    def work(i):
+        d = corvel.Differentiator(25 + i, 1 + i, steps[i])
+        results[i] = np.concatenate([d.update(U[k:k + 97]).derivatives for k in range(0, len(U), 97)])
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    for i in range(4):
+        assert same_bits(results[i], corvel.estimate(U, steps[i], 25 + i, 1 + i).derivatives), i
