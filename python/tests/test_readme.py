@@ -1,0 +1,43 @@
+"""The README's "From Python" section runs as written: its code blocks in
+order, in an empty folder with a few recordings, the Dask example on a
+LocalCluster of worker processes, each of whose results equals a serial run."""
+import os
+import re
+
+import numpy as np
+import pytest
+
+import corvel
+
+
+def python_blocks(readme):
+    text = open(readme).read()
+    section = text[text.index("## From Python"):]
+    section = section[:section.index("\n## ", 3)]
+    return re.findall(r"```python\n(.*?)```", section, re.S)
+
+
+def test_the_readmes_python_section_runs_as_written(tmp_path, monkeypatch):
+    readme = os.environ.get("CORVEL_README")
+    if not readme:
+        pytest.skip("CORVEL_README names no README")
+    blocks = python_blocks(readme)
+    assert len(blocks) == 5
+    monkeypatch.chdir(tmp_path)
+    os.mkdir("recordings")
+    for i in range(6):
+        t = 1.0 + np.arange(2000) * 0.001
+        np.savetxt("recordings/run%d.csv" % i, np.column_stack([t, np.sin((i + 1) * t)]), delimiter=",",
+                   header="t,u", comments="", fmt="%.17g")
+
+    namespace = {"__name__": "__main__"}
+    for block in blocks:
+        exec(compile(block, "README.md", "exec"), namespace)
+
+    assert namespace["velocity"].shape == (5001,)
+    assert 1 <= namespace["choice"].order <= 3
+    assert os.path.getsize("python-velocity.png") > 10000
+    results = namespace["results"]
+    assert [path for path, _ in results] == sorted("recordings/run%d.csv" % i for i in range(6))
+    for path, rms in results:  # each worker's result is the serial run's, to the bit
+        assert rms == namespace["velocity_rms"](path)[1]
