@@ -38,7 +38,11 @@ ship build/mingw64/corvel.mexw64 x86_64-w64-mingw32-
 ship build/mingw32/corvel.mexw32 i686-w64-mingw32-
 cp LICENSE release/corvel.m "$out/"
 sed "s/@VERSION@/$version/" release/INSTALL.md > "$out/INSTALL.md"
-files=(corvel.mexa64 corvel.mex corvel.mexw64 corvel.mexw32 corvel.m INSTALL.md LICENSE)
+# The Python package as a wheel for x86-64 Linux, built with Debian's Python
+# by the project's CMake (in build/python-package).
+/usr/bin/python3 -m pip wheel --no-build-isolation --no-deps --no-index --quiet -w "$out" . > /dev/null
+wheel=$(cd "$out" && ls corvel-*.whl)
+files=(corvel.mexa64 corvel.mex corvel.mexw64 corvel.mexw32 corvel.m "$wheel" INSTALL.md LICENSE)
 (cd "$out" && sha256sum "${files[@]}" > SHA256SUMS)
 (cd build/release && cmake -E tar cf "corvel-$version.zip" --format=zip "corvel-$version")
 echo "$root/$out.zip"

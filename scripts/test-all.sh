@@ -3,7 +3,7 @@
 # and runs the suites of each preset (x86-64 with the Octave build, sanitizers,
 # i386 under qemu-i386, x86-64 Windows under wine64, i386 Windows built here
 # and run under wine32 in a virtual machine),
-# builds and checks the release bundle, fuzzes the entry point, the dispatch and corvel-sim's input for a bounded
+# installs the Python package as the README says and checks it, builds and checks the release bundle, fuzzes the entry point, the dispatch and corvel-sim's input for a bounded
 # time each, and compares the Windows build's simulations with the Linux
 # build's.
 set -euo pipefail
@@ -22,6 +22,9 @@ for preset in default sanitizer i386 mingw64 mingw32; do
   count=$(grep -oE 'tests passed, 0 tests failed out of [0-9]+' "build/ctest-$preset.log" | grep -oE '[0-9]+$')
   passed=$((passed + count))
 done
+echo "=== Python package, installed ==="
+python/tests/install_test.sh "$root"
+passed=$((passed + 1))
 echo "=== release bundle ==="
 bundle=$(scripts/release.sh)
 tests/release/check_bundle.sh "$bundle" "$root"

@@ -21,7 +21,8 @@ mkdir "$work/unpacked" "$work/empty"
 dir=$(find "$work/unpacked" -mindepth 1 -maxdepth 1 -type d -name 'corvel-*')
 [ -n "$dir" ] || { echo "FAIL: no corvel-VERSION folder in $zip"; exit 1; }
 cd "$dir"
-shipped=(corvel.mexw64 corvel.mexw32 corvel.mexa64 corvel.mex corvel.m INSTALL.md LICENSE)
+wheel=$(ls corvel-*-linux_x86_64.whl 2>/dev/null | head -1)
+shipped=(corvel.mexw64 corvel.mexw32 corvel.mexa64 corvel.mex corvel.m "${wheel:-corvel-VERSION-linux_x86_64.whl}" INSTALL.md LICENSE)
 for f in "${shipped[@]}" SHA256SUMS; do
   [ -s "$f" ] || fail "$f missing"
 done
@@ -87,6 +88,21 @@ if [ -x "$src/build/mingw64/corvel-sim.exe" ]; then
   cmp -s bundle-w64.csv built-w64.csv || fail "corvel.mexw64 from the bundle gives other numbers than the build's"
 else
   fail "no build/mingw64/corvel-sim.exe to load corvel.mexw64"
+fi
+# The wheel into a fresh venv (Debian's numpy), imported and run from an empty
+# folder: the numbers of the build's own package, to the bit.
+if [ -n "$wheel" ]; then
+  /usr/bin/python3 -m venv --system-site-packages "$work/venv"
+  "$work/venv/bin/pip" install --no-index --no-deps --quiet "$dir/$wheel" > "$work/pip.log" 2>&1 ||
+    fail "the wheel does not install: $(tail -3 "$work/pip.log")"
+  digest='import corvel, hashlib, numpy as np, sys
+u = np.sin(np.arange(20000) * 0.003) + 0.01 * np.cos(np.arange(20000) * 1.3)
+e = corvel.estimate(u, 0.001, 35, 4)
+print(corvel.__file__.startswith(sys.argv[1]), hashlib.sha256(e.derivatives.tobytes() + e.error.tobytes()).hexdigest())'
+  installed=$("$work/venv/bin/python" -c "$digest" "$work/venv" 2>&1)
+  built=$(PYTHONPATH="$src/build/default/python" /usr/bin/python3 -c "$digest" "$src/build/default/python" 2>&1)
+  [ "$installed" = "$built" ] && [ "${built%% *}" = "True" ] ||
+    fail "the wheel's package in a fresh venv: '$installed', the build's: '$built'"
 fi
 if [ "$failures" -ne 0 ]; then
   echo "$failures failed"
