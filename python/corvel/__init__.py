@@ -29,6 +29,7 @@ objects side by side and each gets its own bits.
 import math
 import numbers
 import os
+from collections import namedtuple as _namedtuple
 
 import numpy as _np
 
@@ -41,7 +42,7 @@ _here = os.path.dirname(os.path.abspath(__file__))
 _corvel.load(os.path.join(_here, "corvel.mexa64"))
 
 
-class Estimates:
+class Estimates(_namedtuple("Estimates", "t u error signal derivatives")):
     """The block's outputs, one for each sample given.
 
     t            the time of each sample (s)
@@ -54,18 +55,14 @@ class Estimates:
     that shape and a last axis of the block's order (its width at the start).
     """
 
-    __slots__ = ("t", "u", "error", "signal", "derivatives")
-
-    def __init__(self, t, u, error, signal, derivatives):
-        self.t = t
-        self.u = u
-        self.error = error
-        self.signal = signal
-        self.derivatives = derivatives
+    __slots__ = ()
 
     def __repr__(self):
         return "Estimates(%d samples, signal %s, derivatives %s)" % (
             len(self.t), self.signal.shape, self.derivatives.shape)
+
+
+_estimates = tuple.__new__  # an Estimates from the five arrays, without a call of __init__
 
 
 def _number(name, value):
@@ -112,12 +109,11 @@ def _time_axis(name, a, axis):
 
 
 def _shape_back(out, layout):
-    t = out["t"]
-    if layout == "1d":
-        return Estimates(t, out["u"][:, 0], out["error"][:, 0], out["signal"][:, 0], out["derivatives"][:, 0, :])
-    if layout == "rows":
-        return Estimates(t, out["u"], out["error"], out["signal"], out["derivatives"])
-    return Estimates(t, out["u"].T, out["error"].T, out["signal"].T, out["derivatives"].transpose(1, 0, 2))
+    """The outputs (t, u, error, signal, derivatives) in the layout of the samples given."""
+    if layout != "columns":
+        return _estimates(Estimates, out)
+    t, u, error, signal, derivatives = out
+    return _estimates(Estimates, (t, u.T, error.T, signal.T, derivatives.transpose(1, 0, 2)))
 
 
 def _times(t, rows):
@@ -169,7 +165,7 @@ def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, 
     if isinstance(seed, bool) or not isinstance(seed, numbers.Integral) or not 0 <= seed < 2 ** 64:
         raise ValueError("seed must be a whole number from 0 to 2**64 - 1, not %r" % (seed,))
     out = _corvel.estimate(rows, dt, _number("gain", gain), _number("order", order), times, noise, snr, int(seed),
-                           _number("time_tolerance", time_tolerance))
+                           _number("time_tolerance", time_tolerance), layout == "1d")
     return _shape_back(out, layout)
 
 
@@ -239,6 +235,8 @@ class Differentiator:
         return self._stream.samples_done
 
     def update(self, samples):
+        if type(samples) in _ONE_NUMBER and self._channels == 1:
+            return _estimates(Estimates, self._stream.update_one(samples))
         a = _samples("samples", samples)
         if self._channels == 1:
             if a.ndim > 1:
@@ -246,13 +244,14 @@ class Differentiator:
                     a = a[:, 0]
                 else:
                     raise ValueError("samples of one channel must be a 1-D array, not shape %s" % (a.shape,))
-            rows = a.reshape(-1, 1)
-            out = self._stream.update(rows)
-            return _shape_back(out, "1d")
+            return _estimates(Estimates, self._stream.update(a.reshape(-1, 1), True))
         if a.ndim != 2 or a.shape[1] != self._channels:
             raise ValueError("samples of %d channels must be rows x %d, not shape %s" % (
                 self._channels, self._channels, a.shape))
-        return _shape_back(self._stream.update(a), "rows")
+        return _estimates(Estimates, self._stream.update(a, False))
+
+
+_ONE_NUMBER = (float, int, _np.float64, _np.float32, _np.int64, _np.int32)
 
 
 class Tuning:

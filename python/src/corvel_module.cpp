@@ -62,25 +62,21 @@ Samples samples_of(const Array& u) {
   return {u.data(), static_cast<size_t>(u.shape(0)), static_cast<size_t>(u.shape(1))};
 }
 
-// The outputs of n rows of c channels: t, u, error, signal (rows x c) and
-// derivatives (rows x c x width).
+// The outputs of n rows of c channels: t (rows), u, error, signal (rows x c)
+// and derivatives (rows x c x width); `flat` for one channel: u, error and
+// signal (rows) and derivatives (rows x width), the shapes the caller gets.
 struct Outputs {
   Array t, u, error, signal, derivatives;
-  Outputs(size_t rows, size_t channels, size_t width)
+  Outputs(size_t rows, size_t channels, size_t width, bool flat)
       : t(static_cast<py::ssize_t>(rows)),
-        u({rows, channels}),
-        error({rows, channels}),
-        signal({rows, channels}),
-        derivatives({rows, channels, width}) {}
-  py::dict to_dict() const {
-    py::dict d;
-    d["t"] = t;
-    d["u"] = u;
-    d["error"] = error;
-    d["signal"] = signal;
-    d["derivatives"] = derivatives;
-    return d;
-  }
+        u(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
+        error(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
+        signal(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
+        derivatives(flat ? Array({rows, width}) : Array({rows, channels, width})),
+        channels_(channels),
+        width_(width) {}
+  py::tuple to_tuple() const { return py::make_tuple(t, u, error, signal, derivatives); }
+  size_t channels_, width_;
 };
 
 // Raw pointers into the outputs, filled without the interpreter's lock.
@@ -93,8 +89,8 @@ struct OutputPointers {
         error(o.error.mutable_data()),
         signal(o.signal.mutable_data()),
         derivatives(o.derivatives.mutable_data()),
-        channels(static_cast<size_t>(o.u.shape(1))),
-        width(static_cast<size_t>(o.derivatives.shape(2))) {}
+        channels(o.channels_),
+        width(o.width_) {}
   void put(size_t row, size_t channel, double time, double input, double e, double z0, const double* d) const {
     const size_t at = row * channels + channel;
     if (channel == 0) t[row] = time;
@@ -134,8 +130,8 @@ size_t width_for(double order) {
   return static_cast<size_t>(probe.width());
 }
 
-py::dict estimate(const Array& u, double dt, double gain, double order, const std::optional<Array>& times,
-                  double noise, std::optional<double> snr, std::uint64_t seed, double tolerance) {
+py::tuple estimate(const Array& u, double dt, double gain, double order, const std::optional<Array>& times,
+                   double noise, std::optional<double> snr, std::uint64_t seed, double tolerance, bool flat) {
   const Samples s = samples_of(u);
   size_t width = 0;
   {
@@ -148,10 +144,9 @@ py::dict estimate(const Array& u, double dt, double gain, double order, const st
       rethrow_as_value_error(e);
     }
   }
-  Outputs out(s.rows, s.channels, width);
+  Outputs out(s.rows, s.channels, width, flat && s.channels == 1);
   OutputPointers to(out);
   std::string failure;
-  bool block_failure = false;
   {
     py::gil_scoped_release release;
     const std::lock_guard<std::mutex> lock(block_lock);
@@ -167,13 +162,12 @@ py::dict estimate(const Array& u, double dt, double gain, double order, const st
       });
     } catch (const EngineError& e) {
       failure = e.block_text().empty() ? e.what() : e.block_text();
-      block_failure = true;
     } catch (const std::exception& e) {
       failure = e.what();
     }
   }
-  if (!failure.empty() || block_failure) throw py::value_error(failure);
-  return out.to_dict();
+  if (!failure.empty()) throw py::value_error(failure);
+  return out.to_tuple();
 }
 
 // A running model of a block per channel.
@@ -192,22 +186,15 @@ class Stream {
       rethrow_as_value_error(e);
     }
   }
-  py::dict update(const Array& u) {
+  py::tuple update(const Array& u, bool flat) {
     const Samples s = samples_of(u);
     if (s.channels != stream_->channels()) throw py::value_error("corvel: samples of another number of channels");
-    Outputs out(s.rows, s.channels, static_cast<size_t>(stream_->width()));
-    OutputPointers to(out);
-    const double step = stream_->step();
-    if (s.rows > 0) {
-      py::gil_scoped_release release;
-      const std::lock_guard<std::mutex> lock(block_lock);
-      const long first = stream_->samples_done();
-      stream_->feed(s.data, s.rows, [&](size_t row, size_t channel, const corvel::host::SampleView& v) {
-        to.put(row, channel, static_cast<double>(first + static_cast<long>(row)) * step, v.u, v.error[0],
-               v.estimate[0], v.derivatives);
-      });
-    }
-    return out.to_dict();
+    return feed(s, flat);
+  }
+  // One sample of one channel: the fastest way in.
+  py::tuple update_one(double x) {
+    if (stream_->channels() != 1) throw py::value_error("corvel: one number is one sample of one channel");
+    return feed({&x, 1, 1}, true);
   }
   void change(bool gain, double value) {
     py::gil_scoped_release release;
@@ -224,6 +211,32 @@ class Stream {
   long samples_done() const { return stream_->samples_done(); }
 
  private:
+  py::tuple feed(const Samples& s, bool flat) {
+    Outputs out(s.rows, s.channels, static_cast<size_t>(stream_->width()), flat);
+    OutputPointers to(out);
+    const double step = stream_->step();
+    const auto run = [&] {
+      const long first = stream_->samples_done();
+      stream_->feed(s.data, s.rows, [&](size_t row, size_t channel, const corvel::host::SampleView& v) {
+        to.put(row, channel, static_cast<double>(first + static_cast<long>(row)) * step, v.u, v.error[0],
+               v.estimate[0], v.derivatives);
+      });
+    };
+    if (s.rows == 0) return out.to_tuple();
+    // A few samples run with the interpreter's lock held when the block is
+    // free at once; otherwise, and for many, the interpreter's lock is
+    // released while this waits for the block and runs it.
+    if (s.rows <= 64 && block_lock.try_lock()) {
+      const std::lock_guard<std::mutex> lock(block_lock, std::adopt_lock);
+      run();
+    } else {
+      py::gil_scoped_release release;
+      const std::lock_guard<std::mutex> lock(block_lock);
+      run();
+    }
+    return out.to_tuple();
+  }
+
   std::unique_ptr<sim::BlockStream> stream_;
 };
 
@@ -346,7 +359,7 @@ PYBIND11_MODULE(_corvel, m) {
     }
   });
   m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gain"), py::arg("order"), py::arg("times"),
-        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"));
+        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"));
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),
         py::arg("tolerance"));
@@ -354,6 +367,7 @@ PYBIND11_MODULE(_corvel, m) {
   py::class_<Stream>(m, "Stream")
       .def(py::init<double, double, double, size_t>())
       .def("update", &Stream::update)
+      .def("update_one", &Stream::update_one)
       .def("change_gain", [](Stream& s, double v) { s.change(true, v); })
       .def("change_order", [](Stream& s, double v) { s.change(false, v); })
       .def_property_readonly("width", &Stream::width)
