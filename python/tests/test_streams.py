@@ -89,9 +89,11 @@ def test_four_threads_each_with_its_own_object_get_their_own_bits():
     steps = [0.001, 0.002, 0.0005, 0.003]
     results = [None] * 4
 
-    def work(i):
+    long = np.tile(U, 4)
+
+    def work(i):  # many short pieces, so that the threads' calls interleave
         d = corvel.Differentiator(25 + i, 1 + i, steps[i])
-        results[i] = np.concatenate([d.update(U[k:k + 97]).derivatives for k in range(0, len(U), 97)])
+        results[i] = np.concatenate([d.update(long[k:k + 31]).derivatives for k in range(0, len(long), 31)])
 
     threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
     for t in threads:
@@ -99,4 +101,4 @@ def test_four_threads_each_with_its_own_object_get_their_own_bits():
     for t in threads:
         t.join()
     for i in range(4):
-        assert same_bits(results[i], corvel.estimate(U, steps[i], 25 + i, 1 + i).derivatives), i
+        assert same_bits(results[i], corvel.estimate(long, steps[i], 25 + i, 1 + i).derivatives), i
