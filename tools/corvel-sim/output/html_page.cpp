@@ -29,13 +29,18 @@ void RunPlot::write_html(std::ostream& out, const std::string& title, const std:
 void RunPlot::write_html_page(std::ostream& out, const std::string& title, const std::vector<const RunPlot*>& plots,
                               const std::vector<std::string>& sections, const std::string& script,
                               const std::string& style) {
-  const RunPlot& first = *plots.front();  // every plot of a page spans the same rows
+  const RunPlot& first = *plots.front();
+  // Blocks at their own rates have rows of their own: each section says its count.
+  bool same_rows = true;
+  for (const RunPlot* plot : plots) same_rows = same_rows && plot->rows_seen_ == first.rows_seen_;
   out << "<!DOCTYPE html>\n<html><head><meta charset='utf-8'>\n<title>" << xml_escape(title) << "</title>\n<style>"
       << style
       << "\nbody{font-family:sans-serif;margin:16px} .panel{width:96%;height:230px;margin:6px 0 28px 0} "
          "#errors{color:#b00}</style>\n<script>"
       << script << "</script>\n</head><body>\n<h2>" << xml_escape(title) << "</h2>\n<p>";
-  if (first.enveloped()) {
+  if (!same_rows) {
+    out << "Each signal's block at its own sample time, its samples counted under its name.";
+  } else if (first.enveloped()) {
     out << first.rows_seen_ << " samples" << (sections.empty() ? "" : " of each signal") << ", drawn as " << first.bins_
         << " ranges (the smallest and largest value of each stretch, with its mean): use corvel-sim's "
            "--plot-window T0:T1 for every sample of a span.";
@@ -46,7 +51,11 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
          "<div id='errors'></div>\n";
   size_t panel_id = 0;
   for (size_t k = 0; k < plots.size(); ++k) {
-    if (!sections.empty()) out << "<h3>" << xml_escape(sections[k]) << "</h3>\n";
+    if (!sections.empty()) {
+      out << "<h3>" << xml_escape(sections[k]);
+      if (!same_rows) out << " (" << plots[k]->rows_seen_ << " samples" << (plots[k]->enveloped() ? ", drawn as ranges" : "") << ")";
+      out << "</h3>\n";
+    }
     for (size_t p = 0; p < plots[k]->panels_.size(); ++p) {
       out << "<div class='panel' id='panel" << panel_id++ << "'></div>\n";
     }
