@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -34,7 +35,7 @@ bool ends_with(const std::string& text, const std::string& end) {
 
 // The files the command line names: the input and every output (each
 // signal's plot, when a record has several).
-void refuse_shared_files_of(const SimOptions& o, const std::vector<std::string>& plots) {
+void refuse_shared_files_of(const RunDescription& o, const std::vector<std::string>& plots) {
   std::vector<NamedPath> inputs, outputs;
   if (!o.input.empty()) inputs.push_back({"--input", o.input});
   if (!o.mex.empty()) inputs.push_back({"--mex", o.mex});
@@ -70,7 +71,7 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
 
 }  // namespace
 
-int run_command(const SimOptions& options) {
+RunReport run_recording(const RunDescription& options) {
   refuse_shared_files_of(options, plot_paths(options.plot, {}, false));
   const bool html = ends_with(options.plot, ".html") || ends_with(options.plot, ".htm");
   const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
@@ -124,6 +125,9 @@ int run_command(const SimOptions& options) {
   size_t rows = 0;
   long last_step = -1;
   std::vector<size_t> hits(record->channels(), 0);  // each block's rows so far
+  // Each block's error output after the warm-up, for the report.
+  std::vector<double> error_squares(record->channels(), 0.0);
+  std::vector<size_t> error_count(record->channels(), 0);
   ProgressBar progress("samples", ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   std::vector<std::string> trace;
@@ -147,6 +151,10 @@ int run_command(const SimOptions& options) {
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
           if (!plots.empty()) plots[row.channel]->add(hits[row.channel], row, sample_truth);
           ++hits[row.channel];
+          if (row.t >= warmup_ends) {
+            error_squares[row.channel] += row.error * row.error;
+            ++error_count[row.channel];
+          }
           if (row.step == last_step) return;  // another signal of a row already counted
           last_step = row.step;
           if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
@@ -205,21 +213,46 @@ int run_command(const SimOptions& options) {
   }
   outputs.commit();
 
-  std::cout << "corvel-sim: " << rows << " samples of " << record->description();
-  if (!channels.empty()) {
-    std::cout << " (" << channels.size() << " columns, a block each" << (shape.multirate() ? " at its own rate" : "")
-              << ")";
+  RunReport report;
+  report.description = record->description();
+  report.rows = rows;
+  report.order = order;
+  report.multirate = shape.multirate();
+  for (size_t c = 0; c < record->channels(); ++c) {
+    SignalReport signal;
+    signal.name = channels.empty() ? "" : channels[c];
+    signal.rows = hits[c];
+    signal.error_rms = error_count[c] > 0 ? std::sqrt(error_squares[c] / static_cast<double>(error_count[c])) : 0.0;
+    report.signals.push_back(signal);
   }
-  std::cout << ", order " << order << ", log in " << options.out;
-  for (size_t p = 0; p < plot_files.size(); ++p) {
-    std::cout << (p == 0 ? ", plot in " : ", ") << plot_files[p]->path();
-    if (p == 2 && plot_files.size() > 4) {
-      std::cout << " and " << plot_files.size() - 3 << " more";
+  report.log = options.out;
+  for (const OutputFile* plot : plot_files) report.plots.push_back(plot->path());
+  report.outputs.push_back(options.out);
+  report.outputs.insert(report.outputs.end(), report.plots.begin(), report.plots.end());
+  if (trace_file != nullptr) report.outputs.push_back(options.trace);
+  if (errors) {
+    report.errors = errors->rows();
+    report.errors_from = errors->from();
+  }
+  return report;
+}
+
+int run_command(const SimOptions& options) {
+  const RunReport r = run_recording(options);
+  std::cout << "corvel-sim: " << r.rows << " samples of " << r.description;
+  if (r.signals.size() > 1) {
+    std::cout << " (" << r.signals.size() << " columns, a block each" << (r.multirate ? " at its own rate" : "") << ")";
+  }
+  std::cout << ", order " << r.order << ", log in " << r.log;
+  for (size_t p = 0; p < r.plots.size(); ++p) {
+    std::cout << (p == 0 ? ", plot in " : ", ") << r.plots[p];
+    if (p == 2 && r.plots.size() > 4) {
+      std::cout << " and " << r.plots.size() - 3 << " more";
       break;
     }
   }
   std::cout << '\n';
-  if (errors) print_error_table(std::cout, errors->rows(), errors->from());
+  if (!r.errors.empty()) print_error_table(std::cout, r.errors, r.errors_from);
   return 0;
 }
 

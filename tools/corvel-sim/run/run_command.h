@@ -5,12 +5,42 @@
 #ifndef CORVEL_SIM_RUN_COMMAND_H
 #define CORVEL_SIM_RUN_COMMAND_H
 
+#include <string>
+#include <vector>
+
 #include "command_line/options.h"
+#include "output/error_table.h"
+#include "run/run_description.h"
 
 namespace corvel::sim {
 
-// Returns the exit status; throws UsageError, InputError, OutputError or the
-// engine's error with the block's own message.
+// What a run did, for the one line it prints or a fleet's summary.
+struct SignalReport {
+  std::string name;        // the column's, when the record has several
+  size_t rows = 0;         // its block's sample hits
+  double error_rms = 0.0;  // RMS of the error output (the one-step prediction error) after the warm-up
+};
+struct RunReport {
+  std::string description;
+  size_t rows = 0;  // log rows
+  int order = 0;
+  bool multirate = false;
+  std::vector<SignalReport> signals;
+  std::string log;
+  std::vector<std::string> plots;
+  std::vector<std::string> outputs;  // every file it put in place
+  std::vector<ErrorRow> errors;      // a built-in signal's estimates against the truth
+  double errors_from = 0.0;
+};
+
+// The run a description asks for, its outputs put in place together; notes
+// and warnings go to standard error. Throws UsageError, InputError,
+// OutputError or the engine's error with the block's own message, leaving
+// none of its outputs.
+RunReport run_recording(const RunDescription& run);
+
+// corvel-sim run of one record: the run, then its line and (for a built-in
+// signal) the error table on standard output. Returns the exit status.
 int run_command(const SimOptions& options);
 
 }  // namespace corvel::sim
