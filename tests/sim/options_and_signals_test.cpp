@@ -120,7 +120,8 @@ TEST(Subcommands, AnOptionOfTheOtherSubcommandIsRefusedNamingIt) {
     const char* message;
   } cases[] = {
       {Subcommand::kRun, {"--orders", "2"}, "--orders is an option of corvel-sim tune, not of corvel-sim run"},
-      {Subcommand::kRun, {"--jobs", "4"}, "--jobs is an option of corvel-sim tune, not of corvel-sim run"},
+      {Subcommand::kRun, {"--jobs", "4"}, "--jobs, --force, --shard and --summary-only are for several recordings"},
+      {Subcommand::kTune, {"--out-dir", "d"}, "--out-dir is an option of corvel-sim run, not of corvel-sim tune"},
       {Subcommand::kRun, {"--window=2:5"}, "--window is an option of corvel-sim tune, not of corvel-sim run"},
       {Subcommand::kRun, {"--gains", "1:10"}, "--gains is an option of corvel-sim tune, not of corvel-sim run"},
       {Subcommand::kTune, {"--gain", "3"}, "--gain is an option of corvel-sim run, not of corvel-sim tune"},
@@ -152,7 +153,13 @@ TEST(Subcommands, EachHelpListsItsOwnOptions) {
   }
   for (const char* option : {"--orders A-B", "--jobs N", "--window T0:T1", "--gains LO:HI", "--column NAME|N"}) {
     EXPECT_NE(tune.find(option), std::string::npos) << option;
-    if (std::string(option) != "--column NAME|N") EXPECT_EQ(run.find(option), std::string::npos) << option;
+    // --jobs is each subcommand's own: worker processes for its runs.
+    if (std::string(option) != "--column NAME|N" && std::string(option) != "--jobs N") {
+      EXPECT_EQ(run.find(option), std::string::npos) << option;
+    }
+  }
+  for (const char* option : {"--out-dir DIR", "--inputs-from LIST", "--jobs N", "--shard I/N"}) {
+    EXPECT_NE(run.find(option), std::string::npos) << option;
   }
   EXPECT_EQ(tune.find("--gain L"), std::string::npos);
   EXPECT_EQ(tune.find("--trace"), std::string::npos);
@@ -171,6 +178,28 @@ TEST(Subcommands, ThePrintedCommandQuotesEveryWordForTheShell) {
                                      Subcommand::kTune);
   EXPECT_EQ(run_command_line(o, 12.5, 2),
             "corvel-sim --input 'R&D/my data.csv' --column 'a b' --snr 30 --variable-step --gain 12.5 --order 2");
+}
+
+// What the command line parses is what a tuning and a run read through the
+// descriptions every door fills in (a field of the command line's own that
+// hid one of theirs would leave them at their defaults).
+TEST(Options, TheDescriptionsSeeWhatTheCommandLineParsed) {
+  const SimOptions tune = parse_options({"--orders", "2-4", "--gains", "5:6", "--jobs", "3", "--window", "1:2"},
+                                        Subcommand::kTune);
+  const TuneDescription& search = tune;
+  EXPECT_EQ(search.first_order, 2);
+  EXPECT_EQ(search.last_order, 4);
+  EXPECT_EQ(search.gain_low, 5.0);
+  EXPECT_EQ(search.gain_high, 6.0);
+  EXPECT_EQ(search.jobs, 3);
+  EXPECT_EQ(search.window_start, 1.0);
+  const SimOptions run = parse_options({"a.csv", "--gain", "7", "--order", "2", "--step", "0.01,0.02", "--out", "x.csv"});
+  const RunDescription& described = run;
+  EXPECT_EQ(described.input, "a.csv");
+  EXPECT_EQ(described.gain, 7.0);
+  EXPECT_EQ(described.order, 2.0);
+  EXPECT_EQ(described.steps, (std::vector<double>{0.01, 0.02}));
+  EXPECT_EQ(described.out, "x.csv");
 }
 
 }  // namespace

@@ -28,7 +28,11 @@ TEST(InputOptions, OptionsThatWouldDoNothingAreRefused) {
       {{"--signal", "poly", "a.csv"}, "--signal shapes the built-in signal and means nothing with --input a.csv"},
       {{"--column", "u"}, "--column needs --input FILE"},
       {{"--time-tolerance", "1e-3"}, "--time-tolerance needs --input FILE"},
-      {{"a.csv", "b.csv"}, "two inputs: 'a.csv' and 'b.csv'"},
+      {{"a.csv", "b.csv"}, "several recordings need --out-dir DIR for their outputs (a log and a plot for each)"},
+      {{"a.csv", "b.csv", "--out-dir", "d", "--out", "x.csv"},
+       "--out names one file; a fleet writes a log for each recording under --out-dir d"},
+      {{"a.csv", "--jobs", "2"}, "--jobs, --force, --shard and --summary-only are for several recordings (with --out-dir DIR)"},
+      {{"a.csv", "b.csv", "--out-dir", "d", "--shard", "2/2"}, "--shard: 2/2 must be I/N, whole numbers with 0 <= I < N"},
       {{"a.csv", "--time-tolerance", "2"}, "--time-tolerance: 2 must be a relative tolerance from 0 to below 1"},
   };
   for (const auto& [args, message] : cases) {

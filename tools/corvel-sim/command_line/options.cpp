@@ -75,9 +75,10 @@ using Table = std::vector<OptionGroup>;
 // simulation.
 OptionGroup recorded_data(SimOptions& o) {
   return {"Recorded data (FILE, or --input FILE)",
-          {{"--input", nullptr, "FILE", "the record: a .csv or a .mat file (see below)", [&](auto& k, auto& v) {
-              if (o.given.count(k) != 0) throw UsageError("two inputs: '" + o.input + "' and '" + v + "'");
-              o.input = v;
+          {{"--input", nullptr, "FILE", "the record: a .csv or a .mat file (see below); several\nrecordings: a fleet (see below)",
+            [&](auto&, auto& v) {
+              if (o.inputs.empty()) o.input = v;
+              o.inputs.push_back(v);
             }},
            {"--column", nullptr, "NAME|N|LIST|all",
             "the signal's column, by header name or number from 1;\nor a list (a,b or 2-7) or all: a block each (tune: each\nalone, then one gain and order for all)",
@@ -183,6 +184,47 @@ OptionGroup simulation(SimOptions& o) {
           nullptr};
 }
 
+OptionGroup fleet_options(SimOptions& o) {
+  return {"Many recordings (a fleet): FILE FILE ..., or --inputs-from LIST",
+          {{"--inputs-from", nullptr, "LIST", "the recordings, one path a line (# lines and blank lines\nskipped)",
+            [&](auto&, auto& v) { o.inputs_from = v; }},
+           {"--out-dir", nullptr, "DIR",
+            "each recording's outputs under DIR, in its own folders\n(rig/a.csv: DIR/rig/a.est.csv, DIR/rig/a.plot.svg), and\n"
+            "DIR/summary.csv",
+            [&](auto&, auto& v) { o.out_dir = v; }},
+           {"--jobs", nullptr, "N", "recordings run at once, each in a process of its own\n(default 1); the same outputs for any N",
+            [&](auto& k, auto& v) {
+              const double jobs = parse_number(k, v);
+              if (!(jobs >= 1 && jobs <= 256) || jobs != std::floor(jobs)) {
+                throw UsageError(k + ": " + v + " must be a whole number from 1 to 256");
+              }
+              o.jobs = static_cast<int>(jobs);
+            }},
+           {"--force", nullptr, nullptr, "run every recording again, even where its outputs are current",
+            [&](auto&, auto&) { o.force = true; }},
+           {"--shard", nullptr, "I/N",
+            "only the recordings i (from 0, in the list's order) with\ni % N == I, and no summary: one task of a Slurm array",
+            [&](auto& k, auto& v) {
+              const size_t slash = v.find('/');
+              const double i = parse_number(k, v.substr(0, slash));
+              const double n = slash == std::string::npos ? 0 : parse_number(k, v.substr(slash + 1));
+              if (!(n >= 1 && n <= 1e6 && i >= 0 && i < n) || i != std::floor(i) || n != std::floor(n)) {
+                throw UsageError(k + ": " + v + " must be I/N, whole numbers with 0 <= I < N");
+              }
+              o.shard_index = static_cast<int>(i);
+              o.shard_count = static_cast<int>(n);
+            }},
+           {"--summary-only", nullptr, nullptr,
+            "run nothing: DIR/summary.csv from what earlier runs left\n(a Slurm array's last step)",
+            [&](auto&, auto&) { o.summary_only = true; }}},
+          "  Each recording runs as it would alone, with the same options; its outputs\n"
+          "  are put in place together (all or none), with DIR/.../NAME.run.txt, which\n"
+          "  records the options, the input's size and time and the results. Run again,\n"
+          "  the same command does only the recordings whose outputs are missing, failed,\n"
+          "  or older than their input or its options. A bad recording is reported in\n"
+          "  the summary and the others go on; exit 1 when any failed.\n"};
+}
+
 OptionGroup help_and_version(SimOptions& o) {
   return {"Else",
           {{"--help", "-h", nullptr, "this text", [&](auto&, auto&) { o.help = true; }},
@@ -243,6 +285,7 @@ Table run_table(SimOptions& o) {
            "  FIFO: those are written in place; a link is kept and its target replaced.\n"
            "  For a built-in signal, a table of the RMS error of every estimate against the\n"
            "  true derivative is printed.\n"},
+          fleet_options(o),
           help_and_version(o)};
 }
 
@@ -364,13 +407,32 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
     o.given.insert(name);
     o.typed.emplace_back(name, value);
   }
-  if (!o.input.empty()) {
+  const bool fleet_only_given = o.given.count("--jobs") != 0 || o.force || o.shard_count != 0 || o.summary_only;
+  if (subcommand == Subcommand::kRun && o.fleet()) {
+    if (o.out_dir.empty()) {
+      throw UsageError("several recordings need --out-dir DIR for their outputs (a log and a plot for each)");
+    }
+    if (o.given.count("--out") != 0) {
+      throw UsageError("--out names one file; a fleet writes a log for each recording under --out-dir " + o.out_dir);
+    }
+    if (o.given.count("--plot-window") != 0 || o.given.count("--trace") != 0) {
+      throw UsageError(std::string(o.given.count("--trace") != 0 ? "--trace" : "--plot-window") +
+                       " is for one recording, not a fleet");
+    }
+  } else if (subcommand == Subcommand::kRun && fleet_only_given) {
+    throw UsageError("--jobs, --force, --shard and --summary-only are for several recordings (with --out-dir DIR)");
+  }
+  if (subcommand == Subcommand::kTune && o.inputs.size() > 1) {
+    throw UsageError("corvel-sim tune takes one recording: '" + o.inputs[0] + "' and '" + o.inputs[1] + "'");
+  }
+  const bool recorded = !o.input.empty() || !o.inputs_from.empty();
+  if (recorded) {
     // Options that only shape a built-in signal mean nothing for recorded data.
     for (const char* only_builtin :
          {"--signal", "--amplitude", "--frequency", "--phase", "--end-frequency", "--coefficients", "--duration"}) {
       if (o.given.count(only_builtin) != 0) {
         throw UsageError(std::string(only_builtin) + " shapes the built-in signal and means nothing with --input " +
-                         o.input);
+                         (o.input.empty() ? o.inputs_from : o.input));
       }
     }
     // Every row is a sample unless the user asks for another sample time.
@@ -458,8 +520,9 @@ std::string run_command_line(const SimOptions& options, double gain, int order) 
   SimOptions unused;
   const Table run = run_table(unused);
   // The outputs are the user's to choose again; gain and order are the result.
-  static const std::set<std::string> left_out = {"--gain", "--order", "--out",   "--plot",
-                                                 "--no-plot", "--plot-window", "--trace", "--help", "--version"};
+  static const std::set<std::string> left_out = {
+      "--gain",  "--order",   "--out",         "--plot",  "--no-plot", "--plot-window", "--trace",       "--help",
+      "--version", "--jobs", "--inputs-from", "--out-dir", "--force", "--shard",       "--summary-only"};
   std::string command = "corvel-sim";
   for (const auto& [name, value] : options.typed) {
     if (left_out.count(name) != 0 || find_option(run, name) == nullptr) continue;

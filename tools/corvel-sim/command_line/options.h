@@ -24,12 +24,15 @@ struct SimOptions : TuneDescription {
   // (empty for a flag), in order: what a printed command repeats.
   std::vector<std::pair<std::string, std::string>> typed;
 
-  // corvel-sim tune
-  int first_order = 1;  // --orders A-B (or one order)
-  int last_order = 5;
-  double gain_low = 0.0, gain_high = 0.0;  // --gains LO:HI; both 0: the search's own range
-  int jobs = 0;                            // --jobs N: worker processes; 0: one per core
-  double window_start = 0.0, window_end = 0.0;  // --window T0:T1; equal: the whole record
+  // A fleet: several recordings in one command, each run alone with these
+  // options, its outputs under out_dir. (--jobs is the tuning's `jobs`.)
+  std::vector<std::string> inputs;  // every input the command line names, in order (`input` is the first)
+  std::string inputs_from;          // a file of paths, one a line
+  std::string out_dir;
+  bool force = false;               // redo recordings whose outputs are current
+  int shard_index = 0, shard_count = 0;  // --shard I/N: the recordings i with i % N == I, and no summary
+  bool summary_only = false;        // the summary from what earlier runs left, running nothing
+  bool fleet() const { return inputs.size() > 1 || !inputs_from.empty() || !out_dir.empty(); }
 };
 
 // The two things corvel-sim does; each takes its own options.
