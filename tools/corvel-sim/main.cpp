@@ -10,6 +10,7 @@
 #include "command_line/options.h"
 #include "common/errors.h"
 #include "common/interrupt.h"
+#include "fleet/fleet_command.h"
 #include "run/run_command.h"
 #include "tune/tune.h"
 #include "tune/tune_command.h"
@@ -34,7 +35,8 @@ int main(int argc, char** argv) {
       std::cout << "corvel-sim " << CORVEL_VERSION << '\n';
       return 0;
     }
-    return subcommand == Subcommand::kTune ? tune_command(options) : run_command(options);
+    if (subcommand == Subcommand::kTune) return tune_command(options);
+    return options.fleet() ? fleet_command(options) : run_command(options);
   } catch (const UsageError& e) {
     std::cerr << "corvel-sim: " << e.what() << '\n';
     return 2;

@@ -128,7 +128,7 @@ RunReport run_recording(const RunDescription& options) {
   // Each block's error output after the warm-up, for the report.
   std::vector<double> error_squares(record->channels(), 0.0);
   std::vector<size_t> error_count(record->channels(), 0);
-  ProgressBar progress("samples", ProgressBar::terminal_watching());
+  ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   std::vector<std::string> trace;
   try {
@@ -220,7 +220,7 @@ RunReport run_recording(const RunDescription& options) {
   report.multirate = shape.multirate();
   for (size_t c = 0; c < record->channels(); ++c) {
     SignalReport signal;
-    signal.name = channels.empty() ? "" : channels[c];
+    signal.name = channels.empty() ? record->signal_name() : channels[c];
     signal.rows = hits[c];
     signal.error_rms = error_count[c] > 0 ? std::sqrt(error_squares[c] / static_cast<double>(error_count[c])) : 0.0;
     report.signals.push_back(signal);

@@ -35,6 +35,7 @@ struct RunDescription : RecordSource, BlockParameters {
   std::string plot = "corvel-plot.svg";  // empty: no plot; .html: the interactive page
   double plot_window_start = 0.0, plot_window_end = 0.0;  // equal: the whole run
   std::string trace;                     // "-": standard error; a path: that file
+  bool progress = true;                  // a progress bar while a terminal watches
 };
 
 // The record the run reads, paced by its first block's sample time.

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# corvel-sim over many recordings (a fleet): each recording's outputs are
+# those of a run of it alone, in mirrored folders; a bad recording is isolated
+# and reported; a rerun does only what is missing, failed or out of date;
+# --jobs changes no byte; an interrupted fleet leaves complete recordings
+# complete and nothing half-written; shards and a summary-only step make the
+# summary of the whole; a fleet that cannot run is refused before anything is
+# written.
+# Usage: fleet_test.sh CORVEL_SIM
+set -uo pipefail
+sim=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+recording() {  # recording PATH FREQUENCY: a 1 kHz t,u file of 1 500 rows
+  mkdir -p "$(dirname "$1")"
+  awk -v f="$2" 'BEGIN { print "t,u"; for (k = 0; k < 1500; k++) printf "%.3f,%.17g\n", k * 0.001, sin(f * k * 0.001) }' > "$1"
+}
+for day in day1 day2; do
+  for i in 1 2 3 4; do recording "rig/$day/run$i.csv" "$i"; done  # the same names in two folders
+done
+printf 't,u\n0,1\n0.001,x\n' > rig/day2/bad.csv
+printf 't,v\n0,1\n0.001,2\n' > rig/day2/nocolumn.csv
+ls rig/day1/*.csv rig/day2/*.csv > list.txt
+options=(--order 2 --gain 30)
+
+# The first run: the bad ones reported, the others done, each as it runs alone.
+out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)
+status=$?
+[ $status -eq 1 ] || fail "a fleet with bad recordings exits $status, not 1"
+grep -qF "corvel-sim: 10 recordings: 8 done, 0 up-to-date, 2 failed; summary in out/summary.csv" <<<"$out" || fail "the count line: $out"
+grep -qF "rig/day2/bad.csv:3: 'u': 'x' is not a number" <<<"$out" || fail "the bad recording's line: $out"
+grep -qF "rig/day2/nocolumn.csv" <<<"$(grep -A3 'recordings failed' <<<"$out")" || fail "the list of failures: $out"
+[ "$(head -1 out/summary.csv)" = "recording,column,status,message,rows,error_rms,outputs,seconds" ] || fail "summary header"
+[ "$(grep -c ',done,' out/summary.csv)" -eq 8 ] && [ "$(grep -c ',failed,' out/summary.csv)" -eq 2 ] || fail "summary rows: $(cat out/summary.csv)"
+[ ! -e out/rig/day2/bad.est.csv ] && [ -s out/rig/day2/bad.failed.txt ] || fail "a failed recording leaves an output or no failure record"
+"$sim" rig/day2/run3.csv "${options[@]}" --column u --out alone.csv --plot alone.svg > /dev/null 2>&1
+cmp -s alone.csv out/rig/day2/run3.est.csv && cmp -s alone.svg out/rig/day2/run3.plot.svg ||
+  fail "a fleet's outputs differ from a run of the recording alone"
+cmp -s out/rig/day1/run1.est.csv out/rig/day2/run1.est.csv || fail "the same recording in two folders gives two logs"
+! ls -A out/rig/day1 out/rig/day2 | grep -q '\.part-' || fail "temporaries left behind"
+
+# A rerun changes nothing that is current; a touched input and a mended one run again.
+snapshot() { find out -type f ! -name summary.csv ! -name '*.failed.txt' -printf '%p %T@\n' | sort; }
+before=$(snapshot)
+out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)
+grep -qF "10 recordings: 0 done, 8 up-to-date, 2 failed" <<<"$out" || fail "a rerun: $out"
+[ "$(snapshot)" = "$before" ] || fail "a rerun rewrote current outputs"
+touch -d '+2 seconds' rig/day1/run2.csv
+printf 't,u\n0,1\n0.001,2\n' > rig/day2/bad.csv
+out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)
+grep -qF "10 recordings: 2 done, 7 up-to-date, 1 failed" <<<"$out" || fail "a rerun after a touch and a mend: $out"
+[ ! -e out/rig/day2/bad.failed.txt ] || fail "a mended recording keeps its failure record"
+out=$("$sim" --inputs-from list.txt --out-dir out --order 2 --gain 31 --column u 2>&1)
+grep -qF "10 recordings: 9 done, 0 up-to-date, 1 failed" <<<"$out" || fail "other options redo every recording: $out"
+out=$("$sim" --inputs-from list.txt --out-dir out --order 2 --gain 31 --column u --force 2>&1)
+grep -qF "10 recordings: 9 done, 0 up-to-date, 1 failed" <<<"$out" || fail "--force redoes every recording: $out"
+
+# --jobs: the same bytes.
+"$sim" --inputs-from list.txt --out-dir serial "${options[@]}" --column u > /dev/null 2>&1
+"$sim" --inputs-from list.txt --out-dir parallel "${options[@]}" --column u --jobs 3 > /dev/null 2>&1
+(cd serial && find . -type f ! -name summary.csv ! -name '*.run.txt' | sort) > serial.list
+(cd parallel && find . -type f ! -name summary.csv ! -name '*.run.txt' | sort) > parallel.list
+cmp -s serial.list parallel.list || fail "--jobs 3 leaves other files than --jobs 1"
+while read -r f; do cmp -s "serial/$f" "parallel/$f" || fail "--jobs 3 gives another $f"; done < serial.list
+cut -d, -f1-6 serial/summary.csv > serial.summary
+cut -d, -f1-6 parallel/summary.csv > parallel.summary
+cmp -s serial.summary parallel.summary || fail "--jobs 3 gives another summary"
+
+# Shards, then the summary of the whole from what they left.
+for i in 0 1 2; do "$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --shard "$i/3" > /dev/null 2>&1; done
+[ ! -e sharded/summary.csv ] || fail "a shard writes a summary"
+"$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --summary-only > summary.txt 2>&1
+[ $? -eq 1 ] || fail "the summary of a fleet with a failure exits 0"
+cut -d, -f1-6 sharded/summary.csv | sed 's/,done,/,X,/' > sharded.summary
+sed 's/,done,/,X,/' serial.summary | cmp -s - sharded.summary || fail "the shards' summary differs: $(cat sharded/summary.csv)"
+rm sharded/rig/day1/run4.run.txt
+"$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --summary-only > summary.txt 2>&1
+grep -q '^rig/day1/run4.csv,u,missing,' sharded/summary.csv || grep -q '^rig/day1/run4.csv,[^,]*,missing,' sharded/summary.csv ||
+  fail "a recording without its record is not missing: $(cat sharded/summary.csv)"
+
+# An interrupt: the finished recordings stay, the one under way leaves nothing.
+mkfifo rig/stall.csv
+printf '%s\n' rig/day1/run1.csv rig/stall.csv rig/day1/run3.csv > stall-list.txt
+(
+  printf 't,u\n'
+  awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
+  exec sleep 30
+) > rig/stall.csv &
+writer=$!
+"$sim" --inputs-from stall-list.txt --out-dir stalled "${options[@]}" > stalled.txt 2>&1 &
+fleet=$!
+for _ in $(seq 100); do
+  ls stalled/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
+  sleep 0.1
+done
+kill -TERM "$fleet"
+wait "$fleet"
+status=$?
+kill "$writer" 2> /dev/null
+[ $status -eq 143 ] || fail "an interrupted fleet exits $status, not 143"
+[ -s stalled/rig/day1/run1.est.csv ] && [ -s stalled/rig/day1/run1.run.txt ] || fail "the finished recording was not kept"
+! find stalled -name '*.part-*' | grep -q . || fail "an interrupt left temporaries: $(find stalled -name '*.part-*')"
+[ ! -e stalled/rig/stall.est.csv ] && [ ! -e stalled/rig/day1/run3.est.csv ] || fail "an interrupt left outputs of unfinished recordings"
+
+# A fleet that cannot run: one line, exit 2, nothing written.
+mkdir folder
+touch out-file
+printf 'rig/day1/run1.csv\nmissing.csv\n' > missing-list.txt
+printf 'rig/day1/run1.csv\nfolder\n' > folder-list.txt
+printf '# nothing\n\n' > empty-list.txt
+cp rig/day1/run1.csv rig/day1/run1.txt
+while IFS='|' read -r message args; do
+  read -ra words <<<"$args"
+  rm -rf refused
+  got=$("$sim" "${words[@]}" 2>&1)
+  status=$?
+  [ $status -eq 2 ] && [ "$got" = "corvel-sim: $message" ] || fail "corvel-sim $args -> exit $status: $got"
+  [ ! -e refused ] || fail "corvel-sim $args wrote the output folder"
+done <<'EOF'
+--inputs-from empty-list.txt lists no recordings|--inputs-from empty-list.txt --out-dir refused
+--inputs-from nowhere.txt: the list cannot be read|--inputs-from nowhere.txt --out-dir refused
+missing-list.txt:2: missing.csv does not exist|--inputs-from missing-list.txt --out-dir refused
+folder-list.txt:2: folder is a folder, not a recording|--inputs-from folder-list.txt --out-dir refused
+the recording ./rig/day1/run1.csv is named twice (first as rig/day1/run1.csv)|rig/day1/run1.csv ./rig/day1/run1.csv --out-dir refused
+--out names one file; a fleet writes a log for each recording under --out-dir refused|rig/day1/run1.csv rig/day1/run2.csv --out-dir refused --out x.csv
+several recordings need --out-dir DIR for their outputs (a log and a plot for each)|rig/day1/run1.csv rig/day1/run2.csv
+--out-dir out-file is a file, not a folder|rig/day1/run1.csv --out-dir out-file
+the recordings rig/day1/run1.csv and rig/day1/run1.txt would both write refused/rig/day1/run1.*: give them other names or folders|rig/day1/run1.csv rig/day1/run1.txt --out-dir refused
+EOF
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures failed"
+  exit 1
+fi
+echo "fleets: isolation, resumption, --jobs, shards, interrupts and refusals as promised"

@@ -1,0 +1,309 @@
+#include "fleet/fleet_command.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "common/errors.h"
+#include "common/number_text.h"
+#include "fleet/fleet_plan.h"
+#include "output/output_file.h"
+#include "run/run_command.h"
+
+namespace corvel::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// One line of a failure's text, for the summary.
+std::string one_line(std::string text) {
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::replace(text.begin(), text.end(), '\r', ' ');
+  std::replace(text.begin(), text.end(), '\t', ' ');
+  return text;
+}
+
+// A file written whole or not at all.
+void put_in_place(const std::string& path, const std::string& what, const std::string& text) {
+  OutputSet outputs;
+  OutputFile& file = outputs.open(path, what);
+  file.write(text.data(), text.size());
+  outputs.commit();
+}
+
+// One recording, as it would run alone, then the record of its run (or of its
+// failure) beside its outputs.
+FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::string& options_line) {
+  const auto start = std::chrono::steady_clock::now();
+  const auto seconds = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  FleetResult result;
+  try {
+    std::error_code ignored;
+    fs::create_directories(fs::path(m.base).parent_path(), ignored);  // a failure to say so comes with the outputs
+    RunDescription run = o;
+    run.input = m.input;
+    run.out = m.log;
+    run.plot = m.plot;
+    run.progress = false;
+    const RunReport report = run_recording(run);
+    result.status = "done";
+    for (const SignalReport& s : report.signals) result.signals.push_back({s.name, s.rows, s.error_rms});
+    result.outputs = report.outputs;
+    result.seconds = seconds();
+    put_in_place(m.record, "run record", record_text(m, options_line, result));
+    fs::remove(m.failure, ignored);
+  } catch (const std::exception& e) {
+    result = FleetResult{};
+    result.status = "failed";
+    result.message = one_line(e.what());
+    result.seconds = seconds();
+    try {
+      put_in_place(m.failure, "failure record", result.message + "\n");
+    } catch (const std::exception&) {
+      // The failure is reported in the summary all the same.
+    }
+  }
+  return result;
+}
+
+// A result through a worker's pipe, and back.
+std::string serialized(const FleetResult& r) {
+  std::ostringstream text;
+  text << r.status << '\n' << r.message << '\n' << number_text(r.seconds) << '\n' << r.outputs.size() << '\n';
+  for (const std::string& output : r.outputs) text << output << '\n';
+  for (const FleetSignalResult& s : r.signals) text << s.column << '\t' << s.rows << '\t' << number_text(s.error_rms) << '\n';
+  return text.str();
+}
+
+bool deserialize(const std::string& text, FleetResult* r) {
+  std::istringstream in(text);
+  std::string seconds, count, line;
+  if (!std::getline(in, r->status) || !std::getline(in, r->message) || !std::getline(in, seconds) ||
+      !std::getline(in, count)) {
+    return false;
+  }
+  r->seconds = std::strtod(seconds.c_str(), nullptr);
+  for (unsigned long n = std::strtoul(count.c_str(), nullptr, 10); n > 0 && std::getline(in, line); --n) {
+    r->outputs.push_back(line);
+  }
+  while (std::getline(in, line)) {
+    const size_t a = line.find('\t'), b = line.rfind('\t');
+    if (a == std::string::npos || a == b) return false;
+    r->signals.push_back({line.substr(0, a), static_cast<size_t>(std::strtoull(line.c_str() + a + 1, nullptr, 10)),
+                          std::strtod(line.c_str() + b + 1, nullptr)});
+  }
+  return r->status == "done" || r->status == "failed";
+}
+
+// The recordings of `todo`, `jobs` at a time, each in a worker process of its
+// own (the block's module-wide state allows one run per process); a worker
+// sends its result back over a pipe. One job: here, one after another.
+void run_members(const std::vector<FleetMember>& members, const std::vector<size_t>& todo, const SimOptions& o,
+                 const std::string& options_line, std::vector<FleetResult>& results) {
+#if defined(_WIN32)
+  const int jobs = 1;
+#else
+  const int jobs = std::max(1, o.jobs);
+#endif
+  if (jobs == 1) {
+    for (const size_t i : todo) results[i] = run_member(members[i], o, options_line);
+    return;
+  }
+#if !defined(_WIN32)
+  struct Worker {
+    pid_t pid;
+    int from;
+    size_t index;
+    std::string text;
+  };
+  std::vector<Worker> running;
+  size_t next = 0;
+  std::cout.flush();
+  std::cerr.flush();
+  while (next < todo.size() || !running.empty()) {
+    while (static_cast<int>(running.size()) < jobs && next < todo.size()) {
+      const size_t i = todo[next++];
+      int pipe_ends[2];
+      if (pipe(pipe_ends) != 0) throw std::runtime_error("cannot make a pipe for a worker process");
+      const pid_t pid = fork();
+      if (pid < 0) throw std::runtime_error("cannot start a worker process");
+      if (pid == 0) {
+        close(pipe_ends[0]);
+        const std::string text = serialized(run_member(members[i], o, options_line));
+        for (size_t done = 0; done < text.size();) {
+          const ssize_t n = write(pipe_ends[1], text.data() + done, text.size() - done);
+          if (n <= 0) break;
+          done += static_cast<size_t>(n);
+        }
+        std::cout.flush();
+        std::cerr.flush();
+        _exit(0);
+      }
+      close(pipe_ends[1]);
+      running.push_back({pid, pipe_ends[0], i, ""});
+    }
+    std::vector<pollfd> fds;
+    for (const Worker& w : running) fds.push_back({w.from, POLLIN, 0});
+    if (poll(fds.data(), fds.size(), -1) < 0) continue;  // a signal: look again
+    for (size_t k = fds.size(); k-- > 0;) {
+      if (fds[k].revents == 0) continue;
+      Worker& w = running[k];
+      char buffer[4096];
+      const ssize_t n = read(w.from, buffer, sizeof buffer);
+      if (n > 0) {
+        w.text.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      close(w.from);
+      int status = 0;
+      waitpid(w.pid, &status, 0);
+      FleetResult r;
+      if (!deserialize(w.text, &r)) {
+        r = FleetResult{};
+        r.status = "failed";
+        r.message = WIFSIGNALED(status) ? "the worker process running it ended by signal " +
+                                              std::to_string(WTERMSIG(status))
+                                        : "the worker process running it ended without a result";
+      }
+      results[w.index] = r;
+      running.erase(running.begin() + static_cast<long>(k));
+    }
+  }
+#endif
+}
+
+std::string csv_field(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return quoted + "\"";
+}
+
+struct SummaryRow {
+  std::string recording, column, status, message, rows, error_rms, outputs, seconds;
+};
+
+std::vector<SummaryRow> summary_rows(const std::vector<FleetMember>& members, const std::vector<FleetResult>& results,
+                                     const std::vector<bool>& included, const SimOptions& o) {
+  std::vector<SummaryRow> rows;
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (!included[i]) continue;
+    const FleetResult& r = results[i];
+    std::string outputs;
+    for (const std::string& output : r.outputs) outputs += (outputs.empty() ? "" : ";") + output;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
+    if (r.signals.empty()) {
+      rows.push_back({members[i].input, o.column, r.status, r.message, "", "", outputs, seconds});
+    }
+    for (const FleetSignalResult& s : r.signals) {
+      rows.push_back({members[i].input, s.column, r.status, r.message, std::to_string(s.rows), number_text(s.error_rms),
+                      outputs, seconds});
+    }
+  }
+  return rows;
+}
+
+std::string summary_csv(const std::vector<SummaryRow>& rows) {
+  std::string text = "recording,column,status,message,rows,error_rms,outputs,seconds\n";
+  for (const SummaryRow& r : rows) {
+    text += csv_field(r.recording) + "," + csv_field(r.column) + "," + r.status + "," + csv_field(r.message) + "," +
+            r.rows + "," + r.error_rms + "," + csv_field(r.outputs) + "," + r.seconds + "\n";
+  }
+  return text;
+}
+
+// The summary's table for a person: the same rows, numbers shortened.
+void print_summary(const std::vector<SummaryRow>& rows) {
+  size_t width = 9;
+  for (const SummaryRow& r : rows) width = std::max(width, r.recording.size() + 1);
+  width = std::min<size_t>(width, 60);
+  std::printf("%-*s %-12s %-10s %9s %14s %9s  %s\n", static_cast<int>(width), "recording", "column", "status", "rows",
+              "error RMS", "seconds", "message");
+  for (const SummaryRow& r : rows) {
+    char rms[32] = "";
+    if (!r.error_rms.empty()) std::snprintf(rms, sizeof rms, "%.6g", std::strtod(r.error_rms.c_str(), nullptr));
+    std::printf("%-*s %-12s %-10s %9s %14s %9s  %s\n", static_cast<int>(width), r.recording.c_str(),
+                r.column.c_str(), r.status.c_str(), r.rows.c_str(), rms, r.seconds.c_str(), r.message.c_str());
+  }
+}
+
+}  // namespace
+
+int fleet_command(const SimOptions& options) {
+  const std::vector<std::string> inputs = fleet_inputs(options);
+  const std::vector<FleetMember> members = plan_fleet(inputs, options);
+  const std::string options_line = fleet_options_line(options);
+  const bool sharded = options.shard_count > 0;
+  std::vector<FleetResult> results(members.size());
+  std::vector<bool> included(members.size(), false);
+  std::vector<size_t> todo;
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (sharded && static_cast<int>(i % static_cast<size_t>(options.shard_count)) != options.shard_index) continue;
+    included[i] = true;
+    FleetResult& r = results[i];
+    if (options.summary_only) {
+      // What the fleet's runs left: a current record, a failure, or nothing.
+      if (read_current_record(members[i], options_line, &r)) {
+        r.status = "done";
+      } else if (read_failure(members[i], &r.message)) {
+        r.status = "failed";
+      } else {
+        r.status = "missing";
+        r.message = "no current outputs: its run did not finish (run the fleet again)";
+      }
+    } else if (options.force || !read_current_record(members[i], options_line, &r)) {
+      todo.push_back(i);
+    }
+  }
+  std::error_code ignored;
+  fs::create_directories(options.out_dir, ignored);
+  run_members(members, todo, options, options_line, results);
+
+  const std::vector<SummaryRow> rows = summary_rows(members, results, included, options);
+  const std::string summary = (fs::path(options.out_dir) / "summary.csv").string();
+  if (!sharded) put_in_place(summary, "summary", summary_csv(rows));
+  print_summary(rows);
+
+  size_t done = 0, current = 0, count = 0;
+  std::vector<std::string> failed;
+  for (size_t i = 0; i < members.size(); ++i) {
+    if (!included[i]) continue;
+    ++count;
+    const std::string& status = results[i].status;
+    if (status == "done") ++done;
+    else if (status == "up-to-date") ++current;
+    else {
+      // A message that names the recording already says where.
+      const std::string& message = results[i].message;
+      const bool named = message.rfind(members[i].input, 0) == 0;
+      failed.push_back((named ? "" : members[i].input + ": ") + (status == "missing" ? "missing, " : "") + message);
+    }
+  }
+  std::printf("corvel-sim: %zu recording%s: %zu done, %zu up-to-date, %zu failed%s%s\n", count, count == 1 ? "" : "s",
+              done, current, failed.size(), sharded ? "" : "; summary in ", sharded ? "" : summary.c_str());
+  if (failed.empty()) return 0;
+  std::fflush(stdout);
+  std::cerr << "corvel-sim: " << failed.size() << " of " << count << " recordings failed:\n";
+  for (size_t k = 0; k < failed.size() && k < 10; ++k) std::cerr << "  " << failed[k] << '\n';
+  if (failed.size() > 10) std::cerr << "  and " << failed.size() - 10 << " more (see the summary)\n";
+  return 1;
+}
+
+}  // namespace corvel::sim
