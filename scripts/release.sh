@@ -14,7 +14,7 @@ cd "$root"
 version=$(sed -nE 's/^project\(corvel VERSION ([0-9.]+).*/\1/p' CMakeLists.txt)
 for preset in default mingw64 mingw32; do
   if [ ! -f "build/$preset/build.ninja" ]; then cmake --preset "$preset" > /dev/null; fi
-  cmake --build --preset "$preset" --target corvel_mex > /dev/null
+  cmake --build --preset "$preset" --target corvel_mex corvel-sim > /dev/null
 done
 cmake --build --preset default --target corvel_octave_mex > /dev/null
 out="build/release/corvel-$version"
@@ -36,6 +36,26 @@ ship build/default/corvel.mexa64 ""
 ship build/default/octave/corvel.mex ""
 ship build/mingw64/corvel.mexw64 x86_64-w64-mingw32-
 ship build/mingw32/corvel.mexw32 i686-w64-mingw32-
+# The runnable tools, each folder whole: corvel-sim with the MEX file and the
+# array API it loads beside it, so that it runs from wherever it is unpacked;
+# on Linux also the scripts that run a fleet as a Slurm array job.
+tools() {  # tools FOLDER BUILD TOOL_PREFIX FILE...
+  local folder=$1 build=$2 prefix=$3
+  shift 3
+  mkdir -p "$out/bin/$folder" "$debug/bin/$folder"
+  for f in "$@"; do
+    cp "$build/$f" "$out/bin/$folder/$f"
+    "${prefix}objcopy" --only-keep-debug "$out/bin/$folder/$f" "$debug/bin/$folder/$f.debug"
+    "${prefix}strip" --strip-all "$out/bin/$folder/$f"
+    (cd "$debug/bin/$folder" && "${prefix}objcopy" --add-gnu-debuglink="$f.debug" "$root/$out/bin/$folder/$f")
+  done
+}
+tools linux-x86_64 build/default "" corvel-sim corvel.mexa64
+cp build/default/host/libmx.so build/default/host/libmex.so "$out/bin/linux-x86_64/"
+strip --strip-all "$out/bin/linux-x86_64/libmx.so" "$out/bin/linux-x86_64/libmex.so"
+cp tools/corvel-sim/fleet/slurm/corvel-fleet-submit tools/corvel-sim/fleet/slurm/corvel-fleet.sbatch "$out/bin/linux-x86_64/"
+tools windows-x64 build/mingw64 x86_64-w64-mingw32- corvel-sim.exe corvel.mexw64 libmx.dll libmex.dll
+tools windows-x86 build/mingw32 i686-w64-mingw32- corvel-sim.exe corvel.mexw32 libmx.dll libmex.dll
 cp LICENSE release/corvel.m "$out/"
 sed "s/@VERSION@/$version/" release/INSTALL.md > "$out/INSTALL.md"
 # The Python package as a wheel for x86-64 Linux, built with Debian's Python
@@ -43,6 +63,6 @@ sed "s/@VERSION@/$version/" release/INSTALL.md > "$out/INSTALL.md"
 /usr/bin/python3 -m pip wheel --no-build-isolation --no-deps --no-index --quiet -w "$out" . > /dev/null
 wheel=$(cd "$out" && ls corvel-*.whl)
 files=(corvel.mexa64 corvel.mex corvel.mexw64 corvel.mexw32 corvel.m "$wheel" INSTALL.md LICENSE)
-(cd "$out" && sha256sum "${files[@]}" > SHA256SUMS)
+(cd "$out" && sha256sum "${files[@]}" $(find bin -type f | sort) > SHA256SUMS)
 (cd build/release && cmake -E tar cf "corvel-$version.zip" --format=zip "corvel-$version")
 echo "$root/$out.zip"

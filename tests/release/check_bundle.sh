@@ -27,7 +27,13 @@ for f in "${shipped[@]}" SHA256SUMS; do
   [ -s "$f" ] || fail "$f missing"
 done
 sha256sum --quiet -c SHA256SUMS || fail "a sum does not match"
-[ "$(wc -l < SHA256SUMS)" -eq "${#shipped[@]}" ] || fail "SHA256SUMS does not cover the ${#shipped[@]} files"
+tools=(linux-x86_64/corvel-sim linux-x86_64/corvel.mexa64 linux-x86_64/libmx.so linux-x86_64/libmex.so
+  linux-x86_64/corvel-fleet-submit linux-x86_64/corvel-fleet.sbatch
+  windows-x64/corvel-sim.exe windows-x64/corvel.mexw64 windows-x64/libmx.dll windows-x64/libmex.dll
+  windows-x86/corvel-sim.exe windows-x86/corvel.mexw32 windows-x86/libmx.dll windows-x86/libmex.dll)
+for f in "${tools[@]}"; do [ -s "bin/$f" ] || fail "bin/$f missing"; done
+[ "$(wc -l < SHA256SUMS)" -eq $((${#shipped[@]} + ${#tools[@]})) ] ||
+  fail "SHA256SUMS does not cover the $((${#shipped[@]} + ${#tools[@]})) files"
 grep -q "20, -1, 3" INSTALL.md || fail "INSTALL.md has no parameter string"
 ! grep -q "@VERSION@" INSTALL.md || fail "INSTALL.md has no version"
 objdump -f corvel.mexa64 | grep -q "file format elf64-x86-64" || fail "corvel.mexa64 is not ELF x86-64"
@@ -42,23 +48,31 @@ done
 # Nothing of the build machine in a shipped binary. (Each tool's output is
 # read whole before it is searched: a search that stops at the first match
 # would end the tool early and, under pipefail, turn the match into a failure.)
-for f in corvel.mexa64 corvel.mex; do
+# A MEX file names no folder at all (the host has its libraries loaded); a
+# tool only its own ($ORIGIN: the folder it is unpacked in).
+for f in corvel.mexa64 corvel.mex bin/linux-x86_64/corvel-sim bin/linux-x86_64/corvel.mexa64 bin/linux-x86_64/libmx.so \
+  bin/linux-x86_64/libmex.so; do
   dynamic=$(readelf -d "$f") sections=$(readelf -S "$f")
-  ! grep -qE '\((RPATH|RUNPATH)\)' <<<"$dynamic" || fail "$f names a library search path: $(grep -E 'R(UN)?PATH' <<<"$dynamic")"
+  paths=$(sed -n 's/.*Library r[a-z]*path: \[\(.*\)\]/\1/p' <<<"$dynamic" | tr ':' '\n')
+  case $f in
+    bin/*) [ -z "$paths" ] || ! grep -qv '^\$ORIGIN' <<<"$paths" || fail "$f names a library search path outside itself: $paths" ;;
+    *) [ -z "$paths" ] || fail "$f names a library search path: $paths" ;;
+  esac
   ! grep -qE '\.debug_|\.symtab' <<<"$sections" || fail "$f carries debug information or a symbol table"
 done
-for f in corvel.mexw64 corvel.mexw32; do
+for f in corvel.mexw64 corvel.mexw32 bin/windows-*/*.exe bin/windows-*/*.dll bin/windows-*/*.mexw*; do
   sections=$(objdump -h "$f") symbols=$(objdump -t "$f" 2>/dev/null)
   ! grep -qE '\.debug_' <<<"$sections" || fail "$f carries debug information"
   ! grep -q '^\[' <<<"$symbols" || fail "$f carries a symbol table"
 done
 build_path_words=("$src" "$(basename "$src")/build" "/build/default" "/build/mingw")
-for f in corvel.mexa64 corvel.mex corvel.mexw64 corvel.mexw32; do
+for f in corvel.mexa64 corvel.mex corvel.mexw64 corvel.mexw32 bin/*/*; do
   text=$(strings -a "$f"; strings -a -el "$f")
   for word in "${build_path_words[@]}"; do
     ! grep -qF -- "$word" <<<"$text" || fail "$f holds the build path '$word'"
   done
 done
+objdump -f bin/windows-x86/corvel-sim.exe | grep -q "file format pei-i386" || fail "bin/windows-x86/corvel-sim.exe is not PE32 i386"
 
 # The smoke test INSTALL.md gives, with the answer it promises.
 smoke="s = corvel([], [], [], 0, 20, -1, 3); fprintf('%d x %d:', size(s)); fprintf(' s(%d) = %d', [find(s) s(find(s))]'); fprintf('\\n')"
@@ -81,6 +95,20 @@ run_sim() {  # run_sim LOG PROGRAM...: a short run of the built-in signal
 run_sim bundle.csv "$src/build/default/corvel-sim" --mex "$dir/corvel.mexa64" || fail "corvel.mexa64 from the bundle does not run"
 run_sim built.csv "$src/build/default/corvel-sim" --mex "$src/build/default/corvel.mexa64" || fail "the built corvel.mexa64 does not run"
 cmp -s bundle.csv built.csv || fail "corvel.mexa64 from the bundle gives other numbers than the build's"
+# The tools from the unpacked bundle, run from an empty folder with no
+# library path of ours: the numbers of the build's own corvel-sim.
+env -u LD_LIBRARY_PATH "$dir/bin/linux-x86_64/corvel-sim" --version > /dev/null 2>&1 || fail "bin/linux-x86_64/corvel-sim does not start"
+run_sim tool.csv env -u LD_LIBRARY_PATH "$dir/bin/linux-x86_64/corvel-sim" || fail "bin/linux-x86_64/corvel-sim does not run"
+run_sim tool-built.csv "$src/build/default/corvel-sim" || fail "the built corvel-sim does not run"
+cmp -s tool.csv tool-built.csv || fail "bin/linux-x86_64/corvel-sim gives other numbers than the build's"
+"$dir/bin/linux-x86_64/corvel-fleet-submit" > /dev/null 2>&1
+[ $? -eq 2 ] || fail "bin/linux-x86_64/corvel-fleet-submit without arguments does not print its usage"
+if [ -x "$src/build/mingw64/corvel-sim.exe" ]; then
+  WINEDEBUG=-all run_sim tool-w64.csv "$wine" "$dir/bin/windows-x64/corvel-sim.exe" ||
+    fail "bin/windows-x64/corvel-sim.exe does not run under wine"
+  WINEDEBUG=-all run_sim tool-w64-built.csv "$wine" "$src/build/mingw64/corvel-sim.exe" || fail "the built corvel-sim.exe does not run"
+  cmp -s tool-w64.csv tool-w64-built.csv || fail "bin/windows-x64/corvel-sim.exe gives other numbers than the build's"
+fi
 if [ -x "$src/build/mingw64/corvel-sim.exe" ]; then
   WINEDEBUG=-all run_sim bundle-w64.csv "$wine" "$src/build/mingw64/corvel-sim.exe" --mex "$(winepath -w "$dir/corvel.mexw64" 2>/dev/null || echo "$dir/corvel.mexw64")" ||
     fail "corvel.mexw64 from the bundle does not run under wine"
