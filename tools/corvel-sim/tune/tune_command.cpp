@@ -68,7 +68,8 @@ void print_table(const TuneResult& result, const Input& input, int last_order, d
 
 }  // namespace
 
-int tune_command(SimOptions options) {
+TuningReport tune_recording(SimOptions options, bool progress) {
+  TuningReport report;
   const std::string plot = options.plot_given ? options.plot : "corvel-tune.svg";
   std::vector<NamedPath> read;
   if (!options.input.empty()) read.push_back({"--input", options.input});
@@ -92,7 +93,7 @@ int tune_command(SimOptions options) {
   // Several columns: each tuned alone, then all together for one parameter
   // set (what a model with one block per signal and shared parameters wants).
   const auto tuned = [&](const std::vector<Input>& part) {
-    ProgressBar bar("runs", ProgressBar::terminal_watching());
+    ProgressBar bar("runs", progress && ProgressBar::terminal_watching());
     try {
       const TuneResult r = tune_together(mex.entry(), options, part, options.first_order, options.last_order,
                                          [&](long done, long expected) { bar.update(done, expected); });
@@ -122,7 +123,22 @@ int tune_command(SimOptions options) {
     plot_file->write(svg.str().data(), svg.str().size());
   }
   outputs.commit();
+  report.inputs = std::move(inputs);
+  report.each = std::move(each);
+  report.together = result;
+  report.plot = plot_file != nullptr ? plot : "";
+  return report;
+}
 
+int tune_command(SimOptions options) {
+  const TuningReport report = tune_recording(options, true);
+  const std::vector<Input>& inputs = report.inputs;
+  const Input& input = inputs.front();
+  const std::vector<TuneResult>& each = report.each;
+  const TuneResult& result = report.together;
+  const OrderResult& best = result.orders[result.recommended];
+  const std::string& plot = report.plot;
+  const bool plotted = !plot.empty();
   for (size_t c = 0; c < each.size(); ++c) {
     print_table(each[c], inputs[c], options.last_order, options.step);
     const OrderResult& own = each[c].orders[each[c].recommended];
@@ -147,7 +163,7 @@ int tune_command(SimOptions options) {
     std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
                 run_command_line(options, best.best_gain, best.order).c_str());
   }
-  if (plot_file != nullptr) std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
+  if (plotted) std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
   return 0;
 }
 

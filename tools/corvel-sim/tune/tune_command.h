@@ -4,11 +4,27 @@
 #define CORVEL_SIM_TUNE_COMMAND_H
 
 #include "command_line/options.h"
+#include "tune/tune.h"
 
 namespace corvel::sim {
 
-// Returns the exit status; throws UsageError, InputError, OutputError or
-// TuneError.
+// What a tuning found: each signal's inputs, each one's own search when
+// there are several, the search of all together (the one search of a single
+// signal), and the plot it put in place (empty: none).
+struct TuningReport {
+  std::vector<Input> inputs;
+  std::vector<TuneResult> each;
+  TuneResult together;
+  std::string plot;
+};
+
+// The tuning the options ask for, its plot put in place. Throws as a run does,
+// and TuneError for data it cannot tune on.
+TuningReport tune_recording(SimOptions options, bool progress);
+
+// corvel-sim tune of one record: the tuning, then its tables, recommendations
+// and commands on standard output. Returns the exit status; throws
+// UsageError, InputError, OutputError or TuneError.
 int tune_command(SimOptions options);
 
 }  // namespace corvel::sim
