@@ -106,6 +106,20 @@ kill "$writer" 2> /dev/null
 ! find stalled -name '*.part-*' | grep -q . || fail "an interrupt left temporaries: $(find stalled -name '*.part-*')"
 [ ! -e stalled/rig/stall.est.csv ] && [ ! -e stalled/rig/day1/run3.est.csv ] || fail "an interrupt left outputs of unfinished recordings"
 
+# Tune over the fleet: each recording's recommendation, the spread, and a rerun that does nothing.
+out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u 2>&1)
+[ $? -eq 1 ] || fail "a tune fleet with a bad recording does not exit 1"
+[ "$(head -1 tuned/summary.csv)" = "recording,column,status,message,rows,order,gain,error_rms,outputs,seconds" ] ||
+  fail "the tune summary's header: $(head -1 tuned/summary.csv)"
+grep -q "the fleet's recommendations: order" <<<"$out" || fail "no spread of the recommendations: $out"
+alone=$("$sim" tune rig/day1/run3.csv --orders 1-2 --column u --no-plot 2>&1 | sed -n 's/^Recommended: order \([0-9]*\), gain \([^.]*\.[0-9]*\).*/\1 \2/p')
+row=$(grep '^rig/day1/run3.csv,' tuned/summary.csv | cut -d, -f6,7 | tr , ' ')
+[ "$(printf '%s %.6g' ${row%% *} ${row##* })" = "$(printf '%s %.6g' ${alone%% *} ${alone##* })" ] ||
+  fail "a tune fleet's recommendation ($row) is not the recording's alone ($alone)"
+[ -s tuned/rig/day1/run3.tune.svg ] || fail "no tuning plot for a recording"
+out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u 2>&1)
+grep -qF "0 done, 8 up-to-date, 2 failed" <<<"$out" || fail "a tune fleet's rerun: $(tail -2 <<<"$out")"
+
 # A fleet that cannot run: one line, exit 2, nothing written.
 mkdir folder
 touch out-file

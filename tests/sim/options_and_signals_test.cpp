@@ -121,7 +121,8 @@ TEST(Subcommands, AnOptionOfTheOtherSubcommandIsRefusedNamingIt) {
   } cases[] = {
       {Subcommand::kRun, {"--orders", "2"}, "--orders is an option of corvel-sim tune, not of corvel-sim run"},
       {Subcommand::kRun, {"--jobs", "4"}, "--jobs, --force, --shard and --summary-only are for several recordings"},
-      {Subcommand::kTune, {"--out-dir", "d"}, "--out-dir is an option of corvel-sim run, not of corvel-sim tune"},
+      {Subcommand::kTune, {"a.csv", "b.csv"}, "several recordings need --out-dir DIR for their outputs (a tuning plot"},
+      {Subcommand::kTune, {"--force"}, "--force, --shard and --summary-only are for several recordings"},
       {Subcommand::kRun, {"--window=2:5"}, "--window is an option of corvel-sim tune, not of corvel-sim run"},
       {Subcommand::kRun, {"--gains", "1:10"}, "--gains is an option of corvel-sim tune, not of corvel-sim run"},
       {Subcommand::kTune, {"--gain", "3"}, "--gain is an option of corvel-sim run, not of corvel-sim tune"},

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
       std::cout << "corvel-sim " << CORVEL_VERSION << '\n';
       return 0;
     }
-    if (subcommand == Subcommand::kTune) return tune_command(options);
-    return options.fleet() ? fleet_command(options) : run_command(options);
+    if (options.fleet()) return fleet_command(options, subcommand);
+    return subcommand == Subcommand::kTune ? tune_command(options) : run_command(options);
   } catch (const UsageError& e) {
     std::cerr << "corvel-sim: " << e.what() << '\n';
     return 2;

@@ -1,5 +1,6 @@
 #include "command_line/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -184,13 +185,15 @@ OptionGroup simulation(SimOptions& o) {
           nullptr};
 }
 
-OptionGroup fleet_options(SimOptions& o) {
-  return {"Many recordings (a fleet): FILE FILE ..., or --inputs-from LIST",
+// run's group has --jobs (recordings at once); tune has its own (workers of
+// one tuning).
+OptionGroup fleet_options(SimOptions& o, Subcommand subcommand) {
+  OptionGroup group{"Many recordings (a fleet): FILE FILE ..., or --inputs-from LIST",
           {{"--inputs-from", nullptr, "LIST", "the recordings, one path a line (# lines and blank lines\nskipped)",
             [&](auto&, auto& v) { o.inputs_from = v; }},
            {"--out-dir", nullptr, "DIR",
-            "each recording's outputs under DIR, in its own folders\n(rig/a.csv: DIR/rig/a.est.csv, DIR/rig/a.plot.svg), and\n"
-            "DIR/summary.csv",
+            "each recording's outputs under DIR, in its own folders\n(rig/a.csv: DIR/rig/a.est.csv, DIR/rig/a.plot.svg; tune:\n"
+            "DIR/rig/a.tune.svg), and DIR/summary.csv",
             [&](auto&, auto& v) { o.out_dir = v; }},
            {"--jobs", nullptr, "N", "recordings run at once, each in a process of its own\n(default 1); the same outputs for any N",
             [&](auto& k, auto& v) {
@@ -223,6 +226,12 @@ OptionGroup fleet_options(SimOptions& o) {
           "  the same command does only the recordings whose outputs are missing, failed,\n"
           "  or older than their input or its options. A bad recording is reported in\n"
           "  the summary and the others go on; exit 1 when any failed.\n"};
+  if (subcommand == Subcommand::kTune) {
+    group.options.erase(std::remove_if(group.options.begin(), group.options.end(),
+                                       [](const OptionEntry& e) { return std::string(e.name) == "--jobs"; }),
+                        group.options.end());
+  }
+  return group;
 }
 
 OptionGroup help_and_version(SimOptions& o) {
@@ -285,7 +294,7 @@ Table run_table(SimOptions& o) {
            "  FIFO: those are written in place; a link is kept and its target replaced.\n"
            "  For a built-in signal, a table of the RMS error of every estimate against the\n"
            "  true derivative is printed.\n"},
-          fleet_options(o),
+          fleet_options(o, Subcommand::kRun),
           help_and_version(o)};
 }
 
@@ -344,6 +353,7 @@ Table tune_table(SimOptions& o) {
           recorded_data(o),
           builtin_signal(o),
           simulation(o),
+          fleet_options(o, Subcommand::kTune),
           help_and_version(o)};
 }
 
@@ -407,10 +417,12 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
     o.given.insert(name);
     o.typed.emplace_back(name, value);
   }
-  const bool fleet_only_given = o.given.count("--jobs") != 0 || o.force || o.shard_count != 0 || o.summary_only;
-  if (subcommand == Subcommand::kRun && o.fleet()) {
+  const bool fleet_only_given = (subcommand == Subcommand::kRun && o.given.count("--jobs") != 0) || o.force ||
+                                o.shard_count != 0 || o.summary_only;
+  if (o.fleet()) {
     if (o.out_dir.empty()) {
-      throw UsageError("several recordings need --out-dir DIR for their outputs (a log and a plot for each)");
+      throw UsageError(std::string("several recordings need --out-dir DIR for their outputs (") +
+                       (subcommand == Subcommand::kRun ? "a log and a plot" : "a tuning plot and a record") + " for each)");
     }
     if (o.given.count("--out") != 0) {
       throw UsageError("--out names one file; a fleet writes a log for each recording under --out-dir " + o.out_dir);
@@ -419,11 +431,9 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
       throw UsageError(std::string(o.given.count("--trace") != 0 ? "--trace" : "--plot-window") +
                        " is for one recording, not a fleet");
     }
-  } else if (subcommand == Subcommand::kRun && fleet_only_given) {
-    throw UsageError("--jobs, --force, --shard and --summary-only are for several recordings (with --out-dir DIR)");
-  }
-  if (subcommand == Subcommand::kTune && o.inputs.size() > 1) {
-    throw UsageError("corvel-sim tune takes one recording: '" + o.inputs[0] + "' and '" + o.inputs[1] + "'");
+  } else if (fleet_only_given) {
+    throw UsageError(std::string(subcommand == Subcommand::kRun ? "--jobs, " : "") +
+                     "--force, --shard and --summary-only are for several recordings (with --out-dir DIR)");
   }
   const bool recorded = !o.input.empty() || !o.inputs_from.empty();
   if (recorded) {

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <system_error>
@@ -22,6 +23,7 @@
 #include "fleet/fleet_plan.h"
 #include "output/output_file.h"
 #include "run/run_command.h"
+#include "tune/tune_command.h"
 
 namespace corvel::sim {
 
@@ -47,7 +49,20 @@ void put_in_place(const std::string& path, const std::string& what, const std::s
 
 // One recording, as it would run alone, then the record of its run (or of its
 // failure) beside its outputs.
-FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::string& options_line) {
+// A tuning's results: each signal's own recommendation and, for several, the
+// one for all of them together.
+std::vector<FleetSignalResult> tuning_results(const TuningReport& r) {
+  std::vector<FleetSignalResult> signals;
+  const auto add = [&](const std::string& column, size_t rows, const TuneResult& t) {
+    const OrderResult& best = t.orders[t.recommended];
+    signals.push_back({column, rows, best.best_error_rms, best.order, best.best_gain});
+  };
+  for (size_t c = 0; c < r.each.size(); ++c) add(r.inputs[c].signal_name, r.inputs[c].u.size(), r.each[c]);
+  add(r.inputs.size() > 1 ? "(together)" : r.inputs[0].signal_name, r.inputs[0].u.size(), r.together);
+  return signals;
+}
+
+FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::string& options_line, Subcommand what) {
   const auto start = std::chrono::steady_clock::now();
   const auto seconds = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -56,15 +71,25 @@ FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::str
   try {
     std::error_code ignored;
     fs::create_directories(fs::path(m.base).parent_path(), ignored);  // a failure to say so comes with the outputs
-    RunDescription run = o;
-    run.input = m.input;
-    run.out = m.log;
-    run.plot = m.plot;
-    run.progress = false;
-    const RunReport report = run_recording(run);
+    if (what == Subcommand::kTune) {
+      SimOptions tuning = o;
+      tuning.input = m.input;
+      tuning.plot = m.plot;
+      tuning.plot_given = true;
+      const TuningReport report = tune_recording(tuning, false);
+      result.signals = tuning_results(report);
+      if (!report.plot.empty()) result.outputs.push_back(report.plot);
+    } else {
+      RunDescription run = o;
+      run.input = m.input;
+      run.out = m.log;
+      run.plot = m.plot;
+      run.progress = false;
+      const RunReport report = run_recording(run);
+      for (const SignalReport& s : report.signals) result.signals.push_back({s.name, s.rows, s.error_rms, 0, 0.0});
+      result.outputs = report.outputs;
+    }
     result.status = "done";
-    for (const SignalReport& s : report.signals) result.signals.push_back({s.name, s.rows, s.error_rms});
-    result.outputs = report.outputs;
     result.seconds = seconds();
     put_in_place(m.record, "run record", record_text(m, options_line, result));
     fs::remove(m.failure, ignored);
@@ -87,7 +112,10 @@ std::string serialized(const FleetResult& r) {
   std::ostringstream text;
   text << r.status << '\n' << r.message << '\n' << number_text(r.seconds) << '\n' << r.outputs.size() << '\n';
   for (const std::string& output : r.outputs) text << output << '\n';
-  for (const FleetSignalResult& s : r.signals) text << s.column << '\t' << s.rows << '\t' << number_text(s.error_rms) << '\n';
+  for (const FleetSignalResult& s : r.signals) {
+    text << s.column << '\t' << s.rows << '\t' << number_text(s.error_rms) << '\t' << s.order << '\t'
+         << number_text(s.gain) << '\n';
+  }
   return text.str();
 }
 
@@ -103,10 +131,16 @@ bool deserialize(const std::string& text, FleetResult* r) {
     r->outputs.push_back(line);
   }
   while (std::getline(in, line)) {
-    const size_t a = line.find('\t'), b = line.rfind('\t');
-    if (a == std::string::npos || a == b) return false;
-    r->signals.push_back({line.substr(0, a), static_cast<size_t>(std::strtoull(line.c_str() + a + 1, nullptr, 10)),
-                          std::strtod(line.c_str() + b + 1, nullptr)});
+    std::vector<std::string> f;
+    for (size_t start = 0;;) {
+      const size_t tab = line.find('\t', start);
+      f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
+      if (tab == std::string::npos) break;
+      start = tab + 1;
+    }
+    if (f.size() != 5) return false;
+    r->signals.push_back({f[0], static_cast<size_t>(std::strtoull(f[1].c_str(), nullptr, 10)),
+                          std::strtod(f[2].c_str(), nullptr), std::atoi(f[3].c_str()), std::strtod(f[4].c_str(), nullptr)});
   }
   return r->status == "done" || r->status == "failed";
 }
@@ -115,14 +149,15 @@ bool deserialize(const std::string& text, FleetResult* r) {
 // own (the block's module-wide state allows one run per process); a worker
 // sends its result back over a pipe. One job: here, one after another.
 void run_members(const std::vector<FleetMember>& members, const std::vector<size_t>& todo, const SimOptions& o,
-                 const std::string& options_line, std::vector<FleetResult>& results) {
+                 const std::string& options_line, Subcommand what, std::vector<FleetResult>& results) {
 #if defined(_WIN32)
   const int jobs = 1;
 #else
-  const int jobs = std::max(1, o.jobs);
+  // A tuning's --jobs are its own workers: its recordings go one after another.
+  const int jobs = what == Subcommand::kTune ? 1 : std::max(1, o.jobs);
 #endif
   if (jobs == 1) {
-    for (const size_t i : todo) results[i] = run_member(members[i], o, options_line);
+    for (const size_t i : todo) results[i] = run_member(members[i], o, options_line, what);
     return;
   }
 #if !defined(_WIN32)
@@ -145,7 +180,7 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
       if (pid < 0) throw std::runtime_error("cannot start a worker process");
       if (pid == 0) {
         close(pipe_ends[0]);
-        const std::string text = serialized(run_member(members[i], o, options_line));
+        const std::string text = serialized(run_member(members[i], o, options_line, what));
         for (size_t done = 0; done < text.size();) {
           const ssize_t n = write(pipe_ends[1], text.data() + done, text.size() - done);
           if (n <= 0) break;
@@ -196,7 +231,7 @@ std::string csv_field(const std::string& text) {
 }
 
 struct SummaryRow {
-  std::string recording, column, status, message, rows, error_rms, outputs, seconds;
+  std::string recording, column, status, message, rows, order, gain, error_rms, outputs, seconds;
 };
 
 std::vector<SummaryRow> summary_rows(const std::vector<FleetMember>& members, const std::vector<FleetResult>& results,
@@ -210,45 +245,75 @@ std::vector<SummaryRow> summary_rows(const std::vector<FleetMember>& members, co
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
     if (r.signals.empty()) {
-      rows.push_back({members[i].input, o.column, r.status, r.message, "", "", outputs, seconds});
+      rows.push_back({members[i].input, o.column, r.status, r.message, "", "", "", "", outputs, seconds});
     }
     for (const FleetSignalResult& s : r.signals) {
-      rows.push_back({members[i].input, s.column, r.status, r.message, std::to_string(s.rows), number_text(s.error_rms),
-                      outputs, seconds});
+      rows.push_back({members[i].input, s.column, r.status, r.message, std::to_string(s.rows),
+                      s.order > 0 ? std::to_string(s.order) : "", s.order > 0 ? number_text(s.gain) : "",
+                      number_text(s.error_rms), outputs, seconds});
     }
   }
   return rows;
 }
 
-std::string summary_csv(const std::vector<SummaryRow>& rows) {
-  std::string text = "recording,column,status,message,rows,error_rms,outputs,seconds\n";
+// A tuning's summary has the recommendation (order, gain) before the error RMS.
+std::string summary_csv(const std::vector<SummaryRow>& rows, bool tune) {
+  std::string text = std::string("recording,column,status,message,rows,") + (tune ? "order,gain," : "") +
+                     "error_rms,outputs,seconds\n";
   for (const SummaryRow& r : rows) {
     text += csv_field(r.recording) + "," + csv_field(r.column) + "," + r.status + "," + csv_field(r.message) + "," +
-            r.rows + "," + r.error_rms + "," + csv_field(r.outputs) + "," + r.seconds + "\n";
+            r.rows + "," + (tune ? r.order + "," + r.gain + "," : "") + r.error_rms + "," + csv_field(r.outputs) +
+            "," + r.seconds + "\n";
   }
   return text;
 }
 
 // The summary's table for a person: the same rows, numbers shortened.
-void print_summary(const std::vector<SummaryRow>& rows) {
+void print_summary(const std::vector<SummaryRow>& rows, bool tune) {
   size_t width = 9;
   for (const SummaryRow& r : rows) width = std::max(width, r.recording.size() + 1);
   width = std::min<size_t>(width, 60);
-  std::printf("%-*s %-12s %-10s %9s %14s %9s  %s\n", static_cast<int>(width), "recording", "column", "status", "rows",
-              "error RMS", "seconds", "message");
+  std::printf("%-*s %-12s %-10s %9s", static_cast<int>(width), "recording", "column", "status", "rows");
+  if (tune) std::printf(" %5s %12s", "order", "gain");
+  std::printf(" %14s %9s  %s\n", tune ? "error RMS" : "error RMS", "seconds", "message");
   for (const SummaryRow& r : rows) {
-    char rms[32] = "";
+    char rms[32] = "", gain[32] = "";
     if (!r.error_rms.empty()) std::snprintf(rms, sizeof rms, "%.6g", std::strtod(r.error_rms.c_str(), nullptr));
-    std::printf("%-*s %-12s %-10s %9s %14s %9s  %s\n", static_cast<int>(width), r.recording.c_str(),
-                r.column.c_str(), r.status.c_str(), r.rows.c_str(), rms, r.seconds.c_str(), r.message.c_str());
+    if (!r.gain.empty()) std::snprintf(gain, sizeof gain, "%.6g", std::strtod(r.gain.c_str(), nullptr));
+    std::printf("%-*s %-12s %-10s %9s", static_cast<int>(width), r.recording.c_str(), r.column.c_str(),
+                r.status.c_str(), r.rows.c_str());
+    if (tune) std::printf(" %5s %12s", r.order.c_str(), gain);
+    std::printf(" %14s %9s  %s\n", rms, r.seconds.c_str(), r.message.c_str());
   }
+}
+
+// The fleet's spread of recommendations: how many recordings chose each
+// order, and the gains' range and median (the joint ones for several columns).
+void print_spread(const std::vector<FleetResult>& results, const std::vector<bool>& included) {
+  std::map<int, size_t> orders;
+  std::vector<double> gains;
+  for (size_t i = 0; i < results.size(); ++i) {
+    if (!included[i] || results[i].signals.empty() || results[i].status == "failed") continue;
+    const FleetSignalResult& chosen = results[i].signals.back();
+    if (chosen.order <= 0) continue;
+    ++orders[chosen.order];
+    gains.push_back(chosen.gain);
+  }
+  if (gains.empty()) return;
+  std::sort(gains.begin(), gains.end());
+  const size_t n = gains.size();
+  const double median = n % 2 == 1 ? gains[n / 2] : (gains[n / 2 - 1] + gains[n / 2]) / 2.0;
+  std::printf("corvel-sim tune: the fleet's recommendations: order");
+  for (const auto& [order, count] : orders) std::printf(" %d (%zu)", order, count);
+  std::printf("; gain %.6g to %.6g, median %.6g\n", gains.front(), gains.back(), median);
 }
 
 }  // namespace
 
-int fleet_command(const SimOptions& options) {
+int fleet_command(const SimOptions& options, Subcommand subcommand) {
+  const bool tune = subcommand == Subcommand::kTune;
   const std::vector<std::string> inputs = fleet_inputs(options);
-  const std::vector<FleetMember> members = plan_fleet(inputs, options);
+  const std::vector<FleetMember> members = plan_fleet(inputs, options, subcommand);
   const std::string options_line = fleet_options_line(options);
   const bool sharded = options.shard_count > 0;
   std::vector<FleetResult> results(members.size());
@@ -274,12 +339,13 @@ int fleet_command(const SimOptions& options) {
   }
   std::error_code ignored;
   fs::create_directories(options.out_dir, ignored);
-  run_members(members, todo, options, options_line, results);
+  run_members(members, todo, options, options_line, subcommand, results);
 
   const std::vector<SummaryRow> rows = summary_rows(members, results, included, options);
   const std::string summary = (fs::path(options.out_dir) / "summary.csv").string();
-  if (!sharded) put_in_place(summary, "summary", summary_csv(rows));
-  print_summary(rows);
+  if (!sharded) put_in_place(summary, "summary", summary_csv(rows, tune));
+  print_summary(rows, tune);
+  if (tune) print_spread(results, included);
 
   size_t done = 0, current = 0, count = 0;
   std::vector<std::string> failed;

@@ -15,7 +15,9 @@ namespace corvel::sim {
 // Returns 0 when every recording is done or current, 1 when any failed (or,
 // for a summary, is missing). Throws UsageError for a fleet that cannot run
 // (before anything runs) and OutputError for a summary it cannot write.
-int fleet_command(const SimOptions& options);
+// corvel-sim tune over many recordings: each recording tuned as alone, its
+// recommendation in the summary, and the fleet's spread of orders and gains.
+int fleet_command(const SimOptions& options, Subcommand subcommand = Subcommand::kRun);
 
 }  // namespace corvel::sim
 

@@ -95,7 +95,9 @@ std::vector<std::string> fleet_inputs(const SimOptions& o) {
   return inputs;
 }
 
-std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, const SimOptions& o) {
+std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, const SimOptions& o,
+                                    Subcommand subcommand) {
+  const bool tune = subcommand == Subcommand::kTune;
   std::error_code error;
   if (fs::exists(o.out_dir, error) && !fs::is_directory(o.out_dir, error)) {
     throw UsageError("--out-dir " + o.out_dir + " is a file, not a folder");
@@ -114,10 +116,16 @@ std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, cons
       throw UsageError("the recordings " + it->second + " and " + input + " would both write " + m.base +
                        ".*: give them other names or folders");
     }
-    m.log = m.base + ".est.csv";
-    m.plot = o.plot.empty() ? "" : m.base + ".plot" + (html ? ".html" : ".svg");
-    m.record = m.base + ".run.txt";
-    m.failure = m.base + ".failed.txt";
+    if (tune) {
+      m.plot = o.plot_given && o.plot.empty() ? "" : m.base + ".tune.svg";
+      m.record = m.base + ".tune.txt";
+      m.failure = m.base + ".tune-failed.txt";
+    } else {
+      m.log = m.base + ".est.csv";
+      m.plot = o.plot.empty() ? "" : m.base + ".plot" + (html ? ".html" : ".svg");
+      m.record = m.base + ".run.txt";
+      m.failure = m.base + ".failed.txt";
+    }
     for (const std::string& output : {m.log, m.plot, m.record, m.failure}) {
       if (!output.empty() && recordings.count(identity_of(output)) != 0) {
         throw UsageError("the output " + output + " of " + input + " would replace a recording of the fleet");
@@ -149,7 +157,9 @@ std::string record_text(const FleetMember& member, const std::string& options_li
   for (const std::string& output : result.outputs) text << "output\t" << output << '\n';
   for (const FleetSignalResult& s : result.signals) {
     std::snprintf(number, sizeof number, "%.17g", s.error_rms);
-    text << "signal\t" << s.column << '\t' << s.rows << '\t' << number << '\n';
+    char gain[40];
+    std::snprintf(gain, sizeof gain, "%.17g", s.gain);
+    text << "signal\t" << s.column << '\t' << s.rows << '\t' << number << '\t' << s.order << '\t' << gain << '\n';
   }
   std::snprintf(number, sizeof number, "%.3f", result.seconds);
   text << "seconds\t" << number << '\n';
@@ -173,10 +183,10 @@ bool read_current_record(const FleetMember& member, const std::string& options_l
       std::error_code error;
       if (!fs::is_regular_file(f[1], error)) return false;
       found.outputs.push_back(f[1]);
-    } else if (f[0] == "signal" && f.size() == 4) {
-      char* end = nullptr;
-      const double rms = std::strtod(f[3].c_str(), &end);
-      found.signals.push_back({f[1], static_cast<size_t>(std::strtoull(f[2].c_str(), nullptr, 10)), rms});
+    } else if (f[0] == "signal" && f.size() == 6) {
+      found.signals.push_back({f[1], static_cast<size_t>(std::strtoull(f[2].c_str(), nullptr, 10)),
+                               std::strtod(f[3].c_str(), nullptr), std::atoi(f[4].c_str()),
+                               std::strtod(f[5].c_str(), nullptr)});
     } else if (f[0] == "seconds" && f.size() == 2) {
       found.seconds = std::strtod(f[1].c_str(), nullptr);
     }

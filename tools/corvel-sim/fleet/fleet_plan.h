@@ -15,7 +15,7 @@ namespace corvel::sim {
 struct FleetMember {
   std::string input;
   std::string base;      // OUT_DIR/its folders/its name without extension: every output starts so
-  std::string log;       // BASE.est.csv
+  std::string log;       // BASE.est.csv; empty for a tuning
   std::string plot;      // BASE.plot.svg or .html; empty: no plot
   std::string record;    // BASE.run.txt: what the run did, with its options
   std::string failure;   // BASE.failed.txt: why the last run failed
@@ -31,7 +31,10 @@ std::vector<std::string> fleet_inputs(const SimOptions& options);
 // (an absolute path without its root, '..' as '_up'). Throws UsageError when
 // the output folder is a file, when two recordings would write the same
 // outputs (naming both), or when an output would be a recording.
-std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, const SimOptions& options);
+// A tuning's outputs are NAME.tune.svg, NAME.tune.txt and NAME.tune-failed.txt,
+// so that a run's and a tuning's fleets may share a folder.
+std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, const SimOptions& options,
+                                    Subcommand subcommand = Subcommand::kRun);
 
 // The options that decide a recording's outputs, as one line: what its
 // record keeps, so that a run with other options is not taken as current.
@@ -41,7 +44,9 @@ std::string fleet_options_line(const SimOptions& options);
 struct FleetSignalResult {
   std::string column;  // the signal's name, or the --column value
   size_t rows = 0;
-  double error_rms = 0.0;
+  double error_rms = 0.0;  // a tuning's: the recommendation's (for columns together, their score)
+  int order = 0;           // a tuning's recommendation; 0 for a run
+  double gain = 0.0;
 };
 struct FleetResult {
   std::string status;  // done, failed, up-to-date, missing

@@ -22,6 +22,7 @@ std::vector<Input> read_inputs(Record& source) {
     input.t0 = record->t0();
     input.solver_step = record->step();
     input.description = record->description();
+    input.signal_name = record->signal_name();
     if (channels > 1) {
       input.signal_name = record->shape().channel_names[c];
       if (!record->shape().channel_columns.empty()) input.column = record->shape().channel_columns[c];

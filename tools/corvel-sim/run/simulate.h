@@ -22,7 +22,7 @@ struct Input {
   std::vector<double> u;
   std::vector<Derivatives> truth;  // empty for recorded data
   std::string description;
-  std::string signal_name;  // the column's, when the record has several
+  std::string signal_name;  // the signal's column or variable, when it has a name
   std::string column;       // the --column value choosing it alone, when known
   double own_rms = 0.0;     // the RMS of u
 };
