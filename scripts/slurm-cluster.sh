@@ -4,14 +4,18 @@
 # pid and log files of their own in DIR; the node is this host with its cores.
 #   scripts/slurm-cluster.sh start DIR   starts it; clients find it by SLURM_CONF=DIR/slurm.conf
 #   scripts/slurm-cluster.sh stop DIR    stops what start started (by the pids in DIR)
-# munged is started when none runs (it needs /run/munge, owned by munge).
+# The cluster has a munged of its own (run as munge, its socket in a folder
+# of /run it owns), so that two clusters on one machine (two test runs) never
+# share or stop each other's.
 set -euo pipefail
 what=$1
 dir=$(mkdir -p "$2" && cd "$2" && pwd)
 export SLURM_CONF="$dir/slurm.conf"
 
 stop() {
-  for pid_file in "$dir/slurmd.pid" "$dir/slurmctld.pid" "$dir/munged.pid"; do
+  local munge_dir=""
+  [ -s "$dir/munge-dir" ] && munge_dir=$(cat "$dir/munge-dir")
+  for pid_file in "$dir/slurmd.pid" "$dir/slurmctld.pid" ${munge_dir:+"$munge_dir/munged.pid"}; do
     [ -s "$pid_file" ] || continue
     pid=$(cat "$pid_file")
     kill "$pid" 2> /dev/null || true
@@ -19,6 +23,9 @@ stop() {
     kill -9 "$pid" 2> /dev/null || true
     rm -f "$pid_file"
   done
+  if [ -n "$munge_dir" ]; then
+    rm -rf "$munge_dir" "$dir/munge-dir"
+  fi
 }
 
 if [ "$what" = stop ]; then
@@ -32,6 +39,10 @@ cpus=$(nproc)
 # Ports of our own, away from a system Slurm's 6817 and 6818.
 port=$((17000 + RANDOM % 2000))
 mkdir -p "$dir/state" "$dir/spool"
+munge_dir=$(mktemp -d /run/corvel-munge.XXXXXX)
+echo "$munge_dir" > "$dir/munge-dir"
+chown munge:munge "$munge_dir"
+chmod 0755 "$munge_dir"
 cat > "$SLURM_CONF" <<EOF
 ClusterName=corvel-test
 SlurmctldHost=$host
@@ -40,6 +51,7 @@ SlurmdPort=$((port + 1))
 SlurmUser=root
 SlurmdUser=root
 AuthType=auth/munge
+AuthInfo=socket=$munge_dir/munge.socket
 ProctrackType=proctrack/linuxproc
 TaskPlugin=task/none
 SwitchType=switch/none
@@ -64,13 +76,8 @@ NodeName=$host CPUs=$cpus State=UNKNOWN
 PartitionName=fleet Nodes=$host Default=YES MaxTime=INFINITE State=UP
 EOF
 
-if ! pgrep -x munged > /dev/null; then
-  mkdir -p /run/munge
-  chown munge:munge /run/munge
-  chmod 0755 /run/munge
-  runuser -u munge -- /usr/sbin/munged --pid-file=/run/munge/corvel-test.pid
-  cp /run/munge/corvel-test.pid "$dir/munged.pid"
-fi
+runuser -u munge -- /usr/sbin/munged --socket="$munge_dir/munge.socket" --pid-file="$munge_dir/munged.pid" \
+  --log-file="$munge_dir/munged.log" --seed-file="$munge_dir/munged.seed" --key-file=/etc/munge/munge.key
 /usr/sbin/slurmctld -f "$SLURM_CONF"
 /usr/sbin/slurmd -f "$SLURM_CONF"
 for _ in $(seq 100); do
