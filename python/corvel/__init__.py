@@ -169,6 +169,21 @@ def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, 
     return _shape_back(out, layout)
 
 
+def _tunable(name, doc):
+    """A parameter the block checks when it changes during a run (P1, P3)."""
+    attribute = "_" + name
+
+    def get(self):
+        return getattr(self, attribute)
+
+    def change(self, value):
+        value = _number(name, value)
+        getattr(self._stream, "change_" + name)(value)
+        setattr(self, attribute, value)
+
+    return property(get, change, doc=doc)
+
+
 class Differentiator:
     """A running block, one for each channel, fed samples as they arrive.
 
@@ -195,27 +210,8 @@ class Differentiator:
         self._dt = _dt(dt)
         self._stream = _corvel.Stream(self._gain, self._order, self._dt, self._channels)
 
-    @property
-    def gain(self):
-        """The gain L (P1), tunable between calls."""
-        return self._gain
-
-    @gain.setter
-    def gain(self, value):
-        value = _number("gain", value)
-        self._stream.change_gain(value)
-        self._gain = value
-
-    @property
-    def order(self):
-        """The order n (P3), tunable between calls; the derivatives keep their width."""
-        return self._order
-
-    @order.setter
-    def order(self, value):
-        value = _number("order", value)
-        self._stream.change_order(value)
-        self._order = value
+    gain = _tunable("gain", "The gain L (P1), tunable between calls.")
+    order = _tunable("order", "The order n (P3), tunable between calls; the derivatives keep their width.")
 
     @property
     def dt(self):
