@@ -4,6 +4,8 @@
 #include <numbers>
 
 #include "command_line/options.h"
+#include "common/file_kinds.h"
+#include "output/mat_writer.h"
 #include "input/signals.h"
 
 namespace corvel::sim {
@@ -201,6 +203,33 @@ TEST(Options, TheDescriptionsSeeWhatTheCommandLineParsed) {
   EXPECT_EQ(described.order, 2.0);
   EXPECT_EQ(described.steps, (std::vector<double>{0.01, 0.02}));
   EXPECT_EQ(described.out, "x.csv");
+}
+
+// What a name asks for, in any case, and what a MAT variable may be named.
+TEST(FileNames, KindsByExtensionAndNamesTheHostCanLoad) {
+  const struct {
+    const char* path;
+    bool mat, html;
+  } kinds[] = {{"est.mat", true, false},  {"est.MAT", true, false},  {"est.Mat", true, false},
+               {"est.HTML", false, true}, {"est.htm", false, true},  {"est.svg", false, false},
+               {".mat", false, false},    {"mat", false, false},     {"est.mat.csv", false, false}};
+  for (const auto& k : kinds) {
+    EXPECT_EQ(is_mat_path(k.path), k.mat) << k.path;
+    EXPECT_EQ(is_html_path(k.path), k.html) << k.path;
+  }
+  const std::pair<const char*, const char*> names[] = {{"end", "end_"},   {"for", "for_"},     {"while", "while_"},
+                                                      {"ending", "ending"}, {"_a", "x_a"},      {"2nd", "x2nd"},
+                                                      {"a b", "a_b"},       {"acc (m/s)", "acc__m_s_"}};
+  for (const auto& [text, name] : names) EXPECT_EQ(mat_variable_name(text), name) << text;
+}
+
+TEST(Options, NoiseIsSetOneWayOnly) {
+  try {
+    parse_options({"--noise", "0.1", "--snr", "30"});
+    ADD_FAILURE() << "--noise with --snr was taken";
+  } catch (const UsageError& e) {
+    EXPECT_STREQ(e.what(), "--noise 0.1 and --snr 30 both set the noise: give one of them");
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "command_line/options.h"
 
+#include "common/number_text.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -416,6 +418,10 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
     entry->set(name, value);
     o.given.insert(name);
     o.typed.emplace_back(name, value);
+  }
+  if (o.snr_given && o.given.count("--noise") != 0) {
+    throw UsageError("--noise " + number_text(o.noise) + " and --snr " + number_text(o.snr_db) +
+                     " both set the noise: give one of them");
   }
   const bool fleet_only_given = (subcommand == Subcommand::kRun && o.given.count("--jobs") != 0) || o.force ||
                                 o.shard_count != 0 || o.summary_only;

@@ -1,9 +1,25 @@
 #include "common/file_kinds.h"
 
+#include <cctype>
+
 namespace corvel::sim {
 
-bool is_mat_path(const std::string& path) {
-  return path.size() > 4 && (path.compare(path.size() - 4, 4, ".mat") == 0 || path.compare(path.size() - 4, 4, ".MAT") == 0);
+namespace {
+
+// Whether `path` ends in `extension` (lower case), letters in either case.
+bool has_extension(const std::string& path, const std::string& extension) {
+  if (path.size() <= extension.size()) return false;
+  const size_t start = path.size() - extension.size();
+  for (size_t i = 0; i < extension.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(path[start + i])) != extension[i]) return false;
+  }
+  return true;
 }
+
+}  // namespace
+
+bool is_mat_path(const std::string& path) { return has_extension(path, ".mat"); }
+
+bool is_html_path(const std::string& path) { return has_extension(path, ".html") || has_extension(path, ".htm"); }
 
 }  // namespace corvel::sim

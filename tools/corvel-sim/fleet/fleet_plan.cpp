@@ -10,16 +10,13 @@
 #include <system_error>
 
 #include "common/errors.h"
+#include "common/file_kinds.h"
 
 namespace corvel::sim {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // A recording must be a file that is there: `where` says where it was named.
 void check_recording(const std::string& path, const std::string& where) {
@@ -102,7 +99,7 @@ std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, cons
   if (fs::exists(o.out_dir, error) && !fs::is_directory(o.out_dir, error)) {
     throw UsageError("--out-dir " + o.out_dir + " is a file, not a folder");
   }
-  const bool html = ends_with(o.plot, ".html") || ends_with(o.plot, ".htm");
+  const bool html = is_html_path(o.plot);
   std::vector<FleetMember> members;
   std::map<std::string, std::string> owner;  // an output's base -> its recording
   std::set<std::string> recordings;

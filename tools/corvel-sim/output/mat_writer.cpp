@@ -13,7 +13,16 @@ std::string mat_variable_name(const std::string& text) {
     name += std::isalnum(static_cast<unsigned char>(c)) != 0 && static_cast<unsigned char>(c) < 0x80 ? c : '_';
   }
   if (name.empty() || std::isalpha(static_cast<unsigned char>(name[0])) == 0) name = "x" + name;
-  return name.substr(0, 58);  // room for a suffix that makes it unique
+  name = name.substr(0, 58);  // room for a suffix that makes it unique
+  // A keyword of the host's language cannot name a variable it loads.
+  static const char* const kKeywords[] = {"break",    "case",   "catch",  "classdef",   "continue", "else",
+                                          "elseif",   "end",    "for",    "function",   "global",   "if",
+                                          "otherwise", "parfor", "persistent", "return", "spmd",     "switch",
+                                          "try",      "while"};
+  for (const char* keyword : kKeywords) {
+    if (name == keyword) return name + "_";
+  }
+  return name;
 }
 
 #if !defined(CORVEL_HAVE_MATIO)

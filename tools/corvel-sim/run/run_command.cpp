@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/file_kinds.h"
 #include "common/number_text.h"
 #include "common/progress.h"
 #include "host/mex_module.h"
@@ -28,10 +29,6 @@ namespace corvel::sim {
 namespace {
 
 void say(const std::string& note) { std::cerr << "corvel-sim: " << note << '\n'; }
-
-bool ends_with(const std::string& text, const std::string& end) {
-  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
 
 // The files the command line names: the input and every output (each
 // signal's plot, when a record has several).
@@ -73,7 +70,7 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
 
 RunReport run_recording(const RunDescription& options) {
   refuse_shared_files_of(options, plot_paths(options.plot, {}, false));
-  const bool html = ends_with(options.plot, ".html") || ends_with(options.plot, ".htm");
+  const bool html = is_html_path(options.plot);
   const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
   // Every output is opened first: a folder that cannot be written ends the
   // run before anything is read.
