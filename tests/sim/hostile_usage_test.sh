@@ -193,6 +193,36 @@ grep -q "interrupted by SIGTERM; the unfinished outputs were removed" interrupt.
 rm -f interrupt.txt slow.csv
 check_changes "$before" "$(snapshot)" -
 
+# Standard output as the log is the caller's descriptor: a shell's >> keeps
+# what was there and appends, > holds the log alone, and corvel-sim's own
+# words go to standard error, never into the data.
+row=stdout-appended
+rows=$((rows + 1))
+prepare
+printf 'an earlier line\n' > appended.csv
+"$sim" data.csv --no-plot --out /dev/stdout >> appended.csv 2> said.txt || fail "exit $?: $(cat said.txt)"
+[ "$(head -1 appended.csv)" = "an earlier line" ] && [ "$(sed -n 2p appended.csv)" = "t,u,error,z0,d1,d2,d3" ] &&
+  [ "$(wc -l < appended.csv)" -eq 2002 ] || fail "the append lost the earlier line or the log's rows: $(head -3 appended.csv)"
+grep -q "2000 samples of data.csv" said.txt || fail "the summary did not go to standard error: $(cat said.txt)"
+row=stdout-redirected
+rows=$((rows + 1))
+"$sim" data.csv --no-plot --out /dev/stdout > redirected.csv 2> said.txt || fail "exit $?"
+[ "$(head -1 redirected.csv)" = "t,u,error,z0,d1,d2,d3" ] && ! grep -q "samples of" redirected.csv ||
+  fail "the log written over, or words in it: $(head -2 redirected.csv)"
+"$sim" data.csv --no-plot --out /dev/stdout 2> /dev/null | cmp -s - redirected.csv || fail "a pipe gets another log than a file"
+# A regular file under /dev is a file: replaced whole (no old tail), and made where it is missing.
+if [ -d /dev/shm ] && [ -w /dev/shm ]; then
+  row=regular-file-under-dev
+  rows=$((rows + 1))
+  shm=$(mktemp -d /dev/shm/corvel-test.XXXXXX)
+  head -c 1000000 /dev/zero | tr '\0' x > "$shm/est.csv"
+  "$sim" data.csv --no-plot --out "$shm/est.csv" > /dev/null 2>&1 || fail "exit $? writing $shm/est.csv"
+  cmp -s "$shm/est.csv" redirected.csv || fail "$shm/est.csv is not the log alone ($(stat -c %s "$shm/est.csv") bytes)"
+  "$sim" data.csv --no-plot --out "$shm/new.csv" > /dev/null 2>&1 && cmp -s "$shm/new.csv" redirected.csv ||
+    fail "a new file under /dev/shm was not made"
+  rm -rf "$shm"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "hostile usage: $failures of the checks failed over $rows rows"
   exit 1

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -51,11 +52,25 @@ fs::path follow_links(const fs::path& given, const std::string& what) {
   throw OutputError("cannot write the " + what + " to " + given.string() + ": too many levels of symbolic links");
 }
 
-// Names under which the system hands out streams (/dev/stdout, /dev/fd/1,
-// /proc/self/fd/1): written in place even where they lead to a regular file,
-// which belongs to whoever redirected the stream there.
-bool names_a_system_stream(const std::string& path) {
-  return path.rfind("/dev/", 0) == 0 || path.rfind("/proc/", 0) == 0;
+// The descriptor of this process's own that a name hands out (/dev/stdout,
+// /dev/stderr, /dev/fd/N, /proc/self/fd/N), or -1. Such an output is written
+// through a duplicate of that descriptor: at its own position and with its own
+// flags (a shell's >> stays an append), whatever file it leads to, which
+// belongs to whoever redirected the stream there.
+int callers_descriptor(const std::string& path) {
+#if defined(_WIN32)
+  (void)path;
+  return -1;
+#else
+  if (path == "/dev/stdout") return 1;
+  if (path == "/dev/stderr") return 2;
+  for (const std::string prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (path.rfind(prefix, 0) != 0 || path.size() == prefix.size() || path.size() > prefix.size() + 6) continue;
+    if (path.find_first_not_of("0123456789", prefix.size()) != std::string::npos) continue;
+    return std::atoi(path.c_str() + prefix.size());
+  }
+  return -1;
+#endif
 }
 
 std::string reason() { return std::strerror(errno); }
@@ -63,19 +78,29 @@ std::string reason() { return std::strerror(errno); }
 }  // namespace
 
 bool is_stream_output(const std::string& path) {
+  if (callers_descriptor(path) >= 0) return true;
+  // What a name is, is what it leads to (a file under /dev/shm is a file).
   std::error_code error;
   const fs::file_status status = fs::status(path, error);  // links followed
-  return (fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status)) ||
-         names_a_system_stream(path);
+  return fs::exists(status) && !fs::is_regular_file(status) && !fs::is_directory(status);
 }
+
+bool is_standard_output(const std::string& path) { return callers_descriptor(path) == 1; }
 
 OutputFile::OutputFile(std::string path, std::string what) : path_(std::move(path)), what_(std::move(what)) {
   const std::string cannot = "cannot write the " + what_ + " to " + path_ + ": ";
   std::error_code error;
   if (fs::is_directory(fs::status(path_, error))) throw OutputError(cannot + "it is a folder");
   if (is_stream_output(path_)) {
-    // A device, a FIFO or a stream: in place, never created or truncated here.
+    // A device, a FIFO or a stream: in place, never created or truncated here;
+    // one of this process's own descriptors through a duplicate of it.
+    const int own = callers_descriptor(path_);
+#if defined(_WIN32)
+    (void)own;
     const int fd = CORVEL_OPEN(path_.c_str(), O_WRONLY | CORVEL_OPEN_FLAGS);
+#else
+    const int fd = own >= 0 ? fcntl(own, F_DUPFD_CLOEXEC, 3) : CORVEL_OPEN(path_.c_str(), O_WRONLY | CORVEL_OPEN_FLAGS);
+#endif
     if (fd < 0 || (stream_ = CORVEL_FDOPEN(fd, "wb")) == nullptr) {
       const std::string why = reason();
       if (fd >= 0) CORVEL_CLOSE(fd);

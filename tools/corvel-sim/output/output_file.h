@@ -73,8 +73,13 @@ class OutputSet {
 };
 
 // Whether an output at `path` would be written in place as a stream (a
-// device, a FIFO, a name under /dev or /proc) rather than as a file.
+// device, a FIFO, or one of this process's own descriptors by its name:
+// /dev/stdout, /dev/fd/N) rather than as a file. A regular file is a file
+// wherever it is (/dev/shm included).
 bool is_stream_output(const std::string& path);
+// Whether `path` names this process's standard output: then whatever the
+// program says goes to standard error instead.
+bool is_standard_output(const std::string& path);
 // The message for an output that must be a file and is not.
 std::string not_a_regular_file(const std::string& what, const std::string& path);
 

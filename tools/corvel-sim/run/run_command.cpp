@@ -236,20 +236,25 @@ RunReport run_recording(const RunDescription& options) {
 
 int run_command(const SimOptions& options) {
   const RunReport r = run_recording(options);
-  std::cout << "corvel-sim: " << r.rows << " samples of " << r.description;
+  // With the log or a plot on standard output, what corvel-sim says goes to
+  // standard error, never into the data.
+  bool data_on_stdout = is_standard_output(options.out);
+  for (const std::string& plot : r.plots) data_on_stdout = data_on_stdout || is_standard_output(plot);
+  std::ostream& out = data_on_stdout ? std::cerr : std::cout;
+  out << "corvel-sim: " << r.rows << " samples of " << r.description;
   if (r.signals.size() > 1) {
-    std::cout << " (" << r.signals.size() << " columns, a block each" << (r.multirate ? " at its own rate" : "") << ")";
+    out << " (" << r.signals.size() << " columns, a block each" << (r.multirate ? " at its own rate" : "") << ")";
   }
-  std::cout << ", order " << r.order << ", log in " << r.log;
+  out << ", order " << r.order << ", log in " << r.log;
   for (size_t p = 0; p < r.plots.size(); ++p) {
-    std::cout << (p == 0 ? ", plot in " : ", ") << r.plots[p];
+    out << (p == 0 ? ", plot in " : ", ") << r.plots[p];
     if (p == 2 && r.plots.size() > 4) {
-      std::cout << " and " << r.plots.size() - 3 << " more";
+      out << " and " << r.plots.size() - 3 << " more";
       break;
     }
   }
-  std::cout << '\n';
-  if (!r.errors.empty()) print_error_table(std::cout, r.errors, r.errors_from);
+  out << '\n';
+  if (!r.errors.empty()) print_error_table(out, r.errors, r.errors_from);
   return 0;
 }
 

@@ -39,28 +39,28 @@ Input window_of(const Input& whole, double t0, double t1) {
 // of their error RMS each over its own RMS.
 // The header says what the block sees: with a sample time of k rows, one row
 // in k, at k times the record's step.
-void print_table(const TuneResult& result, const Input& input, int last_order, double block_step,
+void print_table(std::FILE* out, const TuneResult& result, const Input& input, int last_order, double block_step,
                  const std::string& what = "error RMS") {
   const long every = std::max(1L, steps_per_sample_hit(block_step, input.solver_step));
   const size_t samples = input.u.empty() ? 0 : (input.u.size() - 1) / static_cast<size_t>(every) + 1;
-  std::printf("corvel-sim tune: %s, %zu samples at %g s", input.description.c_str(), samples,
+  std::fprintf(out, "corvel-sim tune: %s, %zu samples at %g s", input.description.c_str(), samples,
               input.solver_step * static_cast<double>(every));
-  if (every > 1) std::printf(" (one row in %ld of %zu)", every, input.u.size());
-  std::printf(", %ld block runs; %s from t = %g s on\n", result.runs, what.c_str(), result.warmup_end);
+  if (every > 1) std::fprintf(out, " (one row in %ld of %zu)", every, input.u.size());
+  std::fprintf(out, ", %ld block runs; %s from t = %g s on\n", result.runs, what.c_str(), result.warmup_end);
   const bool truth = !input.truth.empty();
-  std::printf("  %5s %12s %14s", "order", "best gain", what == "error RMS" ? "error RMS" : "score");
+  std::fprintf(out, "  %5s %12s %14s", "order", "best gain", what == "error RMS" ? "error RMS" : "score");
   if (truth) {
-    for (int j = 1; j <= last_order; ++j) std::printf(" %11s", ("d" + std::to_string(j) + " RMS").c_str());
+    for (int j = 1; j <= last_order; ++j) std::fprintf(out, " %11s", ("d" + std::to_string(j) + " RMS").c_str());
   }
-  std::printf("\n");
+  std::fprintf(out, "\n");
   for (const OrderResult& r : result.orders) {
-    std::printf("  %5d %12.6g %14.6g", r.order, r.best_gain, r.best_error_rms);
-    for (double d : r.derivative_rms) std::printf(" %11.4g", d);
-    std::printf("\n");
+    std::fprintf(out, "  %5d %12.6g %14.6g", r.order, r.best_gain, r.best_error_rms);
+    for (double d : r.derivative_rms) std::fprintf(out, " %11.4g", d);
+    std::fprintf(out, "\n");
   }
   for (const OrderResult& r : result.orders) {
     if (r.flat_from != 0.0) {
-      std::printf("  order %d: from gain %.6g on the estimate no longer changes (%s within 0.1 %%)\n", r.order,
+      std::fprintf(out, "  order %d: from gain %.6g on the estimate no longer changes (%s within 0.1 %%)\n", r.order,
                   r.flat_from, what == "error RMS" ? "error RMS" : "score");
     }
   }
@@ -139,31 +139,33 @@ int tune_command(SimOptions options) {
   const OrderResult& best = result.orders[result.recommended];
   const std::string& plot = report.plot;
   const bool plotted = !plot.empty();
+  // With the plot on standard output, the tables go to standard error.
+  std::FILE* out = plotted && is_standard_output(plot) ? stderr : stdout;
   for (size_t c = 0; c < each.size(); ++c) {
-    print_table(each[c], inputs[c], options.last_order, options.step);
+    print_table(out, each[c], inputs[c], options.last_order, options.step);
     const OrderResult& own = each[c].orders[each[c].recommended];
-    std::printf("Recommended for %s: order %d, gain %.6g", inputs[c].signal_name.c_str(), own.order, own.best_gain);
+    std::fprintf(out, "Recommended for %s: order %d, gain %.6g", inputs[c].signal_name.c_str(), own.order, own.best_gain);
     if (!inputs[c].column.empty()) {
       SimOptions alone = options;
       for (auto& [name, value] : alone.typed) {
         if (name == "--column") value = inputs[c].column;
       }
-      std::printf(". To run it:\n  %s", run_command_line(alone, own.best_gain, own.order).c_str());
+      std::fprintf(out, ". To run it:\n  %s", run_command_line(alone, own.best_gain, own.order).c_str());
     }
-    std::printf("\n\n");
+    std::fprintf(out, "\n\n");
   }
   if (inputs.size() > 1) {
     Input together = input;
     together.description = options.input + ", " + std::to_string(inputs.size()) + " columns together";
-    print_table(result, together, options.last_order, options.step, "the sum of each column's error RMS over its own RMS");
-    std::printf("Recommended for all %zu columns, one parameter set: order %d, gain %.6g. To run it:\n  %s\n",
+    print_table(out, result, together, options.last_order, options.step, "the sum of each column's error RMS over its own RMS");
+    std::fprintf(out, "Recommended for all %zu columns, one parameter set: order %d, gain %.6g. To run it:\n  %s\n",
                 inputs.size(), best.order, best.best_gain, run_command_line(options, best.best_gain, best.order).c_str());
   } else {
-    print_table(result, input, options.last_order, options.step);
-    std::printf("Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
+    print_table(out, result, input, options.last_order, options.step);
+    std::fprintf(out, "Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
                 run_command_line(options, best.best_gain, best.order).c_str());
   }
-  if (plotted) std::printf("Plot of error RMS against gain: %s\n", plot.c_str());
+  if (plotted) std::fprintf(out, "Plot of error RMS against gain: %s\n", plot.c_str());
   return 0;
 }
 
