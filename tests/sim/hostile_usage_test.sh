@@ -193,6 +193,27 @@ grep -q "interrupted by SIGTERM; the unfinished outputs were removed" interrupt.
 rm -f interrupt.txt slow.csv
 check_changes "$before" "$(snapshot)" -
 
+# The same with more outputs than a fixed table would hold: ten columns of a
+# long record, a figure for each, the log and the trace; interrupted while it
+# runs.
+row=interrupt-with-many-temporaries
+rows=$((rows + 1))
+prepare
+awk 'BEGIN { print "t,a,b,c,d,e,f,g,h,i,j"; for (k = 0; k < 300000; k++) { printf "%.3f", k * 0.001;
+  for (c = 1; c <= 10; c++) printf ",%.6g", sin(c * k * 0.001); print "" } }' > wide.csv
+before=$(snapshot)
+"$sim" wide.csv --column all --out out.csv --plot p.svg --trace t.txt > interrupt.txt 2>&1 &
+pid=$!
+for _ in $(seq 400); do [ "$(ls -A | grep -c '\.part-')" -ge 12 ] && break; sleep 0.02; done
+temporaries=$(ls -A | grep -c '\.part-')
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ "$temporaries" -eq 12 ] || fail "$temporaries temporaries existed while the run went on (12 expected)"
+[ "$status" -eq 143 ] || fail "SIGTERM gave status $status (the run ended first?)"
+rm -f interrupt.txt
+check_changes "$before" "$(snapshot)" -
+
 # Standard output as the log is the caller's descriptor: a shell's >> keeps
 # what was there and appends, > holds the log alone, and corvel-sim's own
 # words go to standard error, never into the data.

@@ -1,5 +1,6 @@
 #include "common/interrupt.h"
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -21,21 +22,27 @@ namespace corvel::sim {
 
 namespace {
 
-// Fixed slots, so that the handler touches nothing but plain memory and
-// calls that are safe in a signal handler (unlink, write, _exit).
-constexpr int kSlots = 8;
-constexpr size_t kPathMax = 4096;
-char paths[kSlots][kPathMax];
-volatile std::sig_atomic_t in_use[kSlots];
-
+// The unfinished files, any number of them, in a list the handler walks
+// with plain reads (a slot is only ever added at the head, published whole,
+// and reused once free, never freed), calling nothing but what is safe in a
+// signal handler (unlink, write, _exit).
+struct Slot {
+  char* path;
+  size_t capacity;
+  std::atomic<int> in_use;
+  int index;
+  Slot* next;
+};
+std::atomic<Slot*> slots{nullptr};
+int slot_count = 0;  // registering happens on the main thread only
 void say(const char* text) {
   const size_t length = std::strlen(text);
   (void)!CORVEL_WRITE(2, text, static_cast<unsigned>(length));
 }
 
 extern "C" void on_signal(int signal) {
-  for (int i = 0; i < kSlots; ++i) {
-    if (in_use[i]) CORVEL_UNLINK(paths[i]);
+  for (Slot* s = slots.load(); s != nullptr; s = s->next) {
+    if (s->in_use.load() != 0) CORVEL_UNLINK(s->path);
   }
   // A reader that went away (--out /dev/stdout | head) ends the run as it
   // ends any tool's, without a word; only the temporaries go.
@@ -61,19 +68,23 @@ void install_interrupt_handlers() {
 }
 
 int register_unfinished(const std::string& path) {
-  if (path.size() >= kPathMax) return -1;
-  for (int i = 0; i < kSlots; ++i) {
-    if (!in_use[i]) {
-      std::memcpy(paths[i], path.c_str(), path.size() + 1);
-      in_use[i] = 1;  // set last: the handler sees a whole path or none
-      return i;
-    }
+  Slot* free_slot = nullptr;
+  for (Slot* s = slots.load(); s != nullptr && free_slot == nullptr; s = s->next) {
+    if (s->in_use.load() == 0 && s->capacity > path.size()) free_slot = s;
   }
-  return -1;
+  if (free_slot == nullptr) {
+    free_slot = new Slot{new char[path.size() + 1], path.size() + 1, {0}, slot_count++, slots.load()};
+    slots.store(free_slot);  // whole before the handler can see it
+  }
+  std::memcpy(free_slot->path, path.c_str(), path.size() + 1);
+  free_slot->in_use.store(1);  // set last: the handler sees a whole path or none
+  return free_slot->index;
 }
 
 void release_unfinished(int slot) {
-  if (slot >= 0 && slot < kSlots) in_use[slot] = 0;
+  for (Slot* s = slots.load(); s != nullptr; s = s->next) {
+    if (s->index == slot) s->in_use.store(0);
+  }
 }
 
 }  // namespace corvel::sim

@@ -11,8 +11,8 @@ namespace corvel::sim {
 
 void install_interrupt_handlers();
 
-// An unfinished file to remove on an interrupt; returns its slot (-1 when
-// every slot is taken) for release_unfinished once it is complete or gone.
+// An unfinished file to remove on an interrupt, any number of them; returns
+// its slot for release_unfinished once it is complete or gone.
 int register_unfinished(const std::string& path);
 void release_unfinished(int slot);
 
