@@ -99,6 +99,8 @@ row dangling-link-makes-its-target 0 "log in dangling.csv" "real/made.csv" -- da
 [ -L dangling.csv ] || fail "dangling.csv is no longer a link"
 row earlier-file-replaced-whole 0 "log in out.csv" "out.csv" -- data.csv --out out.csv --no-plot
 [ "$(stat -c %a out.csv)" = 640 ] || fail "out.csv lost its permissions: $(stat -c %a out.csv)"
+long_name=$(printf 'n%.0s' $(seq 245)).csv  # legal (249 bytes); its temporary's name must fit too
+row long-output-name 0 "log in $long_name" "$long_name" -- data.csv --out "$long_name" --no-plot
 prepare
 row failed-run-keeps-earlier-file 1 "Order of the differantiator must be a positive integer." - -- data.csv --order 2.5 --out out.csv
 row missing-folder 1 "cannot write the log to nodir/x.csv: No such file or directory" - -- data.csv --out nodir/x.csv

@@ -113,8 +113,11 @@ OutputFile::OutputFile(std::string path, std::string what) : path_(std::move(pat
   // Beside the target, so that the rename stays within one file system; made
   // exclusively, so that nothing already there (a file, a planted link) is
   // opened or followed.
-  const std::string stem = (target.parent_path() / ("." + target.filename().string() + ".part-")).string() +
-                           std::to_string(CORVEL_GETPID());
+  // A name near the file system's limit (255 bytes) keeps its head, so that
+  // the temporary's name still fits.
+  std::string name = target.filename().string();
+  if (name.size() > 200) name = name.substr(0, 200);
+  const std::string stem = (target.parent_path() / ("." + name + ".part-")).string() + std::to_string(CORVEL_GETPID());
   int fd = -1;
   for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
     temporary_ = attempt == 0 ? stem : stem + "-" + std::to_string(attempt);
