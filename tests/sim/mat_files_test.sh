@@ -49,7 +49,8 @@ result=$(oct '
   printf("%d\n", ok);')
 [ "$result" = "1" ] || fail "the MAT log differs from the CSV log ($result)"
 
-# Several columns: the MAT log holds t and a struct per column (u, e, z0, d),
+# Several columns: the MAT log holds t and a struct per column (u, e, z0, d)
+# (the column 'a x' made safe is a_x_2: a_x is the next column's own name),
 # named as a MAT variable can be and made unique, with the numbers of the
 # CSV log's columns for that signal, to the bit.
 printf 't,a x,a_x,2nd\n' > columns.csv
@@ -62,7 +63,7 @@ result=$(oct '
   m = load("columns-log.mat");
   L = dlmread("columns-log.csv", ",", 1, 0);
   ok = isequal(sort(fieldnames(m))'"'"', {"a_x", "a_x_2", "t", "x2nd"}) && isequal(size(m.t), [2000 1]);
-  names = {"a_x", "a_x_2", "x2nd"};
+  names = {"a_x_2", "a_x", "x2nd"};
   for c = 1:3
     s = m.(names{c});
     mine = [s.u s.e s.z0 s.d];
@@ -84,7 +85,7 @@ result=$(oct '
 result=$(oct '
   m = load("rates-log.mat");
   L = dlmread("rates-log.csv", ",", 1, 0, "emptyvalue", NaN);
-  names = {"a_x", "a_x_2", "x2nd"}; every = [1 10 3];
+  names = {"a_x_2", "a_x", "x2nd"}; every = [1 10 3];
   ok = isequal(size(m.t), [2000 1]) && isequal(typecast(m.t, "uint64"), typecast(L(:, 1), "uint64"));
   for c = 1:3
     s = m.(names{c});

@@ -5,6 +5,7 @@
 
 #include "command_line/options.h"
 #include "common/file_kinds.h"
+#include "output/log_writer.h"
 #include "output/mat_writer.h"
 #include "input/signals.h"
 
@@ -230,6 +231,25 @@ TEST(Options, NoiseIsSetOneWayOnly) {
   } catch (const UsageError& e) {
     EXPECT_STREQ(e.what(), "--noise 0.1 and --snr 30 both set the noise: give one of them");
   }
+}
+
+// No name made up for one signal (made unique or made safe) is another
+// signal's own: its numbers would be logged, stored or plotted under it.
+TEST(FileNames, MadeUpNamesNeverTakeAnotherSignalsName) {
+  using Names = std::vector<std::string>;
+  const struct {
+    Names names, taken, originals;
+    bool fold_case;
+    Names expected;
+  } cases[] = {
+      {{"a", "a", "a_2"}, {"t"}, {}, false, {"a", "a_3", "a_2"}},
+      {{"t", "T", "t_2"}, {"t"}, {}, false, {"t_3", "T", "t_2"}},
+      {{"a_b", "a_b"}, {"t"}, {"a b", "a_b"}, false, {"a_b_2", "a_b"}},
+      {{"a_b", "c"}, {"t"}, {"a b", "c"}, false, {"a_b", "c"}},  // made safe, and no one else's: kept
+      {{"t", "T"}, {}, {"t", "T"}, true, {"t", "T_2"}},         // file names on a case-folding system
+      {{"x", "x", "x"}, {}, {}, false, {"x", "x_2", "x_3"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(unique_names(c.names, c.taken, c.originals, c.fold_case), c.expected);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "output/log_writer.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <set>
 #include <cstring>
@@ -170,7 +171,7 @@ class MatLogWriter : public LogWriter {
     refuse_unfit_log_output(file_.path());
     std::vector<std::string> names;
     for (const std::string& name : channels) names.push_back(mat_variable_name(name));
-    names_ = unique_names(names, {"t"});
+    names_ = unique_names(names, {"t"}, channels);
     signals_.resize(channels_);
     for (Signal& s : signals_) s.d.resize(order_);
   }
@@ -236,15 +237,35 @@ std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const st
   return std::make_unique<CsvLogWriter>(file, order, channels, multirate);
 }
 
-std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken) {
-  std::set<std::string> used(taken.begin(), taken.end());
-  for (std::string& name : names) {
-    if (used.count(name) != 0) {
-      int n = 2;
-      while (used.count(name + "_" + std::to_string(n)) != 0) ++n;
-      name += "_" + std::to_string(n);
+std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken,
+                                      const std::vector<std::string>& originals, bool fold_case) {
+  const auto key = [fold_case](std::string name) {
+    if (fold_case) {
+      for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     }
-    used.insert(name);
+    return name;
+  };
+  const auto exact = [&](size_t i) { return originals.empty() || names[i] == originals[i]; };
+  std::set<std::string> reserved, given;
+  for (const std::string& name : taken) reserved.insert(key(name));
+  std::set<std::string> forbidden = reserved;  // what `taken` holds, never given
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (exact(i)) reserved.insert(key(names[i]));
+  }
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string& name = names[i];
+    // A name as it came may be any that `taken` lacks; a made-up one only
+    // one that no signal has as its own either.
+    const bool free = exact(i) ? forbidden.count(key(name)) == 0 : reserved.count(key(name)) == 0;
+    if (free && given.count(key(name)) == 0) {
+      given.insert(key(name));
+      continue;
+    }
+    // A name of its own: the first suffix that no signal has or was given.
+    int n = 2;
+    while (reserved.count(key(name + "_" + std::to_string(n))) != 0 || given.count(key(name + "_" + std::to_string(n))) != 0) ++n;
+    name += "_" + std::to_string(n);
+    given.insert(key(name));
   }
   return names;
 }

@@ -51,8 +51,14 @@ std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order,
                                            const std::vector<std::string>& channels = {}, bool multirate = false);
 
 // `names` made unique ("a", "a" -> "a", "a_2"), none of them equal to one of
-// `taken`.
-std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken);
+// `taken`, and no name made up for one signal equal to another signal's own:
+// a name kept as it came (equal to its `originals` entry, or every name when
+// `originals` is empty) is reserved first, so "a", "a", "a_2" gives "a",
+// "a_3", "a_2", and names made safe from "a b" and "a_b" give "a_b_2" and
+// "a_b". `fold_case`: names that differ only in case count as one (file
+// names on systems that fold case).
+std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken,
+                                      const std::vector<std::string>& originals = {}, bool fold_case = false);
 
 }  // namespace corvel::sim
 

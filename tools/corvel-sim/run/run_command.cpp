@@ -62,7 +62,8 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
     names.push_back(name.substr(0, 64));
   }
   std::vector<std::string> paths;
-  for (const std::string& name : unique_names(names, {})) paths.push_back(stem + "." + name + extension);
+  // A file name is made safe, and kept apart from the others in any case.
+  for (const std::string& name : unique_names(names, {}, channels, true)) paths.push_back(stem + "." + name + extension);
   return paths;
 }
 
