@@ -109,6 +109,15 @@ cmp -s <(tail -n +2 same3-log.csv) <(tail -n +2 m-log.csv) || fail "a MAT matrix
 "$sim" vectors.mat --variable a,b --order 2 --solver-step 0.001 --plot ab.svg --out ab.csv > /dev/null || fail "vectors with plots"
 grep -q '</svg>' ab.a.svg && grep -q '</svg>' ab.b.svg || fail "no figure for each vector"
 cmp -s <(tail -n +2 ab-csv.csv) <(tail -n +2 ab-mat.csv) || fail "MAT vectors differ from the CSV file's columns"
+# The host language's plain `save rec.mat t u`: a vector and its time vector.
+"$sim" vectors.mat --variable a --time-column t --order 3 --no-plot --out a-t.csv > /dev/null ||
+  fail "--variable a --time-column t"
+cmp -s from-csv.csv a-t.csv || fail "a vector with its time vector differs from the CSV file's run"
+out=$("$sim" vectors.mat --variable a,a --no-plot 2>&1)
+[ $? -eq 2 ] && [ "$out" = "corvel-sim: --variable a,a: 'a' is named twice" ] || fail "--variable a,a: $out"
+out=$("$sim" vectors.mat --variable a,t --time-column t --no-plot 2>&1)
+[ $? -eq 2 ] && [ "$out" = "corvel-sim: --variable a,t names the time vector 't' (--time-column) as a signal" ] ||
+  fail "a list with the time vector: $out"
 out=$("$sim" vectors.mat --variable a,b --column 2 2>&1)
 [ $? -eq 2 ] && [ "$out" = "corvel-sim: --column 2 chooses the columns of one MAT variable; --variable a,b names vectors, a signal each" ] ||
   fail "--column with a list of vectors: $out"

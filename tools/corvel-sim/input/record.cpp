@@ -278,7 +278,21 @@ class MatRecord : public Record {
       start = comma + 1;
     }
     std::vector<double> t;
-    if (variables.size() == 1) {
+    // --time-column naming a variable (save rec.mat t u): the signal is a
+    // vector, as in a list of them.
+    const bool time_vector = !o.time_column.empty() && o.time_column != "none" &&
+                             o.time_column.find_first_not_of("0123456789") != std::string::npos;
+    for (size_t i = 0; i < variables.size(); ++i) {
+      if (variables.size() > 1 && std::find(variables.begin(), variables.begin() + static_cast<long>(i), variables[i]) !=
+                                      variables.begin() + static_cast<long>(i)) {
+        throw UsageError("--variable " + o.variable + ": '" + variables[i] + "' is named twice");
+      }
+      if (time_vector && variables[i] == o.time_column) {
+        throw UsageError("--variable " + o.variable + " names the time vector '" + o.time_column +
+                         "' (--time-column) as a signal");
+      }
+    }
+    if (variables.size() == 1 && !time_vector) {
       MatSignal m = read_mat_signal(o.input, variables[0]);
       const std::vector<std::string> no_names;
       const ChosenColumns chosen =
@@ -302,13 +316,14 @@ class MatRecord : public Record {
       }
       for (const std::string& name : variables) {
         signals_.push_back(vector_of(o, name));
-        shape_.channel_names.push_back(name);
+        if (variables.size() > 1) shape_.channel_names.push_back(name);
       }
       if (!o.time_column.empty() && o.time_column != "none") {
         t = vector_of(o, o.time_column);
         time_where_ = o.time_column + "(%zu)";
       }
-      where_ = "row %zu of " + o.variable;
+      where_ = variables.size() > 1 ? "row %zu of " + o.variable : variables[0] + "(%zu)";
+      if (variables.size() == 1) shape_.signal_name = variables[0];
     }
     shape_.count = signals_[0].size();
     shape_.clean_rms.clear();
