@@ -148,5 +148,17 @@ TEST(OrderSearch, TheRecommendedOrderHasTheSmallestBestError) {
   for (const auto& c : cases) EXPECT_EQ(recommended_order(c.orders), c.recommended);
 }
 
+// A curve flat from the lowest gain searched has no gap below its edge to
+// halve: the search tries no gain below its range (no run at gain 0) and
+// every gain it tries is a number within the search.
+TEST(OrderSearch, AFlatTopFromTheFirstGainTriesNothingBelowIt) {
+  const OrderResult r = search_on([](double) { return 1.0; }, 5.0, 500.0);
+  for (const Evaluation& e : r.evaluations) {
+    EXPECT_GE(e.gain, 5.0) << "a run below the range";
+    EXPECT_TRUE(std::isfinite(e.gain) && e.gain > 0.0);
+  }
+  EXPECT_FALSE(search::flat_edge_trial({{5.0, 1.0, {}}, {50.0, 1.0, {}}, {500.0, 1.0, {}}}).has_value());
+}
+
 }  // namespace
 }  // namespace corvel::sim

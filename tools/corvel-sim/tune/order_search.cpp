@@ -139,7 +139,9 @@ std::optional<double> flat_edge_trial(const std::vector<Evaluation>& evaluations
     const double x = std::log10(std::fabs(e.gain));
     if (x < edge) below = std::fmax(below, x);
   }
-  if (!(edge - below > kFlatEdgeResolution)) return std::nullopt;
+  // Nothing below the edge (the top is flat from the first gain searched):
+  // no gap to halve, and no run at gain 0.
+  if (below == -INFINITY || !(edge - below > kFlatEdgeResolution)) return std::nullopt;
   return 0.5 * (edge + below);
 }
 
