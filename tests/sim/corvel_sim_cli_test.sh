@@ -32,6 +32,8 @@ printf 'u\n1\n2\nnan\n4\n' > nan.csv
 printf '4\n4\n4\n4\n' > const.csv
 expect 0 "4 samples of nan.csv" -- --input nan.csv --order 2 --no-plot
 grep -q '^0.02,nan' corvel-out.csv || { echo "FAIL: NaN sample not logged"; failures=$((failures + 1)); }
+printf '\xff\xfet\x00,\x00u\x00\n\x000\x00,\x001\x00\n\x00' > utf16.csv
+expect 1 "utf16.csv: this is UTF-16 text, not CSV; save it as CSV (UTF-8)" -- utf16.csv
 expect 1 "Order of the differantiator must be a positive integer." -- --order 2.5
 expect 1 "The step size either has to be -1" -- --step 0
 expect 1 "This block cannot be assigned a continuous sample time." -- --step -1 --variable-step

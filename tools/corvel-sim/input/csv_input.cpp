@@ -41,6 +41,13 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     : in_(std::move(in)), name_(std::move(name)), buffer_(kFirstChunk) {
   std::string_view first;
   if (!next_content(&first)) throw InputError(name_ + ": no samples");
+  // UTF-16 text (a spreadsheet's "Unicode text"): its byte-order mark, or
+  // the zero bytes between its ASCII characters, said as what they are.
+  const bool mark = first.size() >= 2 && ((first[0] == '\xFF' && first[1] == '\xFE') ||
+                                          (first[0] == '\xFE' && first[1] == '\xFF'));
+  if (mark || first.find('\0') != std::string_view::npos) {
+    throw InputError(name_ + ": this is UTF-16 text, not CSV; save it as CSV (UTF-8) or plain text, one byte a character");
+  }
   first_line_number_ = line_number_;
   // The delimiter the first line uses most; a lone column has none.
   size_t best = 0;
@@ -211,6 +218,7 @@ void CsvReader::rewind() {
 std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice) {
   auto in = std::make_unique<std::ifstream>(path, std::ios::binary);
   if (!*in) throw InputError(path + ": cannot open the file");
+
   return std::make_unique<CsvReader>(std::move(in), path, choice);
 }
 
