@@ -160,6 +160,17 @@ TEST(Engine, BlocksOfOneRateStepWithTheOneMatrix) {
   }
 }
 
+// A sample time is a whole number of solver steps by rounding, not by
+// truncation: 0.03 / 0.01 is 2.9999999999999996 in doubles, and 3 steps.
+TEST(Engine, ASampleTimeIsItsNearestWholeNumberOfSolverSteps) {
+  host::Engine engine(test::loaded_mex().entry(), {false, 0.01});
+  engine.add_block({8.0, 0.03, 2.0}, rated_signal);
+  std::vector<long> hits;
+  engine.run(30, [&](const host::SampleView& v) { hits.push_back(v.step); });
+  EXPECT_EQ(engine.sample_time(0), 0.03);
+  EXPECT_EQ(hits, (std::vector<long>{0, 3, 6, 9, 12, 15, 18, 21, 24, 27}));
+}
+
 TEST(Engine, StopsWithTheBlocksOwnMessage) {
   struct Case {
     std::vector<double> params;

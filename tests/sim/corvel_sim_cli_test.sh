@@ -73,6 +73,23 @@ check "a warning is said once" test "$("${sim[@]}" khz.csv --gain 0 --no-plot 2>
 # Tune searches only the gains asked for.
 check "tune --gains 5:6 keeps the best gain within them" awk 'NR == 3 { exit !($2 >= 5 && $2 <= 6) }' \
   <("${sim[@]}" tune khz.csv --orders 1 --gains 5:6 --no-plot 2> /dev/null | tr -d '\r')
+# Faults that once passed the suite, each held by a check: a header name with
+# a quote is quoted in the log with the quote doubled; --warmup 0 is a warm-up
+# of nothing, not "not given"; a bad field late in a many-column run is an
+# input error with its file:line; tune names a column of a repeated name by its
+# number in the command it prints.
+printf 't,a"b,c\n0,1,2\n0.001,2,3\n0.002,3,4\n' > quote.csv
+expect 0 "3 samples of quote.csv" -- quote.csv --column all --no-plot --out quote-log.csv
+check "a quote in a header name is doubled in the log" grep -q '^t,"a""b.u","a""b.e",' quote-log.csv
+expect 0 "from t = 0 s on" -- --signal sine --duration 3 --warmup 0 --no-plot --out warm.csv
+awk 'BEGIN { print "t,a,b"; for (k = 0; k < 6000; k++) printf "%.3f,%.17g,%s\n", k * 0.001, sin(k * 0.001),
+  (k == 4999 ? "x" : sprintf("%.17g", cos(k * 0.001))) }' > late.csv
+expect 1 "late.csv:5001: 'b': 'x' is not a number" -- late.csv --column all --no-plot --out late-log.csv
+awk 'BEGIN { print "t,a,a"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g,%.17g\n", k * 0.001, sin(6 * k * 0.001),
+  cos(3 * k * 0.001) }' > repeated.csv
+tune_out=$("${sim[@]}" tune repeated.csv --column all --orders 1 --no-plot 2>&1 | tr -d '\r')
+check "tune names the repeated column 2 by its number" grep -qE "^  corvel-sim --input repeated.csv --column 2 --gain" <<<"$tune_out"
+check "tune names the repeated column 3 by its number" grep -qE "^  corvel-sim --input repeated.csv --column 3 --gain" <<<"$tune_out"
 # Tune's header gives the samples and step the block sees.
 expect 0 "khz.csv, 300 samples at 0.01 s (one row in 10 of 3000)" -- tune khz.csv --step 0.01 --orders 1 --no-plot
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv

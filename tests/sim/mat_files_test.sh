@@ -109,6 +109,11 @@ cmp -s <(tail -n +2 same3-log.csv) <(tail -n +2 m-log.csv) || fail "a MAT matrix
 "$sim" vectors.mat --variable a,b --order 2 --solver-step 0.001 --plot ab.svg --out ab.csv > /dev/null || fail "vectors with plots"
 grep -q '</svg>' ab.a.svg && grep -q '</svg>' ab.b.svg || fail "no figure for each vector"
 cmp -s <(tail -n +2 ab-csv.csv) <(tail -n +2 ab-mat.csv) || fail "MAT vectors differ from the CSV file's columns"
+# A 1 x 2 variable is a row vector of two samples, not one (t, u) row.
+oct 'x = [1 2]; save("-v6", "row2.mat", "x");' > /dev/null
+out=$("$sim" row2.mat --solver-step 0.1 --no-plot --out row2.csv 2>&1)
+[ "$out" = "corvel-sim: 2 samples of row2.mat, order 3, log in row2.csv" ] && [ "$(sed -n 3p row2.csv | cut -d, -f1,2)" = "0.1,2" ] ||
+  fail "a 1 x 2 variable: $out $(cat row2.csv)"
 # The host language's plain `save rec.mat t u`: a vector and its time vector.
 "$sim" vectors.mat --variable a --time-column t --order 3 --no-plot --out a-t.csv > /dev/null ||
   fail "--variable a --time-column t"
