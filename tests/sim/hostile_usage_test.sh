@@ -11,6 +11,7 @@ sim=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 work=$(mktemp -d)
 cleanup() {
   mountpoint -q "$work/ro" 2>/dev/null && umount "$work/ro"
+  mountpoint -q "$work/full" 2>/dev/null && umount "$work/full"
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -215,6 +216,35 @@ status=$?
 [ "$status" -eq 143 ] || fail "SIGTERM gave status $status (the run ended first?)"
 rm -f interrupt.txt
 check_changes "$before" "$(snapshot)" -
+
+# A full disk under every output format, library-written ones included: a
+# small RAM disk where the run's output does not fit. Either the output is
+# complete (the bytes of a run elsewhere) or the run fails and the earlier
+# file is intact.
+if [ "$root" -eq 1 ] && mkdir -p full && mount -t tmpfs -o size=64k tmpfs full 2>/dev/null; then
+  umount full
+  prepare
+  for out in log.csv log.mat plot.svg plot.html; do
+    row=full-disk-$out
+    rows=$((rows + 1))
+    case $out in log.*) args=(--out "full/$out" --no-plot) ref=(--out "ref-$out" --no-plot) ;;
+                 *) args=(--out /dev/null --plot "full/$out") ref=(--out /dev/null --plot "ref-$out") ;; esac
+    "$sim" data.csv "${ref[@]}" > /dev/null 2>&1 || fail "the run without a full disk failed"
+    mkdir -p full && mount -t tmpfs -o size=64k tmpfs full
+    printf 'an earlier file\n' > "full/$out"
+    head -c 40000 /dev/zero > full/filler  # the rest of the disk taken
+    said=$("$sim" data.csv "${args[@]}" 2>&1)
+    status=$?
+    if [ "$status" -eq 0 ]; then
+      cmp -s "full/$out" "ref-$out" || fail "exit 0 but full/$out is not complete ($(stat -c %s "full/$out") bytes): $said"
+    else
+      [ "$(cat "full/$out")" = "an earlier file" ] || fail "exit $status and the earlier full/$out is gone"
+    fi
+    ! ls -A full | grep -q '\.part-' || fail "a temporary was left on the full disk"
+    umount full
+    rm -f "ref-$out"
+  done
+fi
 
 # Standard output as the log is the caller's descriptor: a shell's >> keeps
 # what was there and appends, > holds the log alone, and corvel-sim's own

@@ -1,5 +1,9 @@
 #include "output/mat_writer.h"
 
+#include <cstdint>
+#include <filesystem>
+#include <system_error>
+
 #include <cctype>
 
 #include "common/errors.h"
@@ -69,6 +73,19 @@ void write_mat_file(const std::string& path, const std::string& shown, const std
     write(s.name, std::move(var));
   }
   if (Mat_Close(mat.release()) != 0) throw OutputError("writing the MAT-file " + shown + " failed");
+  // The library does not see every write fail (a full disk): the file must
+  // hold at least the numbers it was given.
+  std::uintmax_t data = 0;
+  for (const MatMatrix& m : variables) data += static_cast<std::uintmax_t>(m.rows) * m.cols * sizeof(double);
+  for (const MatStruct& st : structs) {
+    for (const MatMatrix& m : st.fields) data += static_cast<std::uintmax_t>(m.rows) * m.cols * sizeof(double);
+  }
+  std::error_code error;
+  const std::uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || size < data) {
+    throw OutputError("writing the MAT-file " + shown + " failed: it holds " + (error ? std::string("no") : std::to_string(size)) +
+                      " bytes of the " + std::to_string(data) + " its numbers need (is the disk full?)");
+  }
 }
 
 #endif
