@@ -255,7 +255,7 @@ class Tuning:
 
     order, gain  the recommendation (for several channels: one order and gain
                  for all, each run scored by the sum of the channels' error RMS
-                 each over its own RMS)
+                 each over its RMS about its mean)
     table        a row for each order: order, gain (its best), error_rms (or
                  the joint score), flat_from, runs (every (gain, score) tried)
     channels     for several channels, each channel's own Tuning; else []

@@ -90,6 +90,10 @@ awk 'BEGIN { print "t,a,a"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g,%.17g\
 tune_out=$("${sim[@]}" tune repeated.csv --column all --orders 1 --no-plot 2>&1 | tr -d '\r')
 check "tune names the repeated column 2 by its number" grep -qE "^  corvel-sim --input repeated.csv --column 2 --gain" <<<"$tune_out"
 check "tune names the repeated column 3 by its number" grep -qE "^  corvel-sim --input repeated.csv --column 3 --gain" <<<"$tune_out"
+# Tune checks every column before its first run and names the one it cannot tune.
+awk 'BEGIN { print "t,a,b,c"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g,%.17g,4\n", k * 0.001, sin(6 * k * 0.001),
+  cos(3 * k * 0.001) }' > constant-column.csv
+expect 1 "constant-column.csv [c]: the signal is constant (4)" -- tune constant-column.csv --column all --orders 1 --no-plot
 # Tune's header gives the samples and step the block sees.
 expect 0 "khz.csv, 300 samples at 0.01 s (one row in 10 of 3000)" -- tune khz.csv --step 0.01 --orders 1 --no-plot
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv

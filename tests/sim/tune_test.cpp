@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(Table, TuneOnNoisySignals,
                                            NoisySignal{"chirp_30dB", "chirp", 30, 1},
                                            NoisySignal{"poly_40dB", "poly", 40, 1}));
 
-// Columns tuned together are scored each relative to its own RMS: two
+// Columns tuned together are scored each relative to its RMS about its mean: two
 // copies of a column choose, together, the gain the column chooses alone, at
 // twice its relative score; a column that cannot be tuned is named.
 TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
@@ -75,7 +75,7 @@ TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
   ASSERT_EQ(both.orders.size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     EXPECT_NEAR(both.orders[i].best_gain / one.orders[i].best_gain, 1.0, 1e-9) << "order " << i + 1;
-    EXPECT_NEAR(both.orders[i].best_error_rms, 2.0 * one.orders[i].best_error_rms / alone.own_rms,
+    EXPECT_NEAR(both.orders[i].best_error_rms, 2.0 * one.orders[i].best_error_rms / alone.variation,
                 1e-12 * both.orders[i].best_error_rms);
   }
   EXPECT_EQ(both.recommended, one.recommended);
@@ -87,6 +87,27 @@ TEST(Tune, ColumnsTogetherWeighEachByItsOwnSize) {
     ADD_FAILURE() << "a NaN column was tuned";
   } catch (const TuneError& e) {
     EXPECT_NE(std::string(e.what()).find("sample 8 of rec.csv [b] is nan"), std::string::npos) << e.what();
+  }
+}
+
+// A constant offset on one column (gravity on an accelerometer's axis)
+// changes neither its weight nor the joint recommendation: the block's
+// estimates do not depend on it.
+TEST(Tune, AnOffsetOnAColumnChangesNothing) {
+  const TuneDescription o = options_for(NoisySignal{"sine_30dB", "sine", 30, 5});
+  const Input plain = make_input(o);
+  Input lifted = plain;
+  lifted.truth.clear();
+  for (double& u : lifted.u) u += 9.81;
+  lifted.variation = variation_of(lifted.u);
+  EXPECT_NEAR(lifted.variation, plain.variation, 1e-9 * plain.variation);
+  Input other = plain;
+  other.truth.clear();
+  const TuneResult with_offset = tune_together(test::loaded_mex().entry(), o, {plain, lifted}, 1, 3);
+  const TuneResult without = tune_together(test::loaded_mex().entry(), o, {plain, other}, 1, 3);
+  EXPECT_EQ(with_offset.recommended, without.recommended);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_NEAR(with_offset.orders[i].best_gain / without.orders[i].best_gain, 1.0, 1e-3) << "order " << i + 1;
   }
 }
 
@@ -181,7 +202,8 @@ TEST(Tune, DataItCannotTuneOnEndsInAMessage) {
     return "no error";
   };
   input.u = std::vector<double>(300, 2.5);
-  EXPECT_EQ(message(input, o), "the signal is constant (2.5): every gain predicts it exactly, so the data cannot choose one");
+  EXPECT_EQ(message(input, o),
+            "data.csv: the signal is constant (2.5): every gain predicts it exactly, so the data cannot choose one");
   for (size_t k = 0; k < input.u.size(); ++k) input.u[k] = std::sin(0.1 * static_cast<double>(k));
   input.u[40] = std::nan("");
   EXPECT_EQ(message(input, o).substr(0, 32), "sample 41 of data.csv is nan: tu");

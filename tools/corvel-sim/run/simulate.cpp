@@ -37,15 +37,23 @@ std::vector<Input> read_inputs(Record& source) {
     if (const Derivatives* truth = record->truth()) inputs[0].truth.push_back(*truth);
   }
   record->finish();
-  for (Input& input : inputs) {
-    // In units of the largest magnitude, so that the squares cannot overflow.
-    double largest = 0.0;
-    for (const double u : input.u) largest = std::max(largest, std::fabs(u));
-    double sum = 0.0;
-    for (const double u : input.u) sum += (u / largest) * (u / largest);
-    input.own_rms = largest > 0.0 ? largest * std::sqrt(sum / static_cast<double>(input.u.size())) : 0.0;
-  }
+  for (Input& input : inputs) input.variation = variation_of(input.u);
   return inputs;
+}
+
+double variation_of(const std::vector<double>& u) {
+  // About its mean, so that a constant offset (gravity on an accelerometer's
+  // axis) changes nothing, as it changes nothing in the block's estimates;
+  // in units of the largest magnitude, so that the squares cannot overflow.
+  double largest = 0.0;
+  for (const double x : u) largest = std::max(largest, std::fabs(x));
+  if (!(largest > 0.0) || !std::isfinite(largest) || u.empty()) return 0.0;
+  double mean = 0.0;
+  for (const double x : u) mean += x / largest;
+  mean /= static_cast<double>(u.size());
+  double sum = 0.0;
+  for (const double x : u) sum += (x / largest - mean) * (x / largest - mean);
+  return largest * std::sqrt(sum / static_cast<double>(u.size()));
 }
 
 Input make_input(const RunDescription& options) {

@@ -24,7 +24,7 @@ struct Input {
   std::string description;
   std::string signal_name;  // the signal's column or variable, when it has a name
   std::string column;       // the --column value choosing it alone, when known
-  double own_rms = 0.0;     // the RMS of u
+  double variation = 0.0;   // the RMS of u about its mean: its weight when columns are tuned together
 };
 
 // Builds the input the options ask for, one for each signal of the record
@@ -32,6 +32,9 @@ struct Input {
 std::vector<Input> make_inputs(const RunDescription& options);
 // The same from a record already open (samples in memory, say).
 std::vector<Input> read_inputs(Record& record);
+// The RMS of samples about their mean (0 for none, or none finite).
+double variation_of(const std::vector<double>& u);
+
 // The same for a record of one signal; a record of several is refused.
 Input make_input(const RunDescription& options);
 

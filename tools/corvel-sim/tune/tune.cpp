@@ -31,7 +31,7 @@ void check_input(const Input& input, double warmup_end) {
   }
   const auto [lo, hi] = std::minmax_element(input.u.begin(), input.u.end());
   if (*lo == *hi) {
-    throw TuneError("the signal is constant (" + short_number(*lo) +
+    throw TuneError(input.description + ": the signal is constant (" + short_number(*lo) +
                     "): every gain predicts it exactly, so the data cannot choose one");
   }
   const double end = input.t0 + static_cast<double>(input.u.size() - 1) * input.solver_step;
@@ -103,10 +103,19 @@ Evaluation evaluate_together(host::MexFunction entry, const RunDescription& opti
   if (inputs.size() == 1) return evaluate(entry, options, inputs[0], gain, order, warmup_end);
   Evaluation together{gain, 0.0, {}};
   for (const Input& input : inputs) {
-    together.error_rms += evaluate(entry, options, input, gain, order, warmup_end).error_rms / input.own_rms;
+    together.error_rms += evaluate(entry, options, input, gain, order, warmup_end).error_rms / input.variation;
   }
   if (!std::isfinite(together.error_rms)) together.error_rms = std::numeric_limits<double>::infinity();
   return together;
+}
+
+double check_tunable(const TuneDescription& options, const std::vector<Input>& inputs) {
+  const Input& input = inputs.front();
+  if (input.u.empty()) throw TuneError("the record has no samples");
+  const double span = static_cast<double>(input.u.size() - 1) * input.solver_step;
+  const double warmup_ends = warmup_end(options.warmup, input.t0, input.t0 + span);
+  for (const Input& each : inputs) check_input(each, warmup_ends);
+  return warmup_ends;
 }
 
 TuneResult tune(host::MexFunction entry, const TuneDescription& options, const Input& input, int first_order,
@@ -117,14 +126,11 @@ TuneResult tune(host::MexFunction entry, const TuneDescription& options, const I
 TuneResult tune_together(host::MexFunction entry, const TuneDescription& options, const std::vector<Input>& inputs,
                          int first_order, int last_order, const Progress& progress) {
   const Input& input = inputs.front();  // every input has the same clock
-  if (input.u.empty()) throw TuneError("the record has no samples");
-  const double span = static_cast<double>(input.u.size() - 1) * input.solver_step;
-  const double warmup_ends = warmup_end(options.warmup, input.t0, input.t0 + span);
+  const double warmup_ends = check_tunable(options, inputs);
   // The grid is centred by the signal's range; for several, by the
   // geometric mean of their ranges.
   double log_range = 0.0;
   for (const Input& each : inputs) {
-    check_input(each, warmup_ends);
     const auto [lo, hi] = std::minmax_element(each.u.begin(), each.u.end());
     log_range += std::log(*hi - *lo);
   }

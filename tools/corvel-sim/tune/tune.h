@@ -64,15 +64,20 @@ TuneResult tune(host::MexFunction entry, const TuneDescription& options, const I
 
 // The same for several signals on one clock (the columns of one record) and
 // one gain and order for all: each run's score is the sum over the signals of
-// its error RMS relative to the signal's own RMS.
+// its error RMS relative to the signal's own RMS about its mean.
 TuneResult tune_together(host::MexFunction entry, const TuneDescription& options, const std::vector<Input>& inputs,
                          int first_order, int last_order, const Progress& progress = nullptr);
+
+// Every input checked before a single run (NaN samples, a constant signal,
+// too few samples after the warm-up), the one that cannot be tuned named;
+// returns where the warm-up ends. Throws TuneError.
+double check_tunable(const TuneDescription& options, const std::vector<Input>& inputs);
 
 // One evaluation (a whole run of the block), as tune makes them.
 Evaluation evaluate(host::MexFunction entry, const RunDescription& options, const Input& input, double gain, int order,
                     double warmup_end);
 // One evaluation of each input at one gain and order: for one input its own;
-// for several, the sum of their error RMS each over the input's own RMS.
+// for several, the sum of their error RMS each over the input's RMS about its mean.
 Evaluation evaluate_together(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
                              double gain, int order, double warmup_end);
 

@@ -36,7 +36,7 @@ Input window_of(const Input& whole, double t0, double t1) {
 }
 
 // `what` names the score: "error RMS", or for columns tuned together the sum
-// of their error RMS each over its own RMS.
+// of their error RMS each over its own RMS about its mean.
 // The header says what the block sees: with a sample time of k rows, one row
 // in k, at k times the record's step.
 void print_table(std::FILE* out, const TuneResult& result, const Input& input, int last_order, double block_step,
@@ -104,6 +104,8 @@ TuningReport tune_recording(SimOptions options, bool progress) {
       throw;
     }
   };
+  // Every column checked before the first run: a constant one is named at once.
+  check_tunable(options, inputs);
   std::vector<TuneResult> each;
   for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) each.push_back(tuned(std::vector<Input>{inputs[c]}));
   const TuneResult result = tuned(inputs);
@@ -157,7 +159,7 @@ int tune_command(SimOptions options) {
   if (inputs.size() > 1) {
     Input together = input;
     together.description = options.input + ", " + std::to_string(inputs.size()) + " columns together";
-    print_table(out, result, together, options.last_order, options.step, "the sum of each column's error RMS over its own RMS");
+    print_table(out, result, together, options.last_order, options.step, "the sum of each column's error RMS over its RMS about its mean");
     std::fprintf(out, "Recommended for all %zu columns, one parameter set: order %d, gain %.6g. To run it:\n  %s\n",
                 inputs.size(), best.order, best.best_gain, run_command_line(options, best.best_gain, best.order).c_str());
   } else {
