@@ -94,6 +94,12 @@ check "tune names the repeated column 3 by its number" grep -qE "^  corvel-sim -
 awk 'BEGIN { print "t,a,b,c"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g,%.17g,4\n", k * 0.001, sin(6 * k * 0.001),
   cos(3 * k * 0.001) }' > constant-column.csv
 expect 1 "constant-column.csv [c]: the signal is constant (4)" -- tune constant-column.csv --column all --orders 1 --no-plot
+# A header in a Windows code page (m/s² with ² as the byte 0xB2) is read as
+# Windows-1252, said once, and every figure and log is UTF-8 text.
+printf 't,acc (m/s\xb2),v\n0,1,2\n0.001,2,3\n0.002,3,5\n' > ansi.csv
+expect 0 "ansi.csv: its header is not UTF-8 text; its names were read as Windows-1252 (ANSI)" -- ansi.csv --column all --out ansi-log.csv --plot ansi.svg
+check "the log's header is UTF-8" grep -q "^t,acc (m/s$(printf '\xc2\xb2')).u," ansi-log.csv
+for f in ansi-log.csv ansi.*.svg; do check "$f is UTF-8 text" iconv -f UTF-8 -t UTF-8 "$f" -o /dev/null; done
 # Tune's header gives the samples and step the block sees.
 expect 0 "khz.csv, 300 samples at 0.01 s (one row in 10 of 3000)" -- tune khz.csv --step 0.01 --orders 1 --no-plot
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv

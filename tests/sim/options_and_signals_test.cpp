@@ -5,6 +5,7 @@
 
 #include "command_line/options.h"
 #include "common/file_kinds.h"
+#include "common/text_encoding.h"
 #include "output/log_writer.h"
 #include "output/mat_writer.h"
 #include "input/signals.h"
@@ -250,6 +251,16 @@ TEST(FileNames, MadeUpNamesNeverTakeAnotherSignalsName) {
       {{"x", "x", "x"}, {}, {}, false, {"x", "x_2", "x_3"}},
   };
   for (const auto& c : cases) EXPECT_EQ(unique_names(c.names, c.taken, c.originals, c.fold_case), c.expected);
+}
+
+TEST(FileNames, TextThatIsNotUtf8IsReadAsWindows1252) {
+  EXPECT_TRUE(is_utf8("acc (m/s\xc2\xb2)"));
+  EXPECT_FALSE(is_utf8("acc (m/s\xb2)"));
+  EXPECT_FALSE(is_utf8("\xc0\xaf"));          // an overlong '/'
+  EXPECT_FALSE(is_utf8("\xed\xa0\x80"));      // a surrogate
+  EXPECT_FALSE(is_utf8("\xe2\x82"));          // cut short
+  EXPECT_EQ(windows_1252_as_utf8("m/s\xb2"), "m/s\xc2\xb2");
+  EXPECT_EQ(windows_1252_as_utf8("\x80 \x81"), "\xe2\x82\xac \xef\xbf\xbd");  // euro; unassigned
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "input/csv_input.h"
 
+#include "common/text_encoding.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -66,7 +68,13 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     if (read_number(field, &v)) any_number = true;
   }
   if (!any_number) {
-    for (std::string_view field : fields_) layout_.names.emplace_back(field);
+    // A header in a Windows code page (a spreadsheet's "ANSI" export) is read
+    // as Windows-1252: its names go into figures, pages and logs, which must
+    // be UTF-8.
+    layout_.header_recoded = !is_utf8(first);
+    for (std::string_view field : fields_) {
+      layout_.names.push_back(layout_.header_recoded ? windows_1252_as_utf8(field) : std::string(field));
+    }
   } else {
     first_line_.assign(first);
     pending_first_ = true;

@@ -17,7 +17,8 @@ namespace corvel::sim {
 // The file's shape, found from its first lines.
 struct CsvLayout {
   char delimiter = ',';
-  std::vector<std::string> names;  // the header's fields; empty without a header
+  std::vector<std::string> names;  // the header's fields, as UTF-8; empty without a header
+  bool header_recoded = false;     // the header was not UTF-8 and was read as Windows-1252
   size_t columns = 0;
   std::vector<size_t> signals{0};  // 0-based, in the order chosen
   long time = -1;                  // 0-based, -1 without a time column

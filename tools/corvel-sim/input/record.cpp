@@ -87,6 +87,9 @@ class CsvRecord : public Record {
       : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
     shape_.description = o.input;
     const CsvLayout& layout = reader_->layout();
+    if (layout.header_recoded) {
+      shape_.notes.push_back(o.input + ": its header is not UTF-8 text; its names were read as Windows-1252 (ANSI)");
+    }
     channels_ = layout.signals.size();
     if (channels_ == 1) {
       if (layout.signals[0] < layout.names.size()) shape_.signal_name = layout.names[layout.signals[0]];
