@@ -139,6 +139,18 @@ TEST(FlagDispatch, TaskIdFollowsTheCallIndex) {
   EXPECT_EQ(output_task_id(0), 0);
 }
 
+// Each width flag asks for its own slot: an empty output-width slot beside a
+// filled input-width one is an unexpected call, not a call through nothing.
+TEST(FlagDispatch, EachWidthFlagLooksAtItsOwnSlot) {
+  RegisteredBlock b;
+  b.S()->u.f.methods.mdlSetOutputPortWidth.width = nullptr;
+  EXPECT_STREQ(b.call(116, 2, 3), "Unexpected call to mdlSetOutputPortWidth");
+  EXPECT_EQ(b.call(115, 0, 1), nullptr);
+  RegisteredBlock c;
+  c.S()->u.f.methods.mdlSetInputPortWidth.width = nullptr;
+  EXPECT_STREQ(c.call(115, 0, 1), "Unexpected call to mdlSetInputPortWidth");
+}
+
 TEST(FlagDispatch, DimensionMethodsFlagSelectsTheSlotKind) {
   RegisteredBlock b;
   ssGetSizeBlock(b.S())[SIZE_FLAGS] |= SS_FLAG_DIMENSION_METHODS;
