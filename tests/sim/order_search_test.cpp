@@ -171,8 +171,8 @@ TEST(OrderSearch, TheRefinementMakesNoMoreRunsThanItsLimit) {
   OrderSearch probe(1, 0.01, 1e4, 1.0, 0.01);
   const size_t grid = probe.batch().size();
   const OrderResult r = search_on(rough, 0.01, 1e4);  // gains given: no widening
-  EXPECT_LE(r.evaluations.size(), grid + static_cast<size_t>(search::kRefinementSteps + search::kFlatEdgeRuns));
-  EXPECT_GE(r.evaluations.size(), grid + static_cast<size_t>(search::kRefinementSteps)) << "the curve settled early";
+  EXPECT_EQ(r.flat_from, 0.0);  // no flat top: no runs looking for its edge
+  EXPECT_EQ(r.evaluations.size(), grid + static_cast<size_t>(search::kRefinementSteps));
 }
 
 }  // namespace
