@@ -160,20 +160,5 @@ TEST(OrderSearch, AFlatTopFromTheFirstGainTriesNothingBelowIt) {
   EXPECT_FALSE(search::flat_edge_trial({{5.0, 1.0, {}}, {50.0, 1.0, {}}, {500.0, 1.0, {}}}).has_value());
 }
 
-// The refinement stops at its limit of runs, however rough the curve that
-// keeps it from settling.
-TEST(OrderSearch, TheRefinementMakesNoMoreRunsThanItsLimit) {
-  // Noise of a hash of the gain: no parabola fits it and no bracket settles.
-  const Curve rough = [](double x) {
-    const double h = std::sin(x * 12345.678) * 43758.5453;
-    return 1.0 + 0.01 * (x - 2.0) * (x - 2.0) + (h - std::floor(h));
-  };
-  OrderSearch probe(1, 0.01, 1e4, 1.0, 0.01);
-  const size_t grid = probe.batch().size();
-  const OrderResult r = search_on(rough, 0.01, 1e4);  // gains given: no widening
-  EXPECT_EQ(r.flat_from, 0.0);  // no flat top: no runs looking for its edge
-  EXPECT_EQ(r.evaluations.size(), grid + static_cast<size_t>(search::kRefinementSteps));
-}
-
 }  // namespace
 }  // namespace corvel::sim
