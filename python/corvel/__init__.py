@@ -125,6 +125,18 @@ def _times(t, rows):
     return t
 
 
+def _record(name, u, axis, t, dt):
+    """A record's samples as rows of time x channels, its layout, its time
+    stamps (or None) and its step."""
+    rows, layout = _time_axis(name, _samples(name, u), axis)
+    if rows.shape[0] == 0:
+        raise ValueError("%s has no samples" % name)
+    if rows.shape[1] == 0:
+        raise ValueError("%s has no channels" % name)
+    times = _times(t, rows.shape[0])
+    return rows, layout, times, (_dt(dt) if times is None else 0.01)
+
+
 def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, seed=1, time_tolerance=1e-6):
     """The block over a whole record: the estimates for every sample.
 
@@ -145,14 +157,7 @@ def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, 
     Raises ValueError with the block's own message for a parameter it
     refuses ("Order of the differantiator must be a positive integer.").
     """
-    a = _samples("u", u)
-    rows, layout = _time_axis("u", a, axis)
-    if rows.shape[0] == 0:
-        raise ValueError("u has no samples")
-    if rows.shape[1] == 0:
-        raise ValueError("u has no channels")
-    times = _times(t, rows.shape[0])
-    dt = _dt(dt) if times is None else 0.01
+    rows, layout, times, dt = _record("u", u, axis, t, dt)
     noise = _number("noise", noise)
     if not (noise >= 0.0 and math.isfinite(noise)):
         raise ValueError("noise must be 0 or more, not %r" % noise)
@@ -293,14 +298,7 @@ def tune(u, dt, orders=range(1, 6), gains=None, jobs=1, axis=0, *, t=None, warmu
     Returns a Tuning. Raises ValueError for data it cannot tune on (NaN
     samples, a constant channel, a record no longer than the warm-up).
     """
-    a = _samples("u", u)
-    rows, _ = _time_axis("u", a, axis)
-    if rows.shape[0] == 0:
-        raise ValueError("u has no samples")
-    if rows.shape[1] == 0:
-        raise ValueError("u has no channels")
-    times = _times(t, rows.shape[0])
-    dt = _dt(dt) if times is None else 0.01
+    rows, _, times, dt = _record("u", u, axis, t, dt)
     try:
         wanted = sorted(int(o) for o in orders)
     except (TypeError, ValueError):
