@@ -100,6 +100,16 @@ printf 't,acc (m/s\xb2),v\n0,1,2\n0.001,2,3\n0.002,3,5\n' > ansi.csv
 expect 0 "ansi.csv: its header is not UTF-8 text; its names were read as Windows-1252 (ANSI)" -- ansi.csv --column all --out ansi-log.csv --plot ansi.svg
 check "the log's header is UTF-8" grep -q "^t,acc (m/s$(printf '\xc2\xb2')).u," ansi-log.csv
 for f in ansi-log.csv ansi.*.svg; do check "$f is UTF-8 text" iconv -f UTF-8 -t UTF-8 "$f" -o /dev/null; done
+# The command line's courtesy: nothing typed is a short guide and writes
+# nothing; `help` is the help; a folder is said to be one; the block's refusal
+# names the option typed, its own words unchanged.
+mkdir -p quiet && (cd quiet && "${sim[@]}" > guide.txt 2>&1; echo $? > status.txt)
+check "no arguments: exit 0" test "$(cat quiet/status.txt)" = 0
+check "no arguments: what to type next" grep -q "corvel-sim tune rec.csv" quiet/guide.txt
+check "no arguments: nothing written" test "$(ls quiet)" = "$(printf 'guide.txt\nstatus.txt')"
+expect 0 "Usage:" -- help
+expect 1 "quiet is a folder, not a recording" -- quiet --no-plot
+expect 1 "--order 11: Order of the differantiator must be an integer greater than zero and less or equal than 10." -- --order 11 --no-plot
 # Tune's header gives the samples and step the block sees.
 expect 0 "khz.csv, 300 samples at 0.01 s (one row in 10 of 3000)" -- tune khz.csv --step 0.01 --orders 1 --no-plot
 awk 'BEGIN { print "t;u"; for (k = 0; k < 500; k++) printf "%.3f;%.17g\n", k * 0.004, sin(k * 0.004) }' > s4.csv

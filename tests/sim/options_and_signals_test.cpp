@@ -39,6 +39,8 @@ TEST(Options, BadValuesNameTheOptionAndTheValue) {
       {{"--seed", "1.5"}, "--seed: 1.5 must be a whole number >= 0"},
       {{"--coefficients", "1,,2"}, "--coefficients: '' is not a number"},
       {{"--frobnicate"}, "unknown option '--frobnicate' (see corvel-sim --help)"},
+      {{"-o", "x.csv"}, "unknown option '-o' (did you mean --out?) (see corvel-sim --help)"},
+      {{"--ordr", "2"}, "unknown option '--ordr' (did you mean --order?) (see corvel-sim --help)"},
       {{"--gain"}, "--gain needs a value"},
   };
   for (const auto& c : cases) {

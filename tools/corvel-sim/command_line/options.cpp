@@ -375,6 +375,45 @@ const OptionEntry* find_option(const Table& table, const std::string& word) {
   return nullptr;
 }
 
+// The option a mistyped word most likely meant: the shortest whose name
+// starts with it (-o: --out), else the one within two edits of it; empty when
+// none is near.
+std::string nearest_option(const Table& table, const std::string& word) {
+  std::string typed = word;
+  while (!typed.empty() && typed[0] == '-') typed.erase(0, 1);
+  if (typed.empty()) return "";
+  const auto distance = [](const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+      size_t diagonal = row[0];
+      row[0] = i;
+      for (size_t j = 1; j <= b.size(); ++j) {
+        const size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    return row[b.size()];
+  };
+  std::string by_prefix, by_distance;
+  size_t best = 3;
+  for (const OptionGroup& group : table) {
+    for (const OptionEntry& entry : group.options) {
+      const std::string name = std::string(entry.name).substr(2);
+      if (name.rfind(typed, 0) == 0 && (by_prefix.empty() || name.size() + 2 < by_prefix.size())) {
+        by_prefix = entry.name;
+      }
+      const size_t d = distance(typed, name);
+      if (d < best) {
+        best = d;
+        by_distance = entry.name;
+      }
+    }
+  }
+  return !by_prefix.empty() ? by_prefix : by_distance;
+}
+
 }  // namespace
 
 SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcommand) {
@@ -406,7 +445,9 @@ SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcom
         throw UsageError(word + " is an option of corvel-sim " + name_of(other) + ", not of corvel-sim " +
                          name_of(subcommand) + " (see corvel-sim " + name_of(other) + " --help)");
       }
-      throw UsageError("unknown option '" + args[i] + "' (see corvel-sim --help)");
+      const std::string nearest = nearest_option(table, word);
+      throw UsageError("unknown option '" + args[i] + "'" + (nearest.empty() ? "" : " (did you mean " + nearest + "?)") +
+                       " (see corvel-sim --help)");
     }
     const std::string name = entry->name;
     if (entry->argument == nullptr) {

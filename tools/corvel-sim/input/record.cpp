@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 #include "common/block_queue.h"
@@ -516,6 +518,10 @@ std::unique_ptr<Record> open_samples(const SampleArray& samples, const RecordSou
 }
 
 std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
+  std::error_code error;
+  if (!o.input.empty() && std::filesystem::is_directory(o.input, error)) {
+    throw InputError(o.input + " is a folder, not a recording (give a .csv or .mat file)");
+  }
   std::unique_ptr<Record> record;
   if (o.input.empty()) {
     record = std::make_unique<BuiltinRecord>(o, sample_time);
