@@ -106,6 +106,29 @@ kill "$writer" 2> /dev/null
 ! find stalled -name '*.part-*' | grep -q . || fail "an interrupt left temporaries: $(find stalled -name '*.part-*')"
 [ ! -e stalled/rig/stall.est.csv ] && [ ! -e stalled/rig/day1/run3.est.csv ] || fail "an interrupt left outputs of unfinished recordings"
 
+# The same with worker processes and the signal sent to the fleet's own
+# process alone (a job manager's kill): it is passed on to the workers, which
+# remove their unfinished outputs before the fleet ends.
+(
+  printf 't,u\n'
+  awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
+  exec sleep 30
+) > rig/stall.csv &
+writer=$!
+"$sim" --inputs-from stall-list.txt --out-dir stalled-jobs "${options[@]}" --jobs 2 > stalled.txt 2>&1 &
+fleet=$!
+for _ in $(seq 100); do
+  ls stalled-jobs/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
+  sleep 0.1
+done
+kill -TERM "$fleet"
+wait "$fleet"
+status=$?
+kill "$writer" 2> /dev/null
+[ $status -eq 143 ] || fail "an interrupted fleet of workers exits $status, not 143"
+! find stalled-jobs -name '*.part-*' | grep -q . || fail "the workers left temporaries: $(find stalled-jobs -name '*.part-*')"
+[ -z "$(pgrep -P "$fleet" 2> /dev/null)" ] || fail "workers outlived the fleet"
+
 # Tune over the fleet: each recording's recommendation, the spread, and a rerun that does nothing.
 out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u 2>&1)
 [ $? -eq 1 ] || fail "a tune fleet with a bad recording does not exit 1"

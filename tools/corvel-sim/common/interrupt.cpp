@@ -12,6 +12,7 @@
 #define CORVEL_EXIT _exit
 #include <process.h>
 #else
+#include <sys/wait.h>
 #include <unistd.h>
 #define CORVEL_WRITE write
 #define CORVEL_UNLINK unlink
@@ -35,12 +36,28 @@ struct Slot {
 };
 std::atomic<Slot*> slots{nullptr};
 int slot_count = 0;  // registering happens on the main thread only
+
+// Worker processes running for this one (a fleet's): an interrupt is passed on
+// to each and waited for, so that they remove their own unfinished files
+// before this process ends.
+constexpr int kWorkers = 256;
+std::atomic<long> workers[kWorkers];
 void say(const char* text) {
   const size_t length = std::strlen(text);
   (void)!CORVEL_WRITE(2, text, static_cast<unsigned>(length));
 }
 
 extern "C" void on_signal(int signal) {
+#if !defined(_WIN32)
+  for (std::atomic<long>& worker : workers) {
+    const long pid = worker.load();
+    if (pid > 0) kill(static_cast<pid_t>(pid), signal);
+  }
+  for (std::atomic<long>& worker : workers) {
+    const long pid = worker.load();
+    if (pid > 0) waitpid(static_cast<pid_t>(pid), nullptr, 0);
+  }
+#endif
   for (Slot* s = slots.load(); s != nullptr; s = s->next) {
     if (s->in_use.load() != 0) CORVEL_UNLINK(s->path);
   }
@@ -79,6 +96,24 @@ int register_unfinished(const std::string& path) {
   std::memcpy(free_slot->path, path.c_str(), path.size() + 1);
   free_slot->in_use.store(1);  // set last: the handler sees a whole path or none
   return free_slot->index;
+}
+
+void register_worker(long pid) {
+  for (std::atomic<long>& worker : workers) {
+    long free = 0;
+    if (worker.compare_exchange_strong(free, pid)) return;
+  }
+}
+
+void forget_workers() {
+  for (std::atomic<long>& worker : workers) worker.store(0);
+}
+
+void release_worker(long pid) {
+  for (std::atomic<long>& worker : workers) {
+    long mine = pid;
+    if (worker.compare_exchange_strong(mine, 0)) return;
+  }
 }
 
 void release_unfinished(int slot) {

@@ -16,6 +16,13 @@ void install_interrupt_handlers();
 int register_unfinished(const std::string& path);
 void release_unfinished(int slot);
 
+// A worker process (a fleet's, at most 256 at once) that an interrupt of this
+// one is passed on to and waited for; released once it has been waited for.
+void register_worker(long pid);
+void release_worker(long pid);
+// In a worker just forked: its parent's other workers are not its own.
+void forget_workers();
+
 }  // namespace corvel::sim
 
 #endif

@@ -19,6 +19,7 @@
 #endif
 
 #include "common/errors.h"
+#include "common/interrupt.h"
 #include "common/number_text.h"
 #include "fleet/fleet_plan.h"
 #include "output/output_file.h"
@@ -179,6 +180,7 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
       const pid_t pid = fork();
       if (pid < 0) throw std::runtime_error("cannot start a worker process");
       if (pid == 0) {
+        forget_workers();
         close(pipe_ends[0]);
         const std::string text = serialized(run_member(members[i], o, options_line, what));
         for (size_t done = 0; done < text.size();) {
@@ -191,6 +193,7 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
         _exit(0);
       }
       close(pipe_ends[1]);
+      register_worker(pid);  // an interrupt reaches it, and is waited for
       running.push_back({pid, pipe_ends[0], i, ""});
     }
     std::vector<pollfd> fds;
@@ -208,6 +211,7 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
       close(w.from);
       int status = 0;
       waitpid(w.pid, &status, 0);
+      release_worker(w.pid);
       FleetResult r;
       if (!deserialize(w.text, &r)) {
         r = FleetResult{};
