@@ -18,6 +18,7 @@
 #include <unistd.h>
 #endif
 
+#include "common/csv_text.h"
 #include "common/errors.h"
 #include "common/interrupt.h"
 #include "common/number_text.h"
@@ -132,13 +133,7 @@ bool deserialize(const std::string& text, FleetResult* r) {
     r->outputs.push_back(line);
   }
   while (std::getline(in, line)) {
-    std::vector<std::string> f;
-    for (size_t start = 0;;) {
-      const size_t tab = line.find('\t', start);
-      f.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-      if (tab == std::string::npos) break;
-      start = tab + 1;
-    }
+    const std::vector<std::string> f = split_line(line, '\t');
     if (f.size() != 5) return false;
     r->signals.push_back({f[0], static_cast<size_t>(std::strtoull(f[1].c_str(), nullptr, 10)),
                           std::strtod(f[2].c_str(), nullptr), std::atoi(f[3].c_str()), std::strtod(f[4].c_str(), nullptr)});
@@ -225,13 +220,6 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
     }
   }
 #endif
-}
-
-std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-  std::string quoted = "\"";
-  for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return quoted + "\"";
 }
 
 struct SummaryRow {

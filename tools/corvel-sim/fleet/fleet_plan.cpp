@@ -9,6 +9,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "common/csv_text.h"
 #include "common/errors.h"
 #include "common/file_kinds.h"
 
@@ -50,15 +51,6 @@ std::string input_identity_line(const std::string& input) {
   const auto time = fs::last_write_time(input, error);
   if (error) return "";
   return std::to_string(size) + "\t" + std::to_string(time.time_since_epoch().count());
-}
-
-std::vector<std::string> split(const std::string& line, char separator) {
-  std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(line);
-  while (std::getline(in, part, separator)) parts.push_back(part);
-  if (!line.empty() && line.back() == separator) parts.emplace_back();
-  return parts;
 }
 
 }  // namespace
@@ -170,7 +162,7 @@ bool read_current_record(const FleetMember& member, const std::string& options_l
   FleetResult found;
   bool options_same = false, input_same = false;
   while (std::getline(in, line)) {
-    const std::vector<std::string> f = split(line, '\t');
+    const std::vector<std::string> f = split_line(line, '\t');
     if (f.empty()) continue;
     if (f[0] == "options") {
       options_same = line.substr(8) == options_line;

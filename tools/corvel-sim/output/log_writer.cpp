@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/block_queue.h"
+#include "common/csv_text.h"
 #include "common/matio.h"
 #include "output/mat_writer.h"
 #include "common/number_text.h"
@@ -136,15 +137,6 @@ class CsvLogWriter : public LogWriter {
         return;
       }
     }
-  }
-
-  // A header field as CSV readers take it: quoted when it holds a comma, a
-  // quote or a line end.
-  static std::string csv_field(const std::string& text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-    std::string quoted = "\"";
-    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return quoted + "\"";
   }
 
   OutputFile& file_;
