@@ -30,7 +30,7 @@ printf 't,u\n0,1\n0.1,2\n0.2,x\n' > bad.csv
 expect 1 "bad.csv:4: 'u': 'x' is not a number" -- --input bad.csv
 printf 'u\n1\n2\nnan\n4\n' > nan.csv
 printf '4\n4\n4\n4\n' > const.csv
-expect 0 "4 samples of nan.csv" -- --input nan.csv --order 2 --no-plot
+expect 0 "4 samples of nan.csv" -- --input nan.csv --order 2 --no-plot --missing keep
 grep -q '^0.02,nan' corvel-out.csv || { echo "FAIL: NaN sample not logged"; failures=$((failures + 1)); }
 printf '\xff\xfet\x00,\x00u\x00\n\x000\x00,\x001\x00\n\x00' > utf16.csv
 expect 1 "utf16.csv: this is UTF-16 text, not CSV; save it as CSV (UTF-8)" -- utf16.csv
@@ -45,7 +45,8 @@ expect 2 "--signal: unknown signal 'square'" -- --signal square
 expect 0 "Recommended: order" -- tune --signal sine --snr 30 --orders 1-2 --duration 3
 grep -q '</svg>' corvel-tune.svg || { echo "FAIL: no tuning plot"; failures=$((failures + 1)); }
 expect 1 "the signal is constant (4)" -- tune --input const.csv
-expect 1 "is nan: tuning needs a finite signal" -- tune --input nan.csv
+expect 1 "is nan: tuning needs a finite signal" -- tune --input nan.csv --missing keep
+expect 1 "nan.csv:4: no sample of 'u'" -- tune --input nan.csv
 expect 2 "--orders: 0-3 must be an order or a range A-B of orders within 1-10" -- tune --orders 0-3
 
 check() {  # check DESCRIPTION COMMAND...: a condition on the files a run left
@@ -145,12 +146,25 @@ expect 1 "empty.csv: no samples" -- empty.csv
 printf 'u\n1\n2\n' | sed 's/^u$/\xEF\xBB\xBFsignal/' > bom.csv
 expect 0 "2 samples of bom.csv" -- bom.csv --no-plot
 
-# A non-finite sample: a warning naming where, or with --strict a failed run
-# that leaves no output behind.
+# A missing sample (NaN, an empty cell) is refused with its gap and the ways
+# to fill it; kept, a warning naming where, or with --strict a failed run that
+# leaves no output behind.
 printf 't,u\n0,1\n0.01,2\n0.02,nan\n0.03,4\n' > gap.csv
-expect 0 "warning: gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN" -- gap.csv
 rm -f corvel-out.csv corvel-plot.svg
-expect 1 "gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN (--strict)" -- gap.csv --strict
+expect 1 "gap.csv:4: no sample of 'u' (an empty cell or NaN), a gap of one sample: fill gaps with --missing hold" -- gap.csv
+check "a refused gap leaves no output" no_outputs
+printf 't;x\n0;1\n0,01;2\n0,02;\n0,03;\n0,04;5\n0,05;;\n' > commas.csv
+expect 1 "commas.csv:7: found 3 field(s) where line 1 has 2" -- commas.csv
+head -6 commas.csv > comma-gap.csv
+expect 1 "comma-gap.csv:4: no sample of 'x' (an empty cell or NaN), the first of a gap of 2 samples" -- comma-gap.csv
+expect 0 "2 of the 5 inputs of 'x' fill gaps (--missing interpolate): marked in the log (filled)" -- comma-gap.csv --missing interpolate --order 1 --no-plot
+sed -n 4,5p corvel-out.csv | cut -d, -f1,2,6 | tr '\n' ' ' | grep -qx '0.02,3,1 0.03,4,1 ' || { echo "FAIL: interpolated gap"; sed -n 4,5p corvel-out.csv; failures=$((failures + 1)); }
+expect 0 "fill gaps (--missing hold)" -- comma-gap.csv --missing hold --order 1 --no-plot --decimal-comma --out held.csv
+sed -n 1p held.csv | grep -qx 't;u;error;z0;d1;filled' && sed -n 5p held.csv | grep -q '^0,03;2;' || { echo "FAIL: held gap, decimal-comma log"; cat held.csv; failures=$((failures + 1)); }
+expect 2 "--missing: 'fill' is not one of refuse, hold, interpolate, keep" -- comma-gap.csv --missing fill
+expect 0 "warning: gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN" -- gap.csv --missing keep
+rm -f corvel-out.csv corvel-plot.svg
+expect 1 "gap.csv:4 (t = 0.02 s): the input is nan; every estimate from there on is NaN (--strict)" -- gap.csv --strict --missing keep
 check "a failed run leaves no output" no_outputs
 
 # Text from the user is escaped in the plot: the path ('<' is no part of a

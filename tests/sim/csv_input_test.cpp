@@ -147,7 +147,7 @@ INSTANTIATE_TEST_SUITE_P(
         BadCsv{"header_not_first", "1\nsignal\n", {}, "in.csv:2: column 1: 'signal' is not a number"},
         BadCsv{"second_text_line", "t,u\nsec,volt\n0,1\n", {}, "in.csv:2: 'u': 'volt' is not a number"},
         BadCsv{"typo_in_first_line", "0,1x\n1,2\n", {}, "in.csv:1: column 2: '1x' is not a number"},
-        BadCsv{"empty_field", "0,1\n0.1,\n", {}, "in.csv:2: column 2: '' is not a number"},
+        BadCsv{"empty_time", "0,1\n,2\n", {}, "in.csv:2: column 1: '' is not a number"},
         BadCsv{"three_columns_unchosen", "t,a,b\n0,1,2\n", {},
                "in.csv has 3 columns (1 t, 2 a, 3 b): choose the signal with --column NAME|N|LIST|all, and the time with "
                "--time-column NAME|N|none"},

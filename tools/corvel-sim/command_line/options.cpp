@@ -1,5 +1,7 @@
 #include "command_line/options.h"
 
+#include "input/missing_samples.h"
+
 #include "common/number_text.h"
 
 #include <algorithm>
@@ -101,6 +103,19 @@ OptionGroup recorded_data(SimOptions& o) {
                 throw UsageError(k + ": " + v + " must be a relative tolerance from 0 to below 1");
               }
             }},
+           {"--missing", nullptr, "HOW",
+            "a missing sample (an empty cell, or NaN): refuse (default:\nthe gap is named), hold (the last sample "
+            "repeated), interpolate\n(a line between the samples around the gap) or keep (NaN\nto the block: every "
+            "estimate after it is NaN); filled samples\nare marked in the log (filled) and shaded in the figure",
+            [&](auto& k, auto& v) {
+              if (!read_missing_word(v, &o.missing)) {
+                throw UsageError(k + ": '" + v + "' is not one of refuse, hold, interpolate, keep");
+              }
+            }},
+           {"--decimal-comma", nullptr, nullptr,
+            "numbers written 12,5 with ';' between fields: read so (found\nalone where a file has ';' or tabs), and "
+            "the CSV log\nwritten so, for a spreadsheet in such a locale",
+            [&](auto&, auto&) { o.decimal_comma = true; }},
            {"--noise", nullptr, "SIGMA", "add Gaussian noise of this standard deviation (to a file's\nsignal too)",
             [&](auto& k, auto& v) {
               o.noise = parse_number(k, v);
@@ -418,6 +433,7 @@ std::string nearest_option(const Table& table, const std::string& word) {
 
 SimOptions parse_options(const std::vector<std::string>& args, Subcommand subcommand) {
   SimOptions o;
+  o.missing = MissingSamples::kRefuse;  // a gap is news to the user: said, with the ways to fill it
   const Table table = table_of(subcommand, o);
   SimOptions unused;
   const Subcommand other = subcommand == Subcommand::kRun ? Subcommand::kTune : Subcommand::kRun;
@@ -573,23 +589,37 @@ std::string shell_quoted(const std::string& word) {
   return quoted + "'";
 }
 
+namespace {
+
+// The options typed that `table` takes, less those `left_out`, as words.
+std::string typed_options(const SimOptions& options, const Table& table, const std::set<std::string>& left_out) {
+  std::string words;
+  for (const auto& [name, value] : options.typed) {
+    const OptionEntry* entry = find_option(table, name);
+    if (left_out.count(name) != 0 || entry == nullptr) continue;
+    words += " " + name;
+    if (entry->argument != nullptr) words += " " + shell_quoted(value);
+  }
+  return words;
+}
+
+// The outputs are the user's to choose again; gain and order are a tuning's result.
+const std::set<std::string> kNotRepeated = {
+    "--gain",  "--order",   "--out",         "--plot",  "--no-plot", "--plot-window", "--trace",       "--help",
+    "--version", "--jobs", "--inputs-from", "--out-dir", "--force", "--shard",       "--summary-only"};
+
+}  // namespace
+
 std::string run_command_line(const SimOptions& options, double gain, int order) {
   SimOptions unused;
-  const Table run = run_table(unused);
-  // The outputs are the user's to choose again; gain and order are the result.
-  static const std::set<std::string> left_out = {
-      "--gain",  "--order",   "--out",         "--plot",  "--no-plot", "--plot-window", "--trace",       "--help",
-      "--version", "--jobs", "--inputs-from", "--out-dir", "--force", "--shard",       "--summary-only"};
-  std::string command = "corvel-sim";
-  for (const auto& [name, value] : options.typed) {
-    if (left_out.count(name) != 0 || find_option(run, name) == nullptr) continue;
-    command += " " + name;
-    const OptionEntry* entry = find_option(run, name);
-    if (entry->argument != nullptr) command += " " + shell_quoted(value);
-  }
   char tail[80];
   std::snprintf(tail, sizeof tail, " --gain %.6g --order %d", gain, order);
-  return command + tail;
+  return "corvel-sim" + typed_options(options, run_table(unused), kNotRepeated) + tail;
+}
+
+std::string tune_command_line(const SimOptions& options) {
+  SimOptions unused;
+  return "corvel-sim tune" + typed_options(options, table_of(Subcommand::kTune, unused), kNotRepeated);
 }
 
 }  // namespace corvel::sim

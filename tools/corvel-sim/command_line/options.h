@@ -50,6 +50,9 @@ std::string usage_text(Subcommand subcommand);
 // its input, with the given gain and order: the options the user typed that
 // a run takes, less the outputs, each word quoted for a POSIX shell.
 std::string run_command_line(const SimOptions& options, double gain, int order);
+// The tune command for the input `options` read: what to type when a run's
+// gain looks wrong for its recording.
+std::string tune_command_line(const SimOptions& options);
 
 // A word as a POSIX shell reads it back unchanged: bare when it holds only
 // safe characters, else in single quotes.

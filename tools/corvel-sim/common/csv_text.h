@@ -8,10 +8,10 @@
 
 namespace corvel::sim {
 
-// A field as CSV readers take it: quoted, its quotes doubled, when it holds a
-// comma, a quote or a line end.
-inline std::string csv_field(const std::string& text) {
-  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+// A field as CSV readers take it: quoted, its quotes doubled, when it holds
+// the separator, a quote or a line end.
+inline std::string csv_field(const std::string& text, char separator = ',') {
+  if (text.find_first_of(std::string(1, separator) + "\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
   return quoted + "\"";

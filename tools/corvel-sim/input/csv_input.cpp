@@ -39,8 +39,10 @@ std::string CsvLayout::column_name(size_t column) const {
   return ColumnTable{names, columns, ""}.column_name(column);
 }
 
-CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice)
+CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice,
+                     bool decimal_comma)
     : in_(std::move(in)), name_(std::move(name)), buffer_(kFirstChunk) {
+  layout_.decimal_comma = decimal_comma;
   std::string_view first;
   if (!next_content(&first)) throw InputError(name_ + ": no samples");
   // UTF-16 text (a spreadsheet's "Unicode text"): its byte-order mark, or
@@ -53,7 +55,9 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
   first_line_number_ = line_number_;
   // The delimiter the first line uses most; a lone column has none.
   size_t best = 0;
+  if (decimal_comma) layout_.delimiter = ';';
   for (const char d : {',', ';', '\t'}) {
+    if (d == ',' && decimal_comma) continue;
     const auto count = static_cast<size_t>(std::count(first.begin(), first.end(), d));
     if (count > best) {
       best = count;
@@ -65,7 +69,7 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
   bool any_number = false;
   for (std::string_view field : fields_) {
     double v = 0.0;
-    if (read_number(field, &v)) any_number = true;
+    if (read_field(field, &v)) any_number = true;
   }
   if (!any_number) {
     // A header in a Windows code page (a spreadsheet's "ANSI" export) is read
@@ -80,6 +84,19 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     pending_first_ = true;
   }
   choose_columns(choice);
+}
+
+bool CsvReader::read_field(std::string_view field, double* value) {
+  if (read_number(field, value)) return true;
+  if (layout_.delimiter == ',' || field.find(',') == std::string_view::npos || field.find('.') != std::string_view::npos) {
+    return false;
+  }
+  char text[64];
+  if (field.size() >= sizeof text) return false;
+  for (size_t i = 0; i < field.size(); ++i) text[i] = field[i] == ',' ? '.' : field[i];
+  if (!read_number(std::string_view(text, field.size()), value)) return false;
+  layout_.decimal_comma = true;
+  return true;
 }
 
 void CsvReader::choose_columns(const ColumnChoice& choice) {
@@ -160,18 +177,31 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
   // The file and line are put into words only for a message.
   auto at = [&] { return name_ + ":" + std::to_string(row->line) + ": "; };
   if (fields_.size() != layout_.columns) {
+    // Decimal commas in a file whose fields a comma separates cannot be told apart.
+    const std::string hint = layout_.delimiter == ',' && fields_.size() > layout_.columns
+                                 ? " (numbers with decimal commas need fields separated by ';' or tabs)"
+                                 : "";
     throw InputError(at() + "found " + std::to_string(fields_.size()) + " field(s) where line " +
-                     std::to_string(first_line_number_) + " has " + std::to_string(layout_.columns));
+                     std::to_string(first_line_number_) + " has " + std::to_string(layout_.columns) + hint);
   }
   auto read = [&](size_t column, double* value) {
-    if (!read_number(fields_[column], value)) {
+    // A signal's empty cell: a missing sample, for the record to deal with.
+    if (fields_[column].empty() && static_cast<long>(column) != layout_.time) {
+      *value = std::nan("");
+      return;
+    }
+    if (!read_field(fields_[column], value)) {
       const std::string text = "'" + std::string(fields_[column]) + "'";
       // A list (all, say) that takes in a column of words: the list is wrong.
       if (first_data_line_ == row->line && layout_.signals.size() > 1 && static_cast<long>(column) != layout_.time) {
         throw UsageError("--column: " + layout_.column_name(column) + " of " + name_ + " is text (" + text +
                          " on line " + std::to_string(row->line) + "), not a signal: leave it out of the list");
       }
-      throw InputError(at() + layout_.column_name(column) + ": " + text + " is not a number");
+      // "12,5" where a comma also separates the fields cannot be a number.
+      const std::string_view field = fields_[column];
+      const bool both = field.find(',') != std::string_view::npos && field.find('.') != std::string_view::npos;
+      const std::string hint = both ? " (thousands separators are not read: write 1234,5 or 1234.5)" : "";
+      throw InputError(at() + layout_.column_name(column) + ": " + text + " is not a number" + hint);
     }
   };
   if (first_data_line_ == 0) first_data_line_ = row->line;
@@ -223,11 +253,12 @@ void CsvReader::rewind() {
   pending_first_ = layout_.names.empty();
 }
 
-std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice) {
+std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice,
+                                         bool decimal_comma) {
   auto in = std::make_unique<std::ifstream>(path, std::ios::binary);
   if (!*in) throw InputError(path + ": cannot open the file");
 
-  return std::make_unique<CsvReader>(std::move(in), path, choice);
+  return std::make_unique<CsvReader>(std::move(in), path, choice, decimal_comma);
 }
 
 }  // namespace corvel::sim

@@ -19,6 +19,7 @@ struct CsvLayout {
   char delimiter = ',';
   std::vector<std::string> names;  // the header's fields, as UTF-8; empty without a header
   bool header_recoded = false;     // the header was not UTF-8 and was read as Windows-1252
+  bool decimal_comma = false;      // numbers written 12,5 (a spreadsheet's in many locales)
   size_t columns = 0;
   std::vector<size_t> signals{0};  // 0-based, in the order chosen
   long time = -1;                  // 0-based, -1 without a time column
@@ -35,12 +36,17 @@ struct CsvRow {
 // first line uses most); blank lines and lines starting with '#' are skipped;
 // a UTF-8 byte-order mark and CRLF line ends are accepted. The first line is
 // a header when none of its fields reads as a number. The chosen fields are
-// read as strtod reads them (nan, inf, -0.0, hex floats); any row whose
-// chosen fields do not read, or whose field count differs from the first
-// line's, throws InputError "name:line: what".
+// read as strtod reads them (nan, inf, -0.0, hex floats); a signal's empty
+// cell is a missing sample, NaN. Where fields are separated by ';' or tabs, a
+// number written with a decimal comma (12,5) is read as one, and from then on
+// the file is taken to be written so; `decimal_comma` says so from the start
+// (then ',' never separates fields). Any row whose chosen fields do not read,
+// or whose field count differs from the first line's, throws InputError
+// "name:line: what".
 class CsvReader {
  public:
-  CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice);
+  CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice,
+            bool decimal_comma = false);
   const CsvLayout& layout() const { return layout_; }
   const std::string& name() const { return name_; }
   bool next(CsvRow* row);
@@ -56,6 +62,8 @@ class CsvReader {
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
   void parse(std::string_view content, CsvRow* row);
+  // A number, its decimal comma read as a point where the file may have them.
+  bool read_field(std::string_view field, double* value);
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
 
   std::unique_ptr<std::istream> in_;
@@ -73,7 +81,8 @@ class CsvReader {
   std::vector<double> signals_;
 };
 
-std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice);
+std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice,
+                                         bool decimal_comma = false);
 
 // Splits a line at the delimiter, trimming spaces (and tabs where they are
 // not the delimiter) around each field.

@@ -10,6 +10,7 @@
 
 #include "common/block_queue.h"
 #include "input/mat_reader.h"
+#include "input/missing_samples.h"
 #include "common/number_text.h"
 
 namespace corvel::sim {
@@ -86,7 +87,7 @@ double timed_step(const RecordSource& o, double first, double last, size_t count
 class CsvRecord : public Record {
  public:
   CsvRecord(const RecordSource& o, double sample_time)
-      : reader_(open_csv_file(o.input, {o.column, o.time_column})), tolerance_(o.time_tolerance), grid_(tolerance_) {
+      : reader_(open_csv_file(o.input, {o.column, o.time_column}, o.decimal_comma)), tolerance_(o.time_tolerance), grid_(tolerance_) {
     shape_.description = o.input;
     const CsvLayout& layout = reader_->layout();
     if (layout.header_recoded) {
@@ -158,6 +159,7 @@ class CsvRecord : public Record {
     if (more) changed("more than the " + std::to_string(count()) + " rows it had");
   }
   double value(size_t channel) const override { return channel == 0 ? row_.u : values_[channel]; }
+  double time_stamp() const override { return timed_ ? row_.t : std::nan(""); }
   std::string where() const override { return description() + ":" + std::to_string(row_.line); }
 
  private:
@@ -345,6 +347,7 @@ class MatRecord : public Record {
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       shape_.t0 = grid.first();
+      t_ = std::move(t);
     } else {
       shape_.step = untimed_step(o, sample_time, shape_, true);
     }
@@ -352,6 +355,7 @@ class MatRecord : public Record {
   void restart() override { next_ = 0; }
   double next() override { return signals_[0][next_++]; }
   double value(size_t channel) const override { return signals_[channel][next_ - 1]; }
+  double time_stamp() const override { return t_.empty() ? std::nan("") : t_[next_ - 1]; }
   std::string where() const override { return description() + ": " + place(where_, next_); }
 
  private:
@@ -376,6 +380,7 @@ class MatRecord : public Record {
   }
 
   std::vector<std::vector<double>> signals_;
+  std::vector<double> t_;   // the time stamps, when there are some
   std::string where_;       // a sample's place, "%zu" its row
   std::string time_where_;  // a time's place
   size_t next_ = 0;
@@ -436,6 +441,8 @@ class NoisyRecord : public Record {
     return values_[0];
   }
   double value(size_t channel) const override { return values_[channel]; }
+  bool filled(size_t channel) const override { return clean_->filled(channel); }
+  double time_stamp() const override { return clean_->time_stamp(); }
   void finish() override { clean_->finish(); }
   const Derivatives* truth() const override { return clean_->truth(); }
   std::string where() const override { return clean_->where(); }
@@ -491,6 +498,7 @@ class ArrayRecord : public Record {
     return row_[0];
   }
   double value(size_t channel) const override { return row_[channel]; }
+  double time_stamp() const override { return a_.times != nullptr ? a_.times[next_ - 1] : std::nan(""); }
   std::string where() const override { return a_.description + ", sample " + std::to_string(next_); }
 
  private:
@@ -514,7 +522,7 @@ std::unique_ptr<Record> with_noise(std::unique_ptr<Record> record, const RecordS
 }  // namespace
 
 std::unique_ptr<Record> open_samples(const SampleArray& samples, const RecordSource& source) {
-  return with_noise(std::make_unique<ArrayRecord>(samples, source), source);
+  return with_noise(with_gaps_filled(std::make_unique<ArrayRecord>(samples, source), source.missing), source);
 }
 
 std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
@@ -534,7 +542,7 @@ std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
     }
     record = std::make_unique<CsvRecord>(o, sample_time);
   }
-  return with_noise(std::move(record), o);
+  return with_noise(with_gaps_filled(std::move(record), o.missing), o);
 }
 
 }  // namespace corvel::sim

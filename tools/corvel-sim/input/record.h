@@ -4,6 +4,7 @@
 #ifndef CORVEL_SIM_RECORD_H
 #define CORVEL_SIM_RECORD_H
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -73,6 +74,11 @@ class Record {
   virtual double next() = 0;
   // Signal `channel`'s value at the sample last returned (0: next()'s).
   virtual double value(size_t channel) const = 0;
+  // Whether signal `channel`'s sample last returned fills a gap (--missing).
+  virtual bool filled(size_t /*channel*/) const { return false; }
+  // The recording's own time stamp of the sample last returned; NaN for a
+  // record without one (its times are t0 + k * step).
+  virtual double time_stamp() const { return std::nan(""); }
   // After the last sample: throws InputError when the source changed since
   // its shape was found (more or fewer rows, another first or last row).
   virtual void finish() {}

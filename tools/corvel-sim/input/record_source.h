@@ -11,6 +11,14 @@
 
 namespace corvel::sim {
 
+// What becomes of a sample that is missing (an empty cell, or NaN).
+enum class MissingSamples {
+  kKeep,        // given to the block as NaN, which spoils every estimate after it
+  kRefuse,      // the run fails, naming the gap, its length and how to fill it
+  kHold,        // the last sample before the gap, repeated (causal)
+  kInterpolate  // a straight line between the samples around the gap
+};
+
 struct RecordSource {
   std::string input;        // CSV or MAT-file; empty: the built-in signal
   std::string column;       // the signal's column: NAME, N, a list, or all
@@ -24,6 +32,8 @@ struct RecordSource {
   double snr_db = 0.0;           // used when snr_given: noise from the clean signal's RMS
   bool snr_given = false;
   std::uint64_t seed = 1;
+  MissingSamples missing = MissingSamples::kKeep;
+  bool decimal_comma = false;  // a CSV file's numbers are written 12,5 (else found from the file)
 };
 
 }  // namespace corvel::sim

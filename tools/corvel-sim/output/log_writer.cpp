@@ -27,21 +27,30 @@ namespace {
 // blocks of raw numbers through a short queue, so memory stays bounded.
 class CsvLogWriter : public LogWriter {
  public:
-  CsvLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate)
+  CsvLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate,
+               const LogStyle& style)
       : file_(file),
         last_channel_(channels.empty() ? 0 : channels.size() - 1),
-        width_(1 + (last_channel_ + 1) * (3 + static_cast<size_t>(order))),
+        per_signal_(3 + static_cast<size_t>(order) + (style.filled_column ? 1 : 0)),
+        width_(1 + (last_channel_ + 1) * per_signal_),
         order_(order),
         multirate_(multirate),
+        filled_column_(style.filled_column),
+        separator_(style.decimal_comma ? ';' : ','),
+        decimal_comma_(style.decimal_comma),
         queue_(kBlocksInFlight) {
+    const auto field = [&](const std::string& text) { return csv_field(text, separator_); };
     std::string header = "t";
+    const char s = separator_;
     if (channels.empty()) {
-      header += ",u,error,z0";
-      for (int j = 1; j <= order; ++j) header += ",d" + std::to_string(j);
+      header += std::string(1, s) + "u" + s + "error" + s + "z0";
+      for (int j = 1; j <= order; ++j) header += s + ("d" + std::to_string(j));
+      if (filled_column_) header += s + std::string("filled");
     }
     for (const std::string& name : unique_names(channels, {"t"})) {
-      for (const char* field : {".u", ".e", ".z0"}) header += "," + csv_field(name + field);
-      for (int j = 1; j <= order; ++j) header += "," + csv_field(name + ".d" + std::to_string(j));
+      for (const char* suffix : {".u", ".e", ".z0"}) header += s + field(name + suffix);
+      for (int j = 1; j <= order; ++j) header += s + field(name + ".d" + std::to_string(j));
+      if (filled_column_) header += s + field(name + ".filled");
     }
     header += '\n';
     file_.write(header.data(), header.size());
@@ -56,6 +65,7 @@ class CsvLogWriter : public LogWriter {
     filling_.values.push_back(r.error);
     filling_.values.push_back(r.estimate);
     filling_.values.insert(filling_.values.end(), r.derivatives, r.derivatives + order_);
+    if (filled_column_) filling_.values.push_back(r.filled ? 1.0 : 0.0);
     if (r.channel == last_channel_ && filling_.values.size() >= kRowsPerBlock * width_) hand_over();
   }
   void finish() override {
@@ -86,11 +96,12 @@ class CsvLogWriter : public LogWriter {
       open_present_.assign(last_channel_ + 1, 0);
       open_row_[0] = r.t;
     }
-    const size_t at = 1 + r.channel * (3 + static_cast<size_t>(order_));
+    const size_t at = 1 + r.channel * per_signal_;
     open_row_[at] = r.u;
     open_row_[at + 1] = r.error;
     open_row_[at + 2] = r.estimate;
     std::copy(r.derivatives, r.derivatives + order_, open_row_.begin() + static_cast<long>(at + 3));
+    if (filled_column_) open_row_[at + per_signal_ - 1] = r.filled ? 1.0 : 0.0;
     open_present_[r.channel] = 1;
   }
 
@@ -118,7 +129,7 @@ class CsvLogWriter : public LogWriter {
   void format_blocks() {
     std::vector<char> text;
     Rows rows;
-    const size_t per_signal = 3 + static_cast<size_t>(order_);
+    const size_t per_signal = per_signal_;
     while (queue_.pop(&rows)) {
       const std::vector<double>& block = rows.values;
       text.resize(block.size() * (kNumberTextMax + 1));
@@ -127,8 +138,12 @@ class CsvLogWriter : public LogWriter {
         for (size_t c = 0; c < width_; ++c) {
           // A signal without a sample hit in this row leaves its cells empty.
           const bool empty = !rows.present.empty() && c > 0 && rows.present[row * (last_channel_ + 1) + (c - 1) / per_signal] == 0;
-          if (!empty) p = write_number(p, block[i + c]);
-          *p++ = c + 1 < width_ ? ',' : '\n';
+          if (!empty) {
+            char* const number = p;
+            p = write_number(p, block[i + c]);
+            if (decimal_comma_) std::replace(number, p, '.', ',');
+          }
+          *p++ = c + 1 < width_ ? separator_ : '\n';
         }
       }
       const auto size = static_cast<size_t>(p - text.data());
@@ -141,9 +156,13 @@ class CsvLogWriter : public LogWriter {
 
   OutputFile& file_;
   size_t last_channel_;
+  size_t per_signal_;  // u, e, z0, d1..dn and, when asked, filled
   size_t width_;
   int order_;
   bool multirate_;
+  bool filled_column_;
+  char separator_;
+  bool decimal_comma_;
   Rows filling_;
   long open_step_ = -1;
   std::vector<double> open_row_;
@@ -155,11 +174,13 @@ class CsvLogWriter : public LogWriter {
 // The MAT format wants each variable whole: the columns are kept until the end.
 class MatLogWriter : public LogWriter {
  public:
-  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate)
+  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate,
+               const LogStyle& style)
       : file_(file),
         order_(static_cast<size_t>(order)),
         channels_(std::max<size_t>(1, channels.size())),
-        multirate_(multirate) {
+        multirate_(multirate),
+        filled_column_(style.filled_column) {
     refuse_unfit_log_output(file_.path());
     std::vector<std::string> names;
     for (const std::string& name : channels) names.push_back(mat_variable_name(name));
@@ -176,6 +197,7 @@ class MatLogWriter : public LogWriter {
     s.e.push_back(r.error);
     s.z0.push_back(r.estimate);
     for (size_t j = 0; j < order_; ++j) s.d[j].push_back(r.derivatives[j]);
+    if (filled_column_) s.filled.push_back(r.filled ? 1.0 : 0.0);
   }
   void finish() override {
     const size_t rows = t_.size();
@@ -191,6 +213,7 @@ class MatLogWriter : public LogWriter {
                                     {"z0", own, 1, s.z0.data()},
                                     {"d", own, order_, s.d_matrix.data()}};
       if (multirate_) fields.insert(fields.begin(), MatMatrix{"t", own, 1, s.t.data()});
+      if (filled_column_) fields.push_back({"filled", own, 1, s.filled.data()});
       if (names_.empty()) {
         variables.insert(variables.end(), fields.begin(), fields.end());
       } else {
@@ -202,13 +225,14 @@ class MatLogWriter : public LogWriter {
 
  private:
   struct Signal {
-    std::vector<double> t, u, e, z0, d_matrix;
+    std::vector<double> t, u, e, z0, d_matrix, filled;
     std::vector<std::vector<double>> d;
   };
   OutputFile& file_;
   size_t order_;
   size_t channels_;
   bool multirate_;
+  bool filled_column_;
   long last_step_ = -1;
   std::vector<std::string> names_;  // empty for one signal
   std::vector<double> t_;
@@ -224,9 +248,9 @@ void refuse_unfit_log_output(const std::string& path) {
 }
 
 std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels,
-                                           bool multirate) {
-  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels, multirate);
-  return std::make_unique<CsvLogWriter>(file, order, channels, multirate);
+                                           bool multirate, const LogStyle& style) {
+  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels, multirate, style);
+  return std::make_unique<CsvLogWriter>(file, order, channels, multirate, style);
 }
 
 std::vector<std::string> unique_names(std::vector<std::string> names, const std::vector<std::string>& taken,

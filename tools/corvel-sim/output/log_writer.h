@@ -20,6 +20,13 @@ struct LogRow {
   const double* derivatives;  // output 2, d1..dn
   size_t channel = 0;          // the record's signal, when it has several
   long step = 0;               // the solver step (the record's row) it was taken at
+  bool filled = false;         // u fills a gap in the record (--missing)
+};
+
+// How a log is written beyond its numbers.
+struct LogStyle {
+  bool filled_column = false;  // a column (field) saying which inputs fill gaps
+  bool decimal_comma = false;  // CSV: ';' between fields, ',' in numbers
 };
 
 class LogWriter {
@@ -48,7 +55,8 @@ void refuse_unfit_log_output(const std::string& path);
 // leaves the others' cells empty, and each struct of the MAT log has a `t` of
 // its own beside the `t` of every row.
 std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order,
-                                           const std::vector<std::string>& channels = {}, bool multirate = false);
+                                           const std::vector<std::string>& channels = {}, bool multirate = false,
+                                           const LogStyle& style = {});
 
 // `names` made unique ("a", "a" -> "a", "a_2"), none of them equal to one of
 // `taken`, and no name made up for one signal equal to another signal's own:

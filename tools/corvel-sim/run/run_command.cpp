@@ -15,6 +15,7 @@
 #include "common/number_text.h"
 #include "common/progress.h"
 #include "host/mex_module.h"
+#include "input/missing_samples.h"
 #include "input/record.h"
 #include "output/dygraphs_assets.h"
 #include "output/error_table.h"
@@ -29,6 +30,17 @@ namespace corvel::sim {
 namespace {
 
 void say(const std::string& note) { std::cerr << "corvel-sim: " << note << '\n'; }
+
+// The error output's RMS, as a share of the input's change from sample to
+// sample, beyond which a run on recorded data says its gain does not suit it.
+constexpr double kLargeErrorShare = 1.0;
+
+// Four digits are enough to judge a gain by.
+std::string four_digits(double x) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", x);
+  return text;
+}
 
 // The files the command line names: the input and every output (each
 // signal's plot, when a record has several).
@@ -126,6 +138,14 @@ RunReport run_recording(const RunDescription& options) {
   // Each block's error output after the warm-up, for the report.
   std::vector<double> error_squares(record->channels(), 0.0);
   std::vector<size_t> error_count(record->channels(), 0);
+  std::vector<size_t> filled(record->channels(), 0);
+  // Each input's change from one hit to the next, after the warm-up: what
+  // holding the last sample would miss by.
+  std::vector<double> change_squares(record->channels(), 0.0), last_input(record->channels(), std::nan(""));
+  std::vector<size_t> change_count(record->channels(), 0);
+  LogStyle log_style;
+  log_style.filled_column = options.missing == MissingSamples::kHold || options.missing == MissingSamples::kInterpolate;
+  log_style.decimal_comma = options.decimal_comma;
   ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   std::vector<std::string> trace;
@@ -135,7 +155,7 @@ RunReport run_recording(const RunDescription& options) {
         [&](const LogRow& row, int width, const Derivatives* sample_truth) {
           if (!log) {  // the output's width is the block's order, known from the first row
             order = width;
-            log = make_log_writer(log_file, order, channels, shape.multirate());
+            log = make_log_writer(log_file, order, channels, shape.multirate(), log_style);
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_ends);
             // A page of many signals keeps its size by fewer bins for each.
             const size_t bins = html ? std::max<size_t>(RunPlot::kHtmlBins / record->channels(), 4000)
@@ -149,9 +169,17 @@ RunReport run_recording(const RunDescription& options) {
           if (errors && sample_truth != nullptr) errors->add(row.t, row.estimate, row.derivatives, *sample_truth);
           if (!plots.empty()) plots[row.channel]->add(hits[row.channel], row, sample_truth);
           ++hits[row.channel];
+          if (row.filled) ++filled[row.channel];
+          const double input_before = last_input[row.channel];
+          last_input[row.channel] = row.u;
           if (row.t >= warmup_ends) {
             error_squares[row.channel] += row.error * row.error;
             ++error_count[row.channel];
+            const double change = row.u - input_before;
+            if (std::isfinite(change)) {
+              change_squares[row.channel] += change * change;
+              ++change_count[row.channel];
+            }
           }
           if (row.step == last_step) return;  // another signal of a row already counted
           last_step = row.step;
@@ -178,7 +206,7 @@ RunReport run_recording(const RunDescription& options) {
   progress.finish();
 
   // A run with no rows still leaves its header.
-  if (!log) log = make_log_writer(log_file, 0, channels, shape.multirate());
+  if (!log) log = make_log_writer(log_file, 0, channels, shape.multirate(), log_style);
   log->finish();
   const auto title = [&](const std::string& name) {
     return "corvel: " + record->description() + (name.empty() ? "" : " [" + name + "]") + ", order " +
@@ -221,6 +249,8 @@ RunReport run_recording(const RunDescription& options) {
     signal.name = channels.empty() ? record->signal_name() : channels[c];
     signal.rows = hits[c];
     signal.error_rms = error_count[c] > 0 ? std::sqrt(error_squares[c] / static_cast<double>(error_count[c])) : 0.0;
+    signal.filled = filled[c];
+    signal.change_rms = change_count[c] > 0 ? std::sqrt(change_squares[c] / static_cast<double>(change_count[c])) : 0.0;
     report.signals.push_back(signal);
   }
   report.log = options.out;
@@ -256,6 +286,28 @@ int run_command(const SimOptions& options) {
   }
   out << '\n';
   if (!r.errors.empty()) print_error_table(out, r.errors, r.errors_from);
+  for (const SignalReport& signal : r.signals) {
+    const std::string name = signal.name.empty() ? r.description : "'" + signal.name + "'";
+    if (signal.filled > 0) {
+      out << "corvel-sim: " << signal.filled << " of the " << signal.rows << " inputs of " << name
+          << " fill gaps (--missing " << missing_word(options.missing) << "): marked in the log (filled)"
+          << (r.plots.empty() ? "" : " and shaded in the figure") << '\n';
+    }
+  }
+  // A recording has no true derivatives to score the gain by; but an error
+  // output (the one-step prediction error) larger than the input's own change
+  // from one sample to the next predicts worse than holding the last sample
+  // would: the estimates lag the signal (a gain too low) or follow its
+  // noise (too high).
+  for (const SignalReport& signal : r.signals) {
+    if (!r.errors.empty() || !(signal.error_rms > kLargeErrorShare * signal.change_rms)) continue;
+    const std::string name = signal.name.empty() ? r.description : "'" + signal.name + "'";
+    out << "corvel-sim: note: the error output of " << name << " (RMS " << four_digits(signal.error_rms)
+        << ") is larger than its change from one sample to the next (RMS " << four_digits(signal.change_rms)
+        << "): the block predicts it worse than repeating the last sample would, so gain "
+        << number_text(options.gain) << " does not suit this recording. To find the gain and order: " << tune_command_line(options) << '\n';
+    break;
+  }
   return 0;
 }
 

@@ -19,6 +19,8 @@ struct SignalReport {
   std::string name;        // the column's, when the record has several
   size_t rows = 0;         // its block's sample hits
   double error_rms = 0.0;  // RMS of the error output (the one-step prediction error) after the warm-up
+  size_t filled = 0;       // inputs that filled a gap (--missing hold or interpolate)
+  double change_rms = 0.0;  // RMS of its input's change from one sample hit to the next, after the warm-up
 };
 struct RunReport {
   std::string description;

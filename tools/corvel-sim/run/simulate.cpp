@@ -42,18 +42,9 @@ std::vector<Input> read_inputs(Record& source) {
 }
 
 double variation_of(const std::vector<double>& u) {
-  // About its mean, so that a constant offset (gravity on an accelerometer's
-  // axis) changes nothing, as it changes nothing in the block's estimates;
-  // in units of the largest magnitude, so that the squares cannot overflow.
-  double largest = 0.0;
-  for (const double x : u) largest = std::max(largest, std::fabs(x));
-  if (!(largest > 0.0) || !std::isfinite(largest) || u.empty()) return 0.0;
-  double mean = 0.0;
-  for (const double x : u) mean += x / largest;
-  mean /= static_cast<double>(u.size());
-  double sum = 0.0;
-  for (const double x : u) sum += (x / largest - mean) * (x / largest - mean);
-  return largest * std::sqrt(sum / static_cast<double>(u.size()));
+  VariationSum sum;
+  for (const double x : u) sum.add(x);
+  return sum.value();
 }
 
 Input make_input(const RunDescription& options) {
@@ -174,12 +165,14 @@ void simulate(host::MexFunction entry, const RunDescription& o, Record& record, 
   double first_signal = 0.0;
   const size_t channels = record.channels();
   std::vector<FirstNonFinite> first(channels);
+  std::vector<unsigned char> filled(channels, 0);  // whether each block's last input filled a gap
   for (size_t c = 0; c < channels; ++c) {
     engine.add_block({o.gain, block_step(o, c), o.order}, [&, c](long k, double) {
       while (next_index <= k) {
         first_signal = record.next();
         ++next_index;
       }
+      filled[c] = record.filled(c) ? 1 : 0;
       const double current = c == 0 ? first_signal : record.value(c);
       if (!first[c].seen && !std::isfinite(current)) {
         first[c] = {true, record.where(), record.t0() + static_cast<double>(k) * record.step(), current, c};
@@ -195,8 +188,12 @@ void simulate(host::MexFunction entry, const RunDescription& o, Record& record, 
   try {
     engine.initialize();
     engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
-      const LogRow row{record.t0() + view.t, view.u, view.error[0], view.estimate[0], view.derivatives,
-                       static_cast<size_t>(view.block), view.step};
+      // The recording's own time stamp where it has one (29.999, not
+      // 29.999000000000002 made up from the step).
+      const double stamp = next_index == view.step + 1 ? record.time_stamp() : std::nan("");
+      LogRow row{std::isnan(stamp) ? record.t0() + view.t : stamp, view.u, view.error[0], view.estimate[0],
+                 view.derivatives, static_cast<size_t>(view.block), view.step};
+      row.filled = filled[row.channel] != 0;
       sink(row, view.order, record.truth());
     });
   } catch (...) {

@@ -3,6 +3,7 @@
 #ifndef CORVEL_SIM_SIMULATE_H
 #define CORVEL_SIM_SIMULATE_H
 
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,7 +33,27 @@ struct Input {
 std::vector<Input> make_inputs(const RunDescription& options);
 // The same from a record already open (samples in memory, say).
 std::vector<Input> read_inputs(Record& record);
-// The RMS of samples about their mean (0 for none, or none finite).
+// The RMS of samples about their mean, taken one at a time (Welford's
+// running sums: no squares of the samples themselves, which could overflow).
+// About the mean, so that a constant offset (gravity on an accelerometer's
+// axis) changes nothing, as it changes nothing in the block's estimates.
+// Samples that are not finite are passed over.
+class VariationSum {
+ public:
+  void add(double x) {
+    if (!std::isfinite(x)) return;
+    ++count_;
+    const double before = mean_;
+    mean_ += (x - mean_) / static_cast<double>(count_);
+    squares_ += (x - before) * (x - mean_);
+  }
+  double value() const { return count_ > 0 ? std::sqrt(squares_ / static_cast<double>(count_)) : 0.0; }
+
+ private:
+  size_t count_ = 0;
+  double mean_ = 0.0, squares_ = 0.0;
+};
+// The same over a whole signal.
 double variation_of(const std::vector<double>& u);
 
 // The same for a record of one signal; a record of several is refused.
