@@ -145,7 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BadCsv{"word_in_data", "t,u\n0,1\n0.1,abc\n", {}, "in.csv:3: 'u': 'abc' is not a number"},
         BadCsv{"header_not_first", "1\nsignal\n", {}, "in.csv:2: column 1: 'signal' is not a number"},
-        BadCsv{"second_text_line", "t,u\nsec,volt\n0,1\n", {}, "in.csv:2: 'u': 'volt' is not a number"},
+        BadCsv{"text_after_units_row", "t,u\ns,V\nsec,volt\n0,1\n", {}, "in.csv:3: 'u': 'volt' is not a number"},
         BadCsv{"typo_in_first_line", "0,1x\n1,2\n", {}, "in.csv:1: column 2: '1x' is not a number"},
         BadCsv{"empty_time", "0,1\n,2\n", {}, "in.csv:2: column 1: '' is not a number"},
         BadCsv{"three_columns_unchosen", "t,a,b\n0,1,2\n", {},
@@ -190,6 +190,73 @@ TEST(CsvInput, RewindGivesTheSameRowsAgain) {
     while (reader.next(&row)) second.push_back(row.u);
     EXPECT_EQ(first, (std::vector<double>{1, 2}));
     EXPECT_EQ(second, first);
+  }
+}
+
+}  // namespace
+}  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+// A spreadsheet's exports: decimal commas where ';' or tabs separate the
+// fields, units in the names or in a row of their own, empty cells.
+TEST(CsvInput, SpreadsheetExportsReadAsTheyAreMeant) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::vector<double> t, u;
+    std::vector<std::string> units;
+  };
+  const std::vector<Case> cases = {
+      {"decimal commas, units in the names", "Time [s];Position [mm]\r\n0,000;12,50\r\n0,001;12,75\r\n", {0, 0.001},
+       {12.5, 12.75}, {"s", "mm"}},
+      {"a units row", "t,ax\ns,m/s^2\n0,1\n0.1,2\n", {0, 0.1}, {1, 2}, {"s", "m/s^2"}},
+      {"tabs and commas", "t\tu (V)\n0\t1,5\n1\t2,5\n", {0, 1}, {1.5, 2.5}, {"", "V"}},
+      {"commas only from the third row", "t;u\n0;1\n1;2,5\n", {0, 1}, {1, 2.5}, {"", ""}},
+      {"no header", "0,5;1,25\n1,5;2\n", {0.5, 1.5}, {1.25, 2}, {"", ""}},
+      {"an empty cell", "t;u\n0;1\n1;\n", {0, 1}, {1, NAN}, {"", ""}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CsvReader reader(std::make_unique<std::istringstream>(c.text), "in.csv", {});
+    EXPECT_EQ(reader.layout().units, c.units);
+    CsvRow row;
+    std::vector<double> t, u;
+    while (reader.next(&row)) t.push_back(row.t), u.push_back(row.u);
+    EXPECT_EQ(t, c.t);
+    ASSERT_EQ(u.size(), c.u.size());
+    for (size_t k = 0; k < u.size(); ++k) {
+      if (std::isnan(c.u[k])) {
+        EXPECT_TRUE(std::isnan(u[k]));
+      } else {
+        EXPECT_EQ(u[k], c.u[k]);
+      }
+    }
+  }
+}
+
+TEST(CsvInput, ADecimalCommaGivenTakesTheCommaFromTheSeparators) {
+  // 1,5 alone on a line: a comma-separated file would read two fields.
+  CsvReader reader(std::make_unique<std::istringstream>("u\n1,5\n2,25\n"), "in.csv", {}, true);
+  CsvRow row;
+  std::vector<double> u;
+  while (reader.next(&row)) u.push_back(row.u);
+  EXPECT_EQ(u, (std::vector<double>{1.5, 2.25}));
+}
+
+}  // namespace
+}  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+TEST(CsvInput, TheDelimiterOfEachKindOfLine) {
+  const std::vector<std::pair<std::string, char>> cases = {
+      {"0,001;12,50\n", ';'}, {"0,5\t1,25\n", '\t'}, {"0,\t1\n", ','}, {"t,u\n", ','}, {"t\n", ','}, {"a;b,c\n", ';'}};
+  for (const auto& [text, delimiter] : cases) {
+    CsvReader reader(std::make_unique<std::istringstream>(text + text), "in.csv", {"1", "none"});
+    EXPECT_EQ(reader.layout().delimiter, delimiter) << text;
   }
 }
 

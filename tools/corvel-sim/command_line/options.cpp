@@ -1,5 +1,6 @@
 #include "command_line/options.h"
 
+#include "common/csv_text.h"
 #include "input/missing_samples.h"
 
 #include "common/number_text.h"
@@ -300,6 +301,20 @@ Table run_table(SimOptions& o) {
              "plot only the span from T0 to T1 seconds (every sample of\nit, where a long record is otherwise drawn "
              "as ranges)",
              [&](auto& k, auto& v) { parse_span(k, v, &o.plot_window_start, &o.plot_window_end); }},
+            {"--plot-panels", nullptr, "LIST",
+             "the panels to draw, of u (with z0), e (the error output)\nand d1..dn; default all (u,e,d1,d2 for a "
+             "report's figure)",
+             [&](auto& k, auto& v) {
+               o.plot_panels = split_line(v, ',');
+               for (const std::string& panel : o.plot_panels) {
+                 const bool derivative = panel.size() >= 2 && panel[0] == 'd' &&
+                                         panel.find_first_not_of("0123456789", 1) == std::string::npos &&
+                                         std::stoi(panel.substr(1, 3)) >= 1 && std::stoi(panel.substr(1, 3)) <= 10;
+                 if (panel != "u" && panel != "e" && !derivative) {
+                   throw UsageError(k + ": '" + panel + "' is not a panel: u, e or d1 to d10, separated by commas");
+                 }
+               }
+             }},
             {"--no-plot", nullptr, nullptr, "no plot",
              [&](auto&, auto&) {
                o.plot.clear();
@@ -354,6 +369,20 @@ Table tune_table(SimOptions& o) {
              [&](auto&, auto& v) {
                o.plot = v;
                o.plot_given = true;
+             }},
+            {"--plot-panels", nullptr, "LIST",
+             "the panels to draw, of u (with z0), e (the error output)\nand d1..dn; default all (u,e,d1,d2 for a "
+             "report's figure)",
+             [&](auto& k, auto& v) {
+               o.plot_panels = split_line(v, ',');
+               for (const std::string& panel : o.plot_panels) {
+                 const bool derivative = panel.size() >= 2 && panel[0] == 'd' &&
+                                         panel.find_first_not_of("0123456789", 1) == std::string::npos &&
+                                         std::stoi(panel.substr(1, 3)) >= 1 && std::stoi(panel.substr(1, 3)) <= 10;
+                 if (panel != "u" && panel != "e" && !derivative) {
+                   throw UsageError(k + ": '" + panel + "' is not a panel: u, e or d1 to d10, separated by commas");
+                 }
+               }
              }},
             {"--no-plot", nullptr, nullptr, "no plot",
              [&](auto&, auto&) {

@@ -53,17 +53,29 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     throw InputError(name_ + ": this is UTF-16 text, not CSV; save it as CSV (UTF-8) or plain text, one byte a character");
   }
   first_line_number_ = line_number_;
-  // The delimiter the first line uses most; a lone column has none.
+  // The delimiter: ';' or a tab, whichever the first line uses more, where it
+  // has either (a comma there may be a decimal comma: 0,001;12,50); else ','
+  // where it has one; a lone column has none. Tabs that only pad fields a
+  // comma separates (0,<tab>1) are no delimiter.
   size_t best = 0;
-  if (decimal_comma) layout_.delimiter = ';';
-  for (const char d : {',', ';', '\t'}) {
-    if (d == ',' && decimal_comma) continue;
+  for (const char d : {';', '\t', ','}) {
+    if (d == ',' && (best > 0 || decimal_comma)) break;
     const auto count = static_cast<size_t>(std::count(first.begin(), first.end(), d));
+    if (d == '\t' && count > 0 && !decimal_comma) {
+      split_fields(first, '\t', &fields_);
+      const bool padding = std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) {
+        while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
+        while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
+        return !f.empty() && (f.front() == ',' || f.back() == ',');
+      });
+      if (padding) continue;
+    }
     if (count > best) {
       best = count;
       layout_.delimiter = d;
     }
   }
+  if (decimal_comma && best == 0) layout_.delimiter = ';';
   split_fields(first, layout_.delimiter, &fields_);
   layout_.columns = fields_.size();
   bool any_number = false;
@@ -79,11 +91,52 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     for (std::string_view field : fields_) {
       layout_.names.push_back(layout_.header_recoded ? windows_1252_as_utf8(field) : std::string(field));
     }
+    find_units();
   } else {
     first_line_.assign(first);
     pending_first_ = true;
   }
+  layout_.units.resize(layout_.columns);
   choose_columns(choice);
+}
+
+namespace {
+
+// "Position [mm]" or "Force (N)": the unit in the name's last brackets.
+std::string unit_in_name(const std::string& name) {
+  if (name.size() < 3) return "";
+  const char close = name.back();
+  const char open = close == ']' ? '[' : close == ')' ? '(' : '\0';
+  const size_t at = open == '\0' ? std::string::npos : name.rfind(open);
+  if (at == std::string::npos || at + 2 >= name.size()) return "";
+  return name.substr(at + 1, name.size() - at - 2);
+}
+
+}  // namespace
+
+void CsvReader::find_units() {
+  for (const std::string& name : layout_.names) layout_.units.push_back(unit_in_name(name));
+  // A units row (s;mm;N under the names): no field a number, one at least
+  // not empty, as many fields as the header.
+  std::string_view second;
+  if (next_content(&second)) {
+    split_fields(second, layout_.delimiter, &fields_);
+    bool number = false, words = false;
+    for (const std::string_view field : fields_) {
+      double v = 0.0;
+      number = number || read_field(field, &v);
+      words = words || !field.empty();
+    }
+    if (!number && words && fields_.size() == layout_.columns) {
+      layout_.units_row = true;
+      for (size_t i = 0; i < fields_.size(); ++i) {
+        const std::string unit = layout_.header_recoded || !is_utf8(fields_[i]) ? windows_1252_as_utf8(fields_[i])
+                                                                                : std::string(fields_[i]);
+        if (!unit.empty()) layout_.units[i] = unit;
+      }
+    }
+  }
+  rewind();
 }
 
 bool CsvReader::read_field(std::string_view field, double* value) {
@@ -250,6 +303,7 @@ void CsvReader::rewind() {
   line_number_ = 0;
   std::string_view first;
   next_content(&first);
+  if (layout_.units_row) next_content(&first);
   pending_first_ = layout_.names.empty();
 }
 

@@ -20,6 +20,8 @@ struct CsvLayout {
   std::vector<std::string> names;  // the header's fields, as UTF-8; empty without a header
   bool header_recoded = false;     // the header was not UTF-8 and was read as Windows-1252
   bool decimal_comma = false;      // numbers written 12,5 (a spreadsheet's in many locales)
+  bool units_row = false;          // the line after the header holds units, not numbers
+  std::vector<std::string> units;  // each column's unit: its units row's, or its name's "[mm]" or "(mm)"; may be empty
   size_t columns = 0;
   std::vector<size_t> signals{0};  // 0-based, in the order chosen
   long time = -1;                  // 0-based, -1 without a time column
@@ -32,10 +34,11 @@ struct CsvRow {
   long line = 0;
 };
 
-// Rows of a text file: fields separated by ',', ';' or a tab (whichever the
-// first line uses most); blank lines and lines starting with '#' are skipped;
+// Rows of a text file: fields separated by ';' or a tab (whichever the first
+// line uses more), else by ','; blank lines and lines starting with '#' are skipped;
 // a UTF-8 byte-order mark and CRLF line ends are accepted. The first line is
-// a header when none of its fields reads as a number. The chosen fields are
+// a header when none of its fields reads as a number, and a line after it
+// with no number either is its units row. The chosen fields are
 // read as strtod reads them (nan, inf, -0.0, hex floats); a signal's empty
 // cell is a missing sample, NaN. Where fields are separated by ';' or tabs, a
 // number written with a decimal comma (12,5) is read as one, and from then on
@@ -61,6 +64,7 @@ class CsvReader {
   bool next_line(std::string_view* line);
   bool next_content(std::string_view* content);
   void choose_columns(const ColumnChoice& choice);
+  void find_units();  // from the header's names and a units row under them
   void parse(std::string_view content, CsvRow* row);
   // A number, its decimal comma read as a point where the file may have them.
   bool read_field(std::string_view field, double* value);

@@ -106,6 +106,10 @@ class CsvRecord : public Record {
       }
     }
     timed_ = layout.time >= 0;
+    for (const size_t column : layout.signals) shape_.units.push_back(layout.units[column]);
+    if (timed_ && !layout.units[static_cast<size_t>(layout.time)].empty()) {
+      shape_.time_unit = layout.units[static_cast<size_t>(layout.time)];
+    }
     if (o.snr_given) {
       read_all(o, sample_time);
       return;

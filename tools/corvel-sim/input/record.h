@@ -62,6 +62,8 @@ struct RecordShape {
   double step = 0.01;              // the solver step: the time column's, or as chosen
   std::vector<double> clean_rms{0.0};  // each signal's RMS of its finite samples, for --snr
   std::vector<std::string> notes;  // what corvel-sim chose for the user, said on standard error
+  std::vector<std::string> units;  // each signal's unit, when the file gives one ("" when not)
+  std::string time_unit = "s";     // the time column's unit, when the file gives one
 };
 
 class Record {

@@ -57,6 +57,7 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
       out << "</h3>\n";
     }
     for (size_t p = 0; p < plots[k]->panels_.size(); ++p) {
+      if (!plots[k]->panels_[p].shown) continue;
       out << "<div class='panel' id='panel" << panel_id++ << "'></div>\n";
     }
   }
@@ -66,7 +67,8 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
   out << "<script>\nwindow.onerror = function (message) {\n"
          "  document.getElementById('errors').textContent += message + ' ';\n"
          "  document.body.setAttribute('data-errors', 'yes');\n};\n";
-  out << "const title = " << script_string(title) << ";\nconst warmupEnd = " << number_text(first.warmup_end_)
+  out << "const title = " << script_string(title) << ";\nconst timeLabel = " << script_string("t (" + first.time_unit_ + ")")
+      << ";\nconst warmupEnd = " << number_text(first.warmup_end_)
       << ";\nconst panels = [\n";
   char number[3][kNumberTextMax + 1];
   auto value = [&](int slot, double x) -> const char* {
@@ -78,6 +80,7 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
     const RunPlot& plot = *plots[k];
     for (size_t p = 0; p < plot.panels_.size(); ++p) {
       const Panel& panel = plot.panels_[p];
+      if (!panel.shown) continue;
       const bool reference = !panel.reference_label.empty();
       const auto [lo, hi] = plot.steady_range(p);
       // The reference first, so that the estimate is drawn over it.
@@ -85,7 +88,9 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
       if (reference) out << script_string(panel.reference_label) << ", ";
       out << script_string(panel.estimate_label);
       out << "], name: " << script_string(sections.empty() ? panel.name : sections[k] + ": " + panel.name)
-          << ", range: [" << value(0, lo) << ", " << value(1, hi) << "], rows: [\n";
+          << ", range: [" << value(0, lo) << ", " << value(1, hi) << "], filled: [";
+      for (const auto& [from, to] : plot.filled_spans()) out << '[' << value(0, from) << ',' << value(1, to) << "],";
+      out << "], rows: [\n";
       for (size_t b = 0; b < plot.bins_; ++b) {
         if (std::isnan(plot.bin_time_[b])) continue;
         out << '[' << value(0, plot.bin_time_[b]);

@@ -12,7 +12,7 @@ panels.forEach(function (panel, i) {
     labels: panel.labels,
     customBars: true,
     title: panel.name,
-    xlabel: i === panels.length - 1 ? 't (s)' : undefined,
+    xlabel: i === panels.length - 1 ? timeLabel : undefined,
     colors: panel.labels.length > 2 ? colours[0] : colours[1],
     valueRange: panel.range,
     legend: 'always',
@@ -24,6 +24,11 @@ panels.forEach(function (panel, i) {
       if (right > area.x) {
         canvas.fillStyle = 'rgba(0, 0, 0, 0.06)';
         canvas.fillRect(area.x, area.y, Math.min(right, area.x + area.w) - area.x, area.h);
+      }
+      canvas.fillStyle = 'rgba(240, 150, 40, 0.25)';  // inputs that fill gaps in the record
+      for (const span of panel.filled) {
+        const left = g.toDomXCoord(span[0]);
+        canvas.fillRect(left, area.y, Math.max(1, g.toDomXCoord(span[1]) - left), area.h);
       }
     },
     drawCallback: function (g, initial) { if (!initial) follow(g); },

@@ -70,7 +70,14 @@ std::vector<double> nice_ticks(double lo, double hi, int count) {
 std::string tick_label(double x) {
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "%.6g", x);
-  return buffer;
+  // An exponent as a person writes it: 1e9 and 2.5e-5, not 1e+09 and 2.5e-05.
+  std::string text = buffer;
+  const size_t e = text.find('e');
+  if (e == std::string::npos) return text;
+  std::string exponent = text.substr(e + 1);
+  const bool negative = exponent[0] == '-';
+  exponent.erase(0, exponent.find_first_not_of("+-0"));
+  return text.substr(0, e) + "e" + (negative ? "-" : "") + exponent;
 }
 
 const char* curve_colour(size_t index) {

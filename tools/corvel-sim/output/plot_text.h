@@ -17,7 +17,8 @@ std::string script_string(const std::string& text);
 // Round tick values covering [lo, hi]: steps of 1, 2 or 5 times a power of
 // ten, about `count` of them.
 std::vector<double> nice_ticks(double lo, double hi, int count);
-// A tick's label: %.6g, so that round values read round.
+// A tick's label: %.6g, so that round values read round, its exponent
+// short (1e9, 2.5e-5).
 std::string tick_label(double x);
 
 // The colours of a run's series: the estimate, and what it is drawn against

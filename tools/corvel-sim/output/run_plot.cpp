@@ -6,19 +6,40 @@
 
 namespace corvel::sim {
 
-RunPlot::RunPlot(int order, size_t first_row, size_t last_row, size_t bins, double warmup_end, bool truth)
+std::vector<std::string> plot_panel_names(int order) {
+  std::vector<std::string> names{"u", "e"};
+  for (int j = 1; j <= order; ++j) names.push_back("d" + std::to_string(j));
+  return names;
+}
+
+RunPlot::RunPlot(int order, size_t first_row, size_t last_row, size_t bins, double warmup_end, bool truth,
+                 const PlotLabels& labels)
     : order_(order),
       first_row_(first_row),
       last_row_(std::max(first_row, last_row)),
       bins_(std::max<size_t>(1, std::min(bins, last_row_ - first_row_ + 1))),
       warmup_end_(warmup_end),
-      truth_(truth) {
-  panels_.push_back({"u and z0", "z0, the estimate of u", truth ? "u without noise" : "u, the signal"});
-  panels_.push_back({"error output", "u - z0 (of the sample before)", ""});
+      truth_(truth),
+      time_unit_(labels.time_unit) {
+  // Each panel's unit: the signal's, over the time's to the derivative's power.
+  const auto in_unit = [&](const std::string& name, int power) {
+    if (labels.unit.empty()) return name;
+    std::string unit = labels.unit;
+    if (power > 0) unit += "/" + labels.time_unit + (power > 1 ? "^" + std::to_string(power) : "");
+    return name + " (" + unit + ")";
+  };
+  panels_.push_back({in_unit("u and z0", 0), "z0, the estimate of u", truth ? "u without noise" : "u, the signal"});
+  panels_.push_back({in_unit("error output", 0), "u - z0 (of the sample before)", ""});
   for (int j = 1; j <= order; ++j) {
     const std::string d = "d" + std::to_string(j);
-    panels_.push_back({d, d + ", the estimate of derivative " + std::to_string(j),
+    panels_.push_back({in_unit(d, j), d + ", the estimate of derivative " + std::to_string(j),
                        truth ? "the true derivative " + std::to_string(j) : ""});
+  }
+  if (!labels.panels.empty()) {
+    const std::vector<std::string> names = plot_panel_names(order);
+    for (size_t p = 0; p < panels_.size(); ++p) {
+      panels_[p].shown = std::find(labels.panels.begin(), labels.panels.end(), names[p]) != labels.panels.end();
+    }
   }
   series_.resize(2 * panels_.size());
   for (Series& s : series_) {
@@ -28,6 +49,7 @@ RunPlot::RunPlot(int order, size_t first_row, size_t last_row, size_t bins, doub
     s.finite.assign(bins_, 0);
   }
   bin_time_.assign(bins_, NAN);
+  bin_filled_.assign(bins_, 0);
 }
 
 void RunPlot::add_value(Series& s, size_t bin, double value) {
@@ -49,6 +71,7 @@ void RunPlot::add(size_t index, const LogRow& row, const Derivatives* truth) {
   ++rows_seen_;
   const size_t bin = bin_of(index - first_row_, bins_, last_row_ - first_row_ + 1);
   if (std::isnan(bin_time_[bin])) bin_time_[bin] = row.t;
+  if (row.filled) bin_filled_[bin] = 1;
   add_value(series_[0], bin, row.estimate);
   add_value(series_[1], bin, truth != nullptr ? (*truth)[0] : row.u);
   add_value(series_[2], bin, row.error);
@@ -58,6 +81,20 @@ void RunPlot::add(size_t index, const LogRow& row, const Derivatives* truth) {
       add_value(series_[2 * static_cast<size_t>(j) + 3], bin, (*truth)[static_cast<size_t>(j)]);
     }
   }
+}
+
+std::vector<std::pair<double, double>> RunPlot::filled_spans() const {
+  std::vector<std::pair<double, double>> spans;
+  double last_t = NAN;  // the time of the last bin that holds rows
+  bool open = false;
+  for (size_t b = 0; b < bins_; ++b) {
+    if (std::isnan(bin_time_[b])) continue;
+    if (bin_filled_[b] != 0 && !open) spans.push_back({bin_time_[b], bin_time_[b]}), open = true;
+    if (bin_filled_[b] == 0 && open) spans.back().second = bin_time_[b], open = false;  // to where rows are real again
+    last_t = bin_time_[b];
+  }
+  if (open) spans.back().second = last_t;
+  return spans;
 }
 
 // The range of a panel's values in the bins that start after the warm-up

@@ -17,13 +17,25 @@
 
 namespace corvel::sim {
 
+// What a plot's words say beyond the run: the signal's unit and the time's
+// (derivatives are in unit/time^j), and which panels to draw.
+struct PlotLabels {
+  std::string unit;              // empty: none known
+  std::string time_unit = "s";
+  std::vector<std::string> panels;  // "u", "e", "d1".. in any order; empty: every one
+};
+
+// The panel names --plot-panels takes for a run of `order`: u, e, d1..dn.
+std::vector<std::string> plot_panel_names(int order);
+
 class RunPlot {
  public:
   // The rows first_row..last_row of a run (counted from 0) go into `bins`
   // bins by their place in that span: one row a bin while they are fewer
   // than the bins, a min/max envelope beyond. `warmup_end` (s) marks the
   // start-up span, which is shaded and left out of each panel's scale.
-  RunPlot(int order, size_t first_row, size_t last_row, size_t bins, double warmup_end, bool truth);
+  RunPlot(int order, size_t first_row, size_t last_row, size_t bins, double warmup_end, bool truth,
+          const PlotLabels& labels = {});
   static constexpr size_t kSvgBins = 900;    // one per pixel column of the figure
   static constexpr size_t kHtmlBins = 40000;  // per series in a page
 
@@ -43,6 +55,8 @@ class RunPlot {
                               const std::string& style);
 
   size_t rows_seen() const { return rows_seen_; }
+  // The spans of time (from, to) whose bins hold an input that fills a gap.
+  std::vector<std::pair<double, double>> filled_spans() const;
   bool enveloped() const { return last_row_ - first_row_ + 1 > bins_; }
 
  private:
@@ -54,6 +68,7 @@ class RunPlot {
     std::string name;            // "u and z0", "error output", "d1"
     std::string estimate_label;  // the legend's words
     std::string reference_label;  // empty: no reference series
+    bool shown = true;
   };
   void add_value(Series& s, size_t bin, double value);
   std::pair<double, double> steady_range(size_t panel) const;
@@ -64,8 +79,10 @@ class RunPlot {
   double warmup_end_;
   bool truth_;
   std::vector<Panel> panels_;
+  std::string time_unit_;
   std::vector<Series> series_;  // per panel: the estimate, then the reference
   std::vector<double> bin_time_;  // the time of each bin's first row; NaN: empty
+  std::vector<unsigned char> bin_filled_;  // whether a bin holds an input that fills a gap
   size_t rows_seen_ = 0;
 };
 

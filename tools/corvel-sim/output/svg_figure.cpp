@@ -9,9 +9,14 @@
 namespace corvel::sim {
 
 void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
-  constexpr double kWidth = 1060, kLeft = 90, kRight = 20, kTop = 40, kPanelHeight = 170, kGap = 34;
+  // Each panel's name and legend sit above its frame, where no trace is.
+  constexpr double kWidth = 1060, kLeft = 90, kRight = 20, kTop = 58, kPanelHeight = 170, kGap = 50;
   const double plot_width = kWidth - kLeft - kRight;
-  const size_t panels = panels_.size();
+  std::vector<size_t> shown;
+  for (size_t p = 0; p < panels_.size(); ++p) {
+    if (panels_[p].shown) shown.push_back(p);
+  }
+  const size_t panels = shown.size();
   const double height = kTop + static_cast<double>(panels) * (kPanelHeight + kGap) + 30;
   double t0 = INFINITY, t1 = -INFINITY;
   for (const double t : bin_time_) {
@@ -29,8 +34,9 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
         << " samples, drawn as their range per pixel column</text>\n";
   }
   char text[256];
-  for (size_t p = 0; p < panels; ++p) {
-    const double top = kTop + static_cast<double>(p) * (kPanelHeight + kGap);
+  for (size_t row = 0; row < panels; ++row) {
+    const size_t p = shown[row];
+    const double top = kTop + static_cast<double>(row) * (kPanelHeight + kGap);
     const std::pair<double, double> range = steady_range(p);
     const double lo = range.first, hi = range.second;
     auto y_of = [&](double v) { return std::clamp(top + (hi - v) / (hi - lo) * kPanelHeight, top - 2e4, top + 2e4); };
@@ -42,6 +48,13 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
       const double shade = std::min(plot_width, x_of(warmup_end_) - kLeft);
       out << "<rect x='" << kLeft << "' y='" << top << "' width='" << shade << "' height='" << kPanelHeight
           << "' fill='#f0f0f0'/>\n";
+    }
+    // Inputs that fill gaps in the record (--missing), shaded.
+    for (const auto& [from, to] : filled_spans()) {
+      const double x = std::max(kLeft, x_of(from)), right = std::min(kLeft + plot_width, std::max(x_of(to), x + 1.0));
+      std::snprintf(text, sizeof text, "<rect x='%.1f' y='%.1f' width='%.1f' height='%.1f' fill='#fbe3c4'/>\n", x, top,
+                    right - x, kPanelHeight);
+      out << text;
     }
     // The grid and the ticks.
     for (const double v : nice_ticks(lo, hi, 5)) {
@@ -77,26 +90,27 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
       }
       out << "'/>\n";
     }
-    // The panel's name and its legend.
-    out << "<text x='" << kLeft + 8 << "' y='" << top + 15 << "' font-size='12' font-weight='bold'>"
+    // The panel's name, and its legend at the right, in one line above it.
+    out << "<text x='" << kLeft << "' y='" << top - 7 << "' font-size='12' font-weight='bold'>"
         << xml_escape(panels_[p].name) << "</text>\n";
-    double legend_y = top + 14;
-    for (size_t w = 0; w < 2; ++w) {
+    double legend_right = kLeft + plot_width;
+    for (const size_t w : {size_t{1}, size_t{0}}) {
       const std::string& label = w == 0 ? panels_[p].estimate_label : panels_[p].reference_label;
       if (label.empty()) continue;
       const char* colour = w == 0 ? kEstimateColour : reference_colour(truth_);
-      const double x = kLeft + plot_width - 230;
-      out << "<rect x='" << x - 6 << "' y='" << legend_y - 11 << "' width='232' height='15' fill='white' "
-          << "fill-opacity='0.8'/>\n<line x1='" << x << "' x2='" << x + 22 << "' y1='" << legend_y - 4
-          << "' y2='" << legend_y - 4 << "' stroke='" << colour << "' stroke-width='2'"
-          << (w == 1 && truth_ ? " stroke-dasharray='5,3'" : "") << "/>\n<text x='" << x + 28 << "' y='"
-          << legend_y << "'>" << xml_escape(label) << "</text>\n";
-      legend_y += 15;
+      out << "<text x='" << legend_right << "' y='" << top - 7 << "' text-anchor='end'>" << xml_escape(label)
+          << "</text>\n";
+      // About 6 px a character at this size: the line ends short of the words.
+      const double line_end = legend_right - 6.2 * static_cast<double>(label.size()) - 6;
+      out << "<line x1='" << line_end - 22 << "' x2='" << line_end << "' y1='" << top - 11 << "' y2='" << top - 11
+          << "' stroke='" << colour << "' stroke-width='2'" << (w == 1 && truth_ ? " stroke-dasharray='5,3'" : "")
+          << "/>\n";
+      legend_right = line_end - 40;
     }
   }
   const double bottom = kTop + static_cast<double>(panels) * (kPanelHeight + kGap);
   out << "<text x='" << kLeft + plot_width / 2 << "' y='" << bottom + 10
-      << "' text-anchor='middle' font-size='12'>t (s); shaded: the warm-up, left out of each panel's scale"
-      << "</text>\n</svg>\n";
+      << "' text-anchor='middle' font-size='12'>t (" << xml_escape(time_unit_) << "); shaded: the warm-up, left out of each panel's scale"
+      << (filled_spans().empty() ? "" : "; orange: gaps in the record, filled") << "</text>\n</svg>\n";
 }
 }  // namespace corvel::sim

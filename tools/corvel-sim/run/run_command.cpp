@@ -108,6 +108,13 @@ RunReport run_recording(const RunDescription& options) {
   if (!plot_files.empty() && plot_files.size() != (html ? 1 : record->channels())) {
     throw std::logic_error("a plot file for each signal was not opened");
   }
+  // A panel past the block's order would be an empty figure.
+  for (const std::string& panel : options.plot_panels) {
+    if (panel[0] == 'd' && std::isfinite(options.order) && std::stoi(panel.substr(1)) > options.order) {
+      throw UsageError("--plot-panels: " + panel + " is past the order " + number_text(options.order) +
+                       " (d1 to d" + number_text(std::floor(options.order)) + ")");
+    }
+  }
   std::vector<std::string> notes = record->notes();
   const RunShape shape = plan_run(options, *record, &notes);
   refuse_warmup_past_end(options.warmup, shape.first_t, shape.last_t);
@@ -161,8 +168,12 @@ RunReport run_recording(const RunDescription& options) {
             const size_t bins = html ? std::max<size_t>(RunPlot::kHtmlBins / record->channels(), 4000)
                                      : RunPlot::kSvgBins;
             for (size_t p = 0; p < record->channels() && !plot_files.empty(); ++p) {
-              plots.push_back(
-                  std::make_unique<RunPlot>(order, plotted[p].first, plotted[p].last, bins, warmup_ends, truth));
+              PlotLabels labels;
+              labels.unit = p < record->shape().units.size() ? record->shape().units[p] : "";
+              labels.time_unit = record->shape().time_unit;
+              labels.panels = options.plot_panels;
+              plots.push_back(std::make_unique<RunPlot>(order, plotted[p].first, plotted[p].last, bins, warmup_ends,
+                                                        truth, labels));
             }
           }
           log->row(row);

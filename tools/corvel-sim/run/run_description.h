@@ -34,6 +34,7 @@ struct RunDescription : RecordSource, BlockParameters {
   std::string out = "corvel-out.csv";
   std::string plot = "corvel-plot.svg";  // empty: no plot; .html: the interactive page
   double plot_window_start = 0.0, plot_window_end = 0.0;  // equal: the whole run
+  std::vector<std::string> plot_panels;  // u, e, d1.. to draw; empty: every one
   std::string trace;                     // "-": standard error; a path: that file
   bool progress = true;                  // a progress bar while a terminal watches
 };

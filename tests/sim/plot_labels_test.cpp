@@ -1,0 +1,64 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "output/plot_text.h"
+#include "output/run_plot.h"
+
+namespace corvel::sim {
+namespace {
+
+TEST(PlotText, TickLabelsAsAPersonWritesThem) {
+  const std::vector<std::pair<double, std::string>> cases = {
+      {1e9, "1e9"}, {2.5e-5, "2.5e-5"}, {-3e12, "-3e12"}, {1e-300, "1e-300"}, {100000, "100000"}, {0.25, "0.25"}, {0, "0"}};
+  for (const auto& [x, text] : cases) EXPECT_EQ(tick_label(x), text) << x;
+}
+
+std::string figure(const PlotLabels& labels, bool filled_gap = false) {
+  RunPlot plot(3, 0, 9, RunPlot::kSvgBins, 0.0, false, labels);
+  const double d[3] = {1, 2, 3};
+  for (size_t k = 0; k < 10; ++k) {
+    LogRow row{0.001 * static_cast<double>(k), 1.0, 0.0, 1.0, d};
+    row.filled = filled_gap && (k == 4 || k == 5);
+    plot.add(k, row, nullptr);
+  }
+  std::ostringstream out;
+  plot.write_svg(out, "title");
+  return out.str();
+}
+
+TEST(RunPlotLabels, PanelsCarryTheUnitsOfTheSignalAndItsDerivatives) {
+  PlotLabels labels;
+  labels.unit = "mm";
+  labels.time_unit = "ms";
+  const std::string svg = figure(labels);
+  for (const char* text : {">u and z0 (mm)<", ">error output (mm)<", ">d1 (mm/ms)<", ">d2 (mm/ms^2)<", ">d3 (mm/ms^3)<", ">t (ms);"}) {
+    EXPECT_NE(svg.find(text), std::string::npos) << text;
+  }
+  EXPECT_NE(figure({}).find(">d2<"), std::string::npos);  // no unit known: none made up
+}
+
+TEST(RunPlotLabels, OnlyTheChosenPanelsAreDrawn) {
+  PlotLabels labels;
+  labels.panels = {"d2", "u"};
+  const std::string svg = figure(labels);
+  EXPECT_NE(svg.find(">u and z0<"), std::string::npos);
+  EXPECT_NE(svg.find(">d2<"), std::string::npos);
+  for (const char* gone : {">error output<", ">d1<", ">d3<"}) EXPECT_EQ(svg.find(gone), std::string::npos) << gone;
+  // Two panels' height, not five.
+  EXPECT_LT(svg.size(), figure({}).size());
+  EXPECT_NE(svg.find("height='" + std::to_string(58 + 2 * (170 + 50) + 30) + "'"), std::string::npos);
+}
+
+TEST(RunPlotLabels, FilledGapsAreShadedAndSaid) {
+  const std::string with = figure({}, true), without = figure({});
+  EXPECT_NE(with.find("fill='#fbe3c4'"), std::string::npos);
+  EXPECT_NE(with.find("orange: gaps in the record, filled"), std::string::npos);
+  EXPECT_EQ(without.find("#fbe3c4"), std::string::npos);
+  EXPECT_EQ(without.find("orange"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvel::sim
