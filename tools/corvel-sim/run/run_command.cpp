@@ -19,6 +19,7 @@
 #include "input/record.h"
 #include "output/dygraphs_assets.h"
 #include "output/error_table.h"
+#include "output/figure_render.h"
 #include "output/log_writer.h"
 #include "output/output_file.h"
 #include "output/run_plot.h"
@@ -83,6 +84,7 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
 
 RunReport run_recording(const RunDescription& options) {
   refuse_shared_files_of(options, plot_paths(options.plot, {}, false));
+  if (!options.plot.empty()) refuse_unwritable_figure(options.plot, "--plot");
   const bool html = is_html_path(options.plot);
   const DygraphsAssets assets = html ? dygraphs_assets() : DygraphsAssets{};
   // Every output is opened first: a folder that cannot be written ends the
@@ -237,7 +239,7 @@ RunReport run_recording(const RunDescription& options) {
     // Blocks of several rates: each figure says its block's own.
     const std::string rate = shape.multirate() ? ", sample time " + number_text(block_step(options, p)) + " s" : "";
     plots[p]->write_svg(text, title(name) + rate);
-    plot_files[p]->write(text.str().data(), text.str().size());
+    write_figure(*plot_files[p], text.str());
   }
   if (tracing) {
     std::string text;

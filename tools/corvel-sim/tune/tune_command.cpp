@@ -12,6 +12,7 @@
 #include "common/progress.h"
 #include "host/mex_module.h"
 #include "output/output_file.h"
+#include "output/figure_render.h"
 #include "tune/tune_plot.h"
 #include "run/sample_span.h"
 #include "run/simulate.h"
@@ -75,6 +76,10 @@ TuningReport tune_recording(SimOptions options, bool progress) {
   if (!options.input.empty()) read.push_back({"--input", options.input});
   if (!options.mex.empty()) read.push_back({"--mex", options.mex});
   if (!plot.empty()) refuse_shared_files(read, {{"--plot", plot}});
+  if (!plot.empty() && is_html_path(plot)) {
+    throw UsageError("--plot " + plot + ": tune draws a figure, .svg, .png or .pdf, not a page");
+  }
+  if (!plot.empty()) refuse_unwritable_figure(plot, "--plot");
   OutputSet outputs;
   OutputFile* plot_file = plot.empty() ? nullptr : &outputs.open(plot, "tuning plot");
 
@@ -122,7 +127,7 @@ TuningReport tune_recording(SimOptions options, bool progress) {
     write_tune_svg(svg, curves, best.best_gain,
                    "corvel-sim tune: " + input.description +
                        (inputs.size() > 1 ? ", " + std::to_string(inputs.size()) + " columns together" : ""));
-    plot_file->write(svg.str().data(), svg.str().size());
+    write_figure(*plot_file, svg.str());
   }
   outputs.commit();
   report.inputs = std::move(inputs);
