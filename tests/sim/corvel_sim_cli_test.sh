@@ -59,6 +59,11 @@ no_outputs() { ! ls -A | grep -qE '^corvel-out.csv$|^corvel-plot.svg$|\.part-'; 
 # Recorded data: every row is a sample at the file's own step.
 awk 'BEGIN { print "t,u"; for (k = 0; k < 3000; k++) printf "%.3f,%.17g\n", k * 0.001, sin(6 * k * 0.001) }' > khz.csv
 expect 0 "3000 samples of khz.csv" -- khz.csv --order 2 --gain 30 --no-plot
+# A gain that predicts worse than holding the last sample is named, with the
+# tune command for the same input; a suitable one is not.
+expect 0 "predicts it worse than repeating the last sample would, so gain 2 does not suit this recording. To find the gain and order: corvel-sim tune --input khz.csv" -- khz.csv --gain 2 --order 1 --no-plot
+out=$("${sim[@]}" khz.csv --gain 300 --order 2 --no-plot 2>&1)
+! grep -q "does not suit" <<<"$out" || { echo "FAIL: a suitable gain is called unsuitable: $out"; failures=$((failures + 1)); }
 check "kHz log has every row" test "$(wc -l < corvel-out.csv)" -eq 3001
 expect 0 "the block samples one row in 10 of khz.csv, 300 of 3000 rows" -- --input khz.csv --step 0.01 --no-plot
 check "every 10th row logged" test "$(wc -l < corvel-out.csv)" -eq 301
