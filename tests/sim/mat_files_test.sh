@@ -49,6 +49,16 @@ result=$(oct '
   printf("%d\n", ok);')
 [ "$result" = "1" ] || fail "the MAT log differs from the CSV log ($result)"
 
+# The MAT log says what the run was: its parameters, source, column, units,
+# and which inputs filled gaps.
+printf 'Time [s];Position [mm]\n0;1\n0,001;\n0,002;3\n0,003;4\n' > gap.csv
+"$sim" gap.csv --gain 25 --order 2 --missing interpolate --no-plot --out facts.mat > /dev/null || fail "MAT log with facts"
+result=$(oct '
+  load facts.mat;
+  printf("%g %g %g %g %s|%s|%s|%s|%s %s\n", run.gain, run.order, run.sample_time, run.solver_step, run.source, ...
+         run.column, run.unit, run.time_unit, run.missing, mat2str(filled'"'"'));')
+[ "$result" = "25 2 -1 0.001 gap.csv||mm|s|interpolate [0 1 0 0]" ] || fail "the MAT log's run: $result"
+
 # Several columns: the MAT log holds t and a struct per column (u, e, z0, d)
 # (the column 'a x' made safe is a_x_2: a_x is the next column's own name),
 # named as a MAT variable can be and made unique, with the numbers of the
@@ -62,7 +72,7 @@ awk -F, '{ printf "%s,%s,%.17g,%s\n", $1, $2, -2 * $2, $2 }' same.csv >> columns
 result=$(oct '
   m = load("columns-log.mat");
   L = dlmread("columns-log.csv", ",", 1, 0);
-  ok = isequal(sort(fieldnames(m))'"'"', {"a_x", "a_x_2", "t", "x2nd"}) && isequal(size(m.t), [2000 1]);
+  ok = isequal(sort(fieldnames(m))'"'"', {"a_x", "a_x_2", "run", "t", "x2nd"}) && isequal(size(m.t), [2000 1]);
   names = {"a_x_2", "a_x", "x2nd"};
   for c = 1:3
     s = m.(names{c});

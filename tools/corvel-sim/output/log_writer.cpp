@@ -180,11 +180,12 @@ class MatLogWriter : public LogWriter {
         order_(static_cast<size_t>(order)),
         channels_(std::max<size_t>(1, channels.size())),
         multirate_(multirate),
-        filled_column_(style.filled_column) {
+        filled_column_(style.filled_column),
+        run_(style.run) {
     refuse_unfit_log_output(file_.path());
     std::vector<std::string> names;
     for (const std::string& name : channels) names.push_back(mat_variable_name(name));
-    names_ = unique_names(names, {"t"}, channels);
+    names_ = unique_names(names, {"t", "run"}, channels);
     signals_.resize(channels_);
     for (Signal& s : signals_) s.d.resize(order_);
   }
@@ -220,6 +221,20 @@ class MatLogWriter : public LogWriter {
         structs.push_back({names_[c], fields});
       }
     }
+    // What the run was: a log that is loaded alone still says it.
+    const double numbers[4] = {run_.gain, run_.order, run_.sample_time, run_.solver_step};
+    std::vector<MatMatrix> facts{{"gain", 1, 1, &numbers[0]},        {"order", 1, 1, &numbers[1]},
+                                 {"sample_time", 1, 1, &numbers[2]}, {"solver_step", 1, 1, &numbers[3]},
+                                 mat_text("source", run_.source),    mat_text("column", run_.column),
+                                 mat_text("time_unit", run_.time_unit), mat_text("missing", run_.missing)};
+    if (names_.empty()) {
+      facts.push_back(mat_text("unit", run_.units.empty() ? "" : run_.units[0]));
+    } else {
+      for (size_t c = 0; c < channels_; ++c) {
+        structs[c].fields.push_back(mat_text("unit", c < run_.units.size() ? run_.units[c] : ""));
+      }
+    }
+    structs.push_back({"run", facts});
     write_mat_file(file_.path_for_library(), file_.path(), variables, structs);
   }
 
@@ -233,6 +248,7 @@ class MatLogWriter : public LogWriter {
   size_t channels_;
   bool multirate_;
   bool filled_column_;
+  RunFacts run_;
   long last_step_ = -1;
   std::vector<std::string> names_;  // empty for one signal
   std::vector<double> t_;

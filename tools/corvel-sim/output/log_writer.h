@@ -23,10 +23,22 @@ struct LogRow {
   bool filled = false;         // u fills a gap in the record (--missing)
 };
 
+// What a run was, for a log that keeps it beside its numbers (a MAT log's
+// struct `run`).
+struct RunFacts {
+  double gain = 0.0, order = 0.0, sample_time = 0.0, solver_step = 0.0;
+  std::string source;  // the input file, or the built-in signal's kind
+  std::string column;  // the column or variable
+  std::vector<std::string> units;  // each signal's unit, where known
+  std::string time_unit = "s";
+  std::string missing;  // how gaps were dealt with
+};
+
 // How a log is written beyond its numbers.
 struct LogStyle {
   bool filled_column = false;  // a column (field) saying which inputs fill gaps
   bool decimal_comma = false;  // CSV: ';' between fields, ',' in numbers
+  RunFacts run;
 };
 
 class LogWriter {
@@ -40,7 +52,8 @@ class LogWriter {
 
 // CSV: header t,u,error,z0,d1..dn, then every number as the shortest text
 // that reads back to the same double. MAT (version 5): variables t, u, e, z0
-// (N x 1) and d (N x n), the same numbers.
+// (N x 1) and d (N x n), the same numbers, and a struct `run` of the run's
+// parameters, source and units.
 // With several signals (`channels` names them): CSV t, then for each signal
 // NAME.u,NAME.e,NAME.z0,NAME.d1..NAME.dn; MAT t and a struct NAME for each
 // with fields u, e, z0 and d. Names are made unique, and fit for a MAT

@@ -42,6 +42,10 @@ namespace {
 
 matvar_t* matrix_variable(const MatMatrix& m) {
   size_t dims[2] = {m.rows, m.cols};
+  if (m.data == nullptr) {
+    return Mat_VarCreate(m.name.c_str(), MAT_C_CHAR, MAT_T_UINT8, 2, dims, const_cast<char*>(m.text.data()),
+                         MAT_F_DONT_COPY_DATA);
+  }
   return Mat_VarCreate(m.name.c_str(), MAT_C_DOUBLE, MAT_T_DOUBLE, 2, dims, const_cast<double*>(m.data),
                        MAT_F_DONT_COPY_DATA);
 }
@@ -76,9 +80,12 @@ void write_mat_file(const std::string& path, const std::string& shown, const std
   // The library does not see every write fail (a full disk): the file must
   // hold at least the numbers it was given.
   std::uintmax_t data = 0;
-  for (const MatMatrix& m : variables) data += static_cast<std::uintmax_t>(m.rows) * m.cols * sizeof(double);
+  const auto bytes = [](const MatMatrix& m) {
+    return static_cast<std::uintmax_t>(m.rows) * m.cols * (m.data == nullptr ? 1 : sizeof(double));
+  };
+  for (const MatMatrix& m : variables) data += bytes(m);
   for (const MatStruct& st : structs) {
-    for (const MatMatrix& m : st.fields) data += static_cast<std::uintmax_t>(m.rows) * m.cols * sizeof(double);
+    for (const MatMatrix& m : st.fields) data += bytes(m);
   }
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(path, error);

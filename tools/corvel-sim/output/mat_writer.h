@@ -9,12 +9,15 @@
 
 namespace corvel::sim {
 
-// A double matrix, its columns one after another.
+// A double matrix, its columns one after another; or, with no data, a row
+// of characters (`text`).
 struct MatMatrix {
   std::string name;
   size_t rows, cols;
   const double* data;
+  std::string text = "";
 };
+inline MatMatrix mat_text(const std::string& name, const std::string& text) { return {name, 1, text.size(), nullptr, text}; }
 
 // A 1 x 1 struct of matrices.
 struct MatStruct {

@@ -155,6 +155,9 @@ RunReport run_recording(const RunDescription& options) {
   LogStyle log_style;
   log_style.filled_column = options.missing == MissingSamples::kHold || options.missing == MissingSamples::kInterpolate;
   log_style.decimal_comma = options.decimal_comma;
+  log_style.run = {options.gain, options.order, options.step, record->step(), record->description(),
+                   options.input.empty() ? "" : !options.variable.empty() ? options.variable : options.column,
+                   record->shape().units, record->shape().time_unit, missing_word(options.missing)};
   ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   std::vector<std::string> trace;
