@@ -141,6 +141,13 @@ expect 2 "--column 2,a,2: column 2 ('a') is chosen twice" -- names.csv --column 
 expect 2 "--column 1-3 names the time column 'time' (--time-column none reads every column as a signal)" -- five.csv --column 1-3
 awk 'BEGIN { print "t,a,b"; for (k = 0; k < 2000; k++) printf "%.3f,%.17g,%.17g\n", k * 0.001, sin(6 * k * 0.001) + 1e-3 * sin(977 * k), 40 * cos(3 * k * 0.001) + 1e-2 * sin(1311 * k) }' > ab.csv
 expect 0 "Recommended for all 2 columns, one parameter set: order" -- tune ab.csv --column all --orders 1-2 --jobs 2 --no-plot
+# Every search the tables print is drawn: the joint one under the name given,
+# each column's beside it, each titled and labelled with what it shows.
+expect 0 "Plot of the score against gain, the columns together: tj.svg; each column alone: tj.a.svg tj.b.svg" -- tune ab.csv --column all --orders 1-2 --plot tj.svg
+check "the joint search's figure says what it shows" grep -q ">corvel-sim tune: ab.csv, 2 columns together<.*" tj.svg
+check "the joint figure's score" grep -q ">sum of each column.*s error RMS over its variation<" tj.svg
+check "a column's own figure" grep -q ">corvel-sim tune: ab.csv \[b\], alone<" tj.b.svg
+check "a column's figure's score" grep -q ">RMS of the error output<" tj.a.svg
 check "tune gives each column its recommendation and command" grep -qE "^  corvel-sim --input ab.csv --column b --gain [0-9.e+]+ --order [12]$" <("${sim[@]}" tune ab.csv --column all --orders 1-2 --no-plot 2>&1 | tr -d '\r')
 expect 2 "--variable a names a MAT-file variable; five.csv is read as a CSV file (its columns are chosen with --column)" -- five.csv --variable a
 awk 'BEGIN { for (k = 0; k < 1002; k++) printf "%d%s", k, k < 1001 ? "," : "\n" }' > wide.csv

@@ -6,6 +6,7 @@
 
 #include "output/plot_text.h"
 #include "output/run_plot.h"
+#include "tune/tune_plot.h"
 
 namespace corvel::sim {
 namespace {
@@ -58,6 +59,31 @@ TEST(RunPlotLabels, FilledGapsAreShadedAndSaid) {
   EXPECT_NE(with.find("orange: gaps in the record, filled"), std::string::npos);
   EXPECT_EQ(without.find("#fbe3c4"), std::string::npos);
   EXPECT_EQ(without.find("orange"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+// The extremes of a tuning plot's RMS axis are labelled only where no
+// decade's label sits on them.
+TEST(TunePlot, NoLabelOverTheDecadesLabel) {
+  const auto svg = [](double low, double high) {
+    std::ostringstream out;
+    write_tune_svg(out, {{1, {{1.0, low}, {10.0, high}}, 1.0, low}}, 1.0, "t");
+    return out.str();
+  };
+  const std::string near = svg(0.0098, 1.02);  // both extremes a hair beyond a decade
+  EXPECT_EQ(near.find(">1.02<"), std::string::npos);
+  EXPECT_EQ(near.find(">0.0098<"), std::string::npos);
+  EXPECT_NE(near.find(">0.01<"), std::string::npos);
+  EXPECT_NE(near.find(">0.1<"), std::string::npos);
+  const std::string apart = svg(0.03, 0.5);  // no decade near either
+  EXPECT_NE(apart.find(">0.5<"), std::string::npos);
+  EXPECT_NE(apart.find(">0.03<"), std::string::npos);
+  EXPECT_NE(apart.find(">0.1<"), std::string::npos);
 }
 
 }  // namespace

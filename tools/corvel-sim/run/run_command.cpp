@@ -19,6 +19,7 @@
 #include "input/record.h"
 #include "output/dygraphs_assets.h"
 #include "output/error_table.h"
+#include "output/figure_names.h"
 #include "output/figure_render.h"
 #include "output/log_writer.h"
 #include "output/output_file.h"
@@ -55,29 +56,11 @@ void refuse_shared_files_of(const RunDescription& o, const std::vector<std::stri
   refuse_shared_files(inputs, outputs);
 }
 
-// Each signal's plot when a record has several: est.svg -> est.NAME.svg, the
-// name kept to what every file system takes. A page holds them all.
+// Each signal's plot when a record has several; a page holds them all.
 std::vector<std::string> plot_paths(const std::string& plot, const std::vector<std::string>& channels, bool html) {
   if (plot.empty()) return {};
   if (channels.empty() || html) return {plot};
-  const size_t slash = plot.find_last_of("/\\");
-  const size_t dot = plot.rfind('.');
-  const bool has_extension = dot != std::string::npos && (slash == std::string::npos || dot > slash);
-  const std::string stem = has_extension ? plot.substr(0, dot) : plot;
-  const std::string extension = has_extension ? plot.substr(dot) : "";
-  std::vector<std::string> names;
-  for (const std::string& channel : channels) {
-    std::string name;
-    for (const char c : channel) {
-      const auto u = static_cast<unsigned char>(c);
-      name += (std::isalnum(u) != 0 && u < 0x80) || c == '-' || c == '_' ? c : '_';
-    }
-    names.push_back(name.substr(0, 64));
-  }
-  std::vector<std::string> paths;
-  // A file name is made safe, and kept apart from the others in any case.
-  for (const std::string& name : unique_names(names, {}, channels, true)) paths.push_back(stem + "." + name + extension);
-  return paths;
+  return figure_paths(plot, channels);
 }
 
 }  // namespace

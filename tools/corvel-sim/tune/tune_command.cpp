@@ -12,6 +12,7 @@
 #include "common/progress.h"
 #include "host/mex_module.h"
 #include "output/output_file.h"
+#include "output/figure_names.h"
 #include "output/figure_render.h"
 #include "tune/tune_plot.h"
 #include "run/sample_span.h"
@@ -84,6 +85,17 @@ TuningReport tune_recording(SimOptions options, bool progress) {
   OutputFile* plot_file = plot.empty() ? nullptr : &outputs.open(plot, "tuning plot");
 
   std::vector<Input> inputs = make_inputs(options);
+  // Several columns: each one's search drawn beside the joint one.
+  std::vector<OutputFile*> column_plots;
+  if (plot_file != nullptr && inputs.size() > 1) {
+    std::vector<std::string> names;
+    for (const Input& each : inputs) names.push_back(each.signal_name);
+    const std::vector<std::string> paths = figure_paths(plot, names);
+    std::vector<NamedPath> written{{"--plot", plot}};
+    for (const std::string& path : paths) written.push_back({"--plot", path});
+    refuse_shared_files(read, written);
+    for (const std::string& path : paths) column_plots.push_back(&outputs.open(path, "tuning plot"));
+  }
   for (Input& input : inputs) {
     if (options.window_start < options.window_end) input = window_of(input, options.window_start, options.window_end);
   }
@@ -115,25 +127,38 @@ TuningReport tune_recording(SimOptions options, bool progress) {
   for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) each.push_back(tuned(std::vector<Input>{inputs[c]}));
   const TuneResult result = tuned(inputs);
 
-  const OrderResult& best = result.orders[result.recommended];
-  if (plot_file != nullptr) {
+  const auto draw = [&](OutputFile& file, const TuneResult& r, const std::string& title, const std::string& score) {
     std::vector<TuneCurve> curves;
-    for (const OrderResult& r : result.orders) {
-      TuneCurve curve{r.order, {}, r.best_gain, r.best_error_rms};
-      for (const Evaluation& e : r.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
+    for (const OrderResult& o : r.orders) {
+      TuneCurve curve{o.order, {}, o.best_gain, o.best_error_rms};
+      for (const Evaluation& e : o.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
       curves.push_back(std::move(curve));
     }
     std::ostringstream svg;
-    write_tune_svg(svg, curves, best.best_gain,
-                   "corvel-sim tune: " + input.description +
-                       (inputs.size() > 1 ? ", " + std::to_string(inputs.size()) + " columns together" : ""));
-    write_figure(*plot_file, svg.str());
+    write_tune_svg(svg, curves, r.orders[r.recommended].best_gain, title, score);
+    write_figure(file, svg.str());
+  };
+  // An input's description names its column when the record has several.
+  const auto named = [&](const Input& each) {
+    const bool said = each.signal_name.empty() || each.description.find("[" + each.signal_name + "]") != std::string::npos;
+    return each.description + (said ? "" : " [" + each.signal_name + "]");
+  };
+  if (plot_file != nullptr && inputs.size() == 1) {
+    draw(*plot_file, result, "corvel-sim tune: " + named(input), "RMS of the error output");
+  } else if (plot_file != nullptr) {
+    const std::string source = options.input.empty() ? input.description : options.input;
+    draw(*plot_file, result, "corvel-sim tune: " + source + ", " + std::to_string(inputs.size()) + " columns together",
+         "sum of each column's error RMS over its variation");
+    for (size_t c = 0; c < inputs.size(); ++c) {
+      draw(*column_plots[c], each[c], "corvel-sim tune: " + named(inputs[c]) + ", alone", "RMS of the error output");
+    }
   }
   outputs.commit();
   report.inputs = std::move(inputs);
   report.each = std::move(each);
   report.together = result;
   report.plot = plot_file != nullptr ? plot : "";
+  for (const OutputFile* file : column_plots) report.column_plots.push_back(file->path());
   return report;
 }
 
@@ -146,8 +171,10 @@ int tune_command(SimOptions options) {
   const OrderResult& best = result.orders[result.recommended];
   const std::string& plot = report.plot;
   const bool plotted = !plot.empty();
-  // With the plot on standard output, the tables go to standard error.
-  std::FILE* out = plotted && is_standard_output(plot) ? stderr : stdout;
+  // With a plot on standard output, the tables go to standard error.
+  bool on_stdout = plotted && is_standard_output(plot);
+  for (const std::string& each_plot : report.column_plots) on_stdout = on_stdout || is_standard_output(each_plot);
+  std::FILE* out = on_stdout ? stderr : stdout;
   for (size_t c = 0; c < each.size(); ++c) {
     print_table(out, each[c], inputs[c], options.last_order, options.step);
     const OrderResult& own = each[c].orders[each[c].recommended];
@@ -172,7 +199,12 @@ int tune_command(SimOptions options) {
     std::fprintf(out, "Recommended: order %d, gain %.6g. To run it:\n  %s\n", best.order, best.best_gain,
                 run_command_line(options, best.best_gain, best.order).c_str());
   }
-  if (plotted) std::fprintf(out, "Plot of error RMS against gain: %s\n", plot.c_str());
+  if (plotted && report.column_plots.empty()) std::fprintf(out, "Plot of error RMS against gain: %s\n", plot.c_str());
+  if (plotted && !report.column_plots.empty()) {
+    std::fprintf(out, "Plot of the score against gain, the columns together: %s; each column alone:", plot.c_str());
+    for (const std::string& each_plot : report.column_plots) std::fprintf(out, " %s", each_plot.c_str());
+    std::fprintf(out, "\n");
+  }
   return 0;
 }
 

@@ -16,6 +16,7 @@ struct TuningReport {
   std::vector<TuneResult> each;
   TuneResult together;
   std::string plot;
+  std::vector<std::string> column_plots;  // each column's own search, when several were tuned together
 };
 
 // The tuning the options ask for, its plot put in place. Throws as a run does,

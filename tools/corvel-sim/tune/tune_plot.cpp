@@ -8,7 +8,7 @@
 namespace corvel::sim {
 
 void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, double recommended_gain,
-                    const std::string& title) {
+                    const std::string& title, const std::string& score) {
   const double width = 960, height = 540, left = 90, right = 150, top = 44, bottom = 56;
   double x0 = INFINITY, x1 = -INFINITY, y0 = INFINITY, y1 = -INFINITY;
   for (const TuneCurve& c : curves) {
@@ -34,24 +34,32 @@ void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, dou
   for (int d = static_cast<int>(std::ceil(x0)); d <= static_cast<int>(std::floor(x1)); ++d) {
     std::snprintf(text, sizeof text, "%.1f", left + (d - x0) / (x1 - x0) * pw);
     out << "<line x1='" << text << "' x2='" << text << "' y1='" << top << "' y2='" << top + ph
-        << "' stroke='#e4e4e4'/>\n<text x='" << text << "' y='" << top + ph + 16 << "' text-anchor='middle'>1e" << d
-        << "</text>\n";
+        << "' stroke='#e4e4e4'/>\n<text x='" << text << "' y='" << top + ph + 16 << "' text-anchor='middle'>"
+        << tick_label(std::pow(10.0, d)) << "</text>\n";
   }
   for (int d = static_cast<int>(std::ceil(y0)); d <= static_cast<int>(std::floor(y1)); ++d) {
     std::snprintf(text, sizeof text, "%.1f", top + (y1 - d) / (y1 - y0) * ph);
     out << "<line x1='" << left << "' x2='" << left + pw << "' y1='" << text << "' y2='" << text
-        << "' stroke='#e4e4e4'/>\n<text x='" << left - 6 << "' y='" << text << "' dy='4' text-anchor='end'>1e" << d
+        << "' stroke='#e4e4e4'/>\n<text x='" << left - 6 << "' y='" << text << "' dy='4' text-anchor='end'>"
+        << tick_label(std::pow(10.0, d)) << "</text>\n";
+  }
+  // The extremes, where no decade's label is within a line's height of them.
+  const double line = 14.0 / ph * (y1 - y0);  // a label's height, in decades
+  if (std::ceil(y1 - line) > std::floor(y1)) {
+    std::snprintf(text, sizeof text, "%.4g", std::pow(10.0, y1));
+    out << "<text x='" << left - 6 << "' y='" << top + 4 << "' dy='4' text-anchor='end' fill='#555'>" << text
         << "</text>\n";
   }
-  out << "<text x='" << left - 6 << "' y='" << top + 4 << "' dy='4' text-anchor='end' fill='#555'>"
-      << tick_label(std::pow(10.0, y1)) << "</text>\n<text x='" << left - 6 << "' y='" << top + ph
-      << "' text-anchor='end' fill='#555'>" << tick_label(std::pow(10.0, y0)) << "</text>\n";
+  if (std::floor(y0 + line) < std::ceil(y0)) {
+    std::snprintf(text, sizeof text, "%.4g", std::pow(10.0, y0));
+    out << "<text x='" << left - 6 << "' y='" << top + ph << "' text-anchor='end' fill='#555'>" << text << "</text>\n";
+  }
   out << "<rect x='" << left << "' y='" << top << "' width='" << pw << "' height='" << ph
       << "' fill='none' stroke='#888'/>\n";
   out << "<text x='" << left + pw / 2 << "' y='" << height - 14 << "' font-size='12' text-anchor='middle'>gain P1"
       << (recommended_gain < 0 ? " (magnitude)" : "") << "</text>\n";
   out << "<text x='16' y='" << top + ph / 2 << "' font-size='12' transform='rotate(-90 16 " << top + ph / 2
-      << ")' text-anchor='middle'>RMS of the error output</text>\n";
+      << ")' text-anchor='middle'>" << xml_escape(score) << "</text>\n";
   if (std::isfinite(recommended_gain) && recommended_gain != 0.0) {
     std::snprintf(text, sizeof text, "%.1f", x(recommended_gain));
     out << "<line x1='" << text << "' x2='" << text << "' y1='" << top << "' y2='" << top + ph

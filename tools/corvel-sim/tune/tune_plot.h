@@ -17,8 +17,10 @@ struct TuneCurve {
   double best_gain;
   double best_rms;
 };
+// `score` names what the curves show: "RMS of the error output", or for
+// columns tuned together the score they share.
 void write_tune_svg(std::ostream& out, const std::vector<TuneCurve>& curves, double recommended_gain,
-                    const std::string& title);
+                    const std::string& title, const std::string& score = "RMS of the error output");
 
 }  // namespace corvel::sim
 
