@@ -111,7 +111,7 @@ void Engine::call_flag(Block& block, int flag, int call_index, int call_value) {
     if (flag == method_flags::kInitializeConditions || flag == method_flags::kOutputs || flag == method_flags::kUpdate) {
       when = "t=" + format_double(model_info_.f.time) + " u=" + format_double(block.instance->input()[0]) + " ";
     }
-    trace_.push_back("block " + std::to_string(block.index) + ": " + when + "mexFunction(nlhs=-1, flag=" +
+    record_trace("block " + std::to_string(block.index) + ": " + when + "mexFunction(nlhs=-1, flag=" +
                      std::to_string(flag) + " " + method_of(flag) + ", callIndex=" + std::to_string(call_index) +
                      ", callValue=" + std::to_string(call_value) + ") -> " +
                      (!result.ok ? "error \"" + result.error + "\""
@@ -136,7 +136,7 @@ void Engine::register_block(Block& block) {
   if (trace_on_) {
     std::string words_text;
     for (int i = 0; i < rows; ++i) words_text += (i > 0 ? ", " : "") + format_double(mxGetPr(vector)[i]);
-    trace_.push_back("block " + std::to_string(block.index) + ": mexFunction(nlhs=1, nrhs=" +
+    record_trace("block " + std::to_string(block.index) + ": mexFunction(nlhs=1, nrhs=" +
                      std::to_string(prhs.size()) + ", flag=0 registration, vector=[" + words_text + "]) -> " +
                      (result.ok ? "sizes vector of " + std::to_string(mxGetM(plhs[0])) : "error \"" + result.error + "\""));
   }

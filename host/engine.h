@@ -77,7 +77,14 @@ class Engine {
   size_t output_width(int block, int port) const;  // after initialize
   SimStruct* simstruct(int block);
 
+  // The call trace: a line per mexFunction call, kept (trace()) or, with a
+  // sink, handed over as each call returns, so that a long run's trace
+  // needs no memory.
   void enable_trace(bool on) { trace_on_ = on; }
+  void trace_to(std::function<void(const std::string&)> sink) {
+    trace_sink_ = std::move(sink);
+    trace_on_ = static_cast<bool>(trace_sink_);
+  }
   const std::vector<std::string>& trace() const { return trace_; }
 
  private:
@@ -96,8 +103,16 @@ class Engine {
   std::vector<std::unique_ptr<Block>> blocks_;
   std::vector<mxArray*> flag_arrays_;
   mxArray* empty_ = nullptr;
+  void record_trace(const std::string& line) {
+    if (trace_sink_) {
+      trace_sink_(line);
+    } else {
+      trace_.push_back(line);
+    }
+  }
   bool trace_on_ = false;
   std::vector<std::string> trace_;
+  std::function<void(const std::string&)> trace_sink_;
   bool initialized_ = false;
   std::vector<std::pair<long, int>> resets_;  // (step, block), in rising step
   // The run under way.

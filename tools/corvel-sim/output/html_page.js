@@ -19,6 +19,7 @@ panels.forEach(function (panel, i) {
     labelsSeparateLines: false,
     showRangeSelector: i === 0,
     strokeWidth: 1.2,
+    axes: {y: {axisLabelWidth: 80}},  // room for 100000 and -0.00025
     underlayCallback: function (canvas, area, g) {
       const right = g.toDomXCoord(warmupEnd);
       if (right > area.x) {

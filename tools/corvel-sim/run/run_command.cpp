@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -143,7 +144,16 @@ RunReport run_recording(const RunDescription& options) {
                    record->shape().units, record->shape().time_unit, missing_word(options.missing)};
   ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
-  std::vector<std::string> trace;
+  // The call trace streams into its file (or standard error) as the calls
+  // return: a long run's trace takes no memory.
+  const std::function<void(const std::string&)> trace_line = [&](const std::string& line) {
+    if (trace_file != nullptr) {
+      trace_file->write(line.data(), line.size());
+      trace_file->write("\n", 1);
+    } else {
+      std::cerr << line << '\n';
+    }
+  };
   try {
     simulate(
         mex.entry(), options, *record,
@@ -192,14 +202,10 @@ RunReport run_recording(const RunDescription& options) {
           progress.finish();
           say("warning: " + text);
         },
-        tracing ? &trace : nullptr);
+        tracing ? trace_line : nullptr);
   } catch (...) {
     progress.finish();
-    if (options.trace == "-") {
-      for (const auto& line : trace) std::cerr << line << '\n';
-    } else if (tracing) {
-      say("the call trace is not kept for a failed run (--trace - prints it on standard error)");
-    }
+    if (trace_file != nullptr) say("the call trace is not kept for a failed run (--trace - prints it on standard error)");
     throw;
   }
   progress.finish();
@@ -226,15 +232,6 @@ RunReport run_recording(const RunDescription& options) {
     const std::string rate = shape.multirate() ? ", sample time " + number_text(block_step(options, p)) + " s" : "";
     plots[p]->write_svg(text, title(name) + rate);
     write_figure(*plot_files[p], text.str());
-  }
-  if (tracing) {
-    std::string text;
-    for (const auto& line : trace) text += line + '\n';
-    if (trace_file != nullptr) {
-      trace_file->write(text.data(), text.size());
-    } else {
-      std::cerr << text;
-    }
   }
   outputs.commit();
 

@@ -148,12 +148,13 @@ RunShape plan_run(const RunDescription& o, const Record& record, std::vector<std
 }
 
 void simulate(host::MexFunction entry, const RunDescription& o, Record& record, const RowSink& sink,
-              const std::function<void(const FirstNonFinite&)>& on_non_finite, std::vector<std::string>* trace) {
+              const std::function<void(const FirstNonFinite&)>& on_non_finite,
+              const std::function<void(const std::string&)>& trace) {
   host::SolverSettings solver;
   solver.variable_step = o.variable_step;
   solver.step = record.step();
   host::Engine engine(entry, solver);
-  engine.enable_trace(trace != nullptr);
+  if (trace) engine.trace_to(trace);
 
   // The engine asks each block for its input at each sample hit, in rising
   // order (and for sample 0 twice: initial conditions, then outputs): the
@@ -182,25 +183,16 @@ void simulate(host::MexFunction entry, const RunDescription& o, Record& record, 
     });
   }
 
-  auto finish_trace = [&] {
-    if (trace != nullptr) trace->insert(trace->end(), engine.trace().begin(), engine.trace().end());
-  };
-  try {
-    engine.initialize();
-    engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
-      // The recording's own time stamp where it has one (29.999, not
-      // 29.999000000000002 made up from the step).
-      const double stamp = next_index == view.step + 1 ? record.time_stamp() : std::nan("");
-      LogRow row{std::isnan(stamp) ? record.t0() + view.t : stamp, view.u, view.error[0], view.estimate[0],
-                 view.derivatives, static_cast<size_t>(view.block), view.step};
-      row.filled = filled[row.channel] != 0;
-      sink(row, view.order, record.truth());
-    });
-  } catch (...) {
-    finish_trace();
-    throw;
-  }
-  finish_trace();
+  engine.initialize();
+  engine.run(static_cast<long>(record.count()), [&](const host::SampleView& view) {
+    // The recording's own time stamp where it has one (29.999, not
+    // 29.999000000000002 made up from the step).
+    const double stamp = next_index == view.step + 1 ? record.time_stamp() : std::nan("");
+    LogRow row{std::isnan(stamp) ? record.t0() + view.t : stamp, view.u, view.error[0], view.estimate[0],
+               view.derivatives, static_cast<size_t>(view.block), view.step};
+    row.filled = filled[row.channel] != 0;
+    sink(row, view.order, record.truth());
+  });
   // Rows after the last sample hit are read too: the record is checked whole.
   while (next_index < static_cast<long>(record.count())) {
     record.next();

@@ -103,13 +103,13 @@ struct FirstNonFinite {
 };
 
 // Runs the block with the options' parameters over the record. Throws
-// host::EngineError with the block's own message when a call fails. The call
-// trace is appended to *trace when trace is not null. `on_non_finite` is
+// host::EngineError with the block's own message when a call fails. Each
+// line of the call trace goes to `trace`, when it is given, as the call returns. `on_non_finite` is
 // called once for each signal, at the first non-finite sample its block is
 // given.
 void simulate(host::MexFunction entry, const RunDescription& options, Record& record, const RowSink& sink,
               const std::function<void(const FirstNonFinite&)>& on_non_finite = nullptr,
-              std::vector<std::string>* trace = nullptr);
+              const std::function<void(const std::string&)>& trace = nullptr);
 
 // The MEX file beside the running program, for this platform.
 std::string default_mex_path();
