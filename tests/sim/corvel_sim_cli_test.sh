@@ -141,6 +141,18 @@ expect 2 "--column 2,a,2: column 2 ('a') is chosen twice" -- names.csv --column 
 expect 2 "--column 1-3 names the time column 'time' (--time-column none reads every column as a signal)" -- five.csv --column 1-3
 awk 'BEGIN { print "t,a,b"; for (k = 0; k < 2000; k++) printf "%.3f,%.17g,%.17g\n", k * 0.001, sin(6 * k * 0.001) + 1e-3 * sin(977 * k), 40 * cos(3 * k * 0.001) + 1e-2 * sin(1311 * k) }' > ab.csv
 expect 0 "Recommended for all 2 columns, one parameter set: order" -- tune ab.csv --column all --orders 1-2 --jobs 2 --no-plot
+# A page's size stays the same whatever its number of columns; more than a
+# browser shows is refused before anything is written.
+awk 'BEGIN { printf "t"; for (c = 1; c <= 20; c++) printf ",c%d", c; print ""
+             for (k = 0; k < 50000; k++) { printf "%g", k / 1000; for (c = 1; c <= 20; c++) printf ",%.4g", sin(c * k / 1000); print "" } }' > twenty.csv
+expect 0 "2 columns, a block each" -- twenty.csv --column c1,c2 --plot two.html --out /dev/null
+expect 0 "20 columns, a block each" -- twenty.csv --column all --plot twenty.html --out /dev/null
+[ "$(stat -c %s twenty.html)" -lt $(( 14 * $(stat -c %s two.html) / 10 )) ] || { echo "FAIL: a page of 20 columns is $(stat -c %s twenty.html) bytes, of 2 columns $(stat -c %s two.html)"; failures=$((failures + 1)); }
+awk 'BEGIN { for (k = 0; k < 3; k++) { for (c = 0; c <= 101; c++) printf "%d%s", c + k, c < 101 ? "," : "\n" } }' > wide101.csv
+rm -f corvel-out.csv
+expect 2 "--plot w.html: a page of 101 columns is more than a browser shows (at most 100)" -- wide101.csv --column all --plot w.html
+[ ! -e w.html ] && [ ! -e corvel-out.csv ] || { echo "FAIL: a refused page left files"; failures=$((failures + 1)); }
+
 # Every search the tables print is drawn: the joint one under the name given,
 # each column's beside it, each titled and labelled with what it shows.
 expect 0 "Plot of the score against gain, the columns together: tj.svg; each column alone: tj.a.svg tj.b.svg" -- tune ab.csv --column all --orders 1-2 --plot tj.svg

@@ -5,6 +5,7 @@
 #ifndef CORVEL_SIM_RUN_PLOT_H
 #define CORVEL_SIM_RUN_PLOT_H
 
+#include <algorithm>
 #include <cstddef>
 #include <ostream>
 #include <string>
@@ -37,7 +38,11 @@ class RunPlot {
   RunPlot(int order, size_t first_row, size_t last_row, size_t bins, double warmup_end, bool truth,
           const PlotLabels& labels = {});
   static constexpr size_t kSvgBins = 900;    // one per pixel column of the figure
-  static constexpr size_t kHtmlBins = 40000;  // per series in a page
+  static constexpr size_t kHtmlBins = 40000;  // per series in a page, shared by its sections
+  static constexpr size_t kPageSections = 100;  // the most signals one page holds
+  // Each section's bins in a page of `sections`: the page's size stays the
+  // same whatever their number.
+  static size_t page_bins(size_t sections) { return std::max<size_t>(kHtmlBins / std::max<size_t>(sections, 1), 400); }
 
   // The bin of the row `offset` rows into a span of `rows` rows.
   static size_t bin_of(size_t offset, size_t bins, size_t rows);

@@ -86,6 +86,11 @@ RunReport run_recording(const RunDescription& options) {
 
   const std::unique_ptr<Record> record = open_record(options);
   const std::vector<std::string>& channels = record->shape().channel_names;
+  if (html && record->channels() > RunPlot::kPageSections) {
+    throw UsageError("--plot " + options.plot + ": a page of " + std::to_string(record->channels()) +
+                     " columns is more than a browser shows (at most " + std::to_string(RunPlot::kPageSections) +
+                     "): choose fewer with --column, or write a figure for each with --plot NAME.svg");
+  }
   if (!options.plot.empty() && plot_files.empty()) {
     const std::vector<std::string> plots = plot_paths(options.plot, channels, html);
     refuse_shared_files_of(options, plots);
@@ -163,8 +168,7 @@ RunReport run_recording(const RunDescription& options) {
             log = make_log_writer(log_file, order, channels, shape.multirate(), log_style);
             if (truth) errors = std::make_unique<ErrorTable>(order, warmup_ends);
             // A page of many signals keeps its size by fewer bins for each.
-            const size_t bins = html ? std::max<size_t>(RunPlot::kHtmlBins / record->channels(), 4000)
-                                     : RunPlot::kSvgBins;
+            const size_t bins = html ? RunPlot::page_bins(record->channels()) : RunPlot::kSvgBins;
             for (size_t p = 0; p < record->channels() && !plot_files.empty(); ++p) {
               PlotLabels labels;
               labels.unit = p < record->shape().units.size() ? record->shape().units[p] : "";
