@@ -111,6 +111,37 @@ TEST_F(Outputs, ARenameThatFailsGivesTheReplacedFilesBack) {
 #if !defined(_WIN32)
 // Links, FIFOs, planted names and permissions: POSIX file systems.
 
+// Where no hard link can be made (FAT, exFAT, some network shares: here, its
+// name is taken), a replaced file is kept by renaming it aside, and put back
+// when a later output cannot be put in place; where it cannot be kept at all,
+// it is not replaced.
+TEST_F(Outputs, WithoutHardLinksTheReplacedFileIsKeptAsideAndPutBack) {
+  const std::string kept = at(".log.csv.part-" + std::to_string(process_id()) + ".kept");
+  for (const bool can_rename_aside : {true, false}) {
+    SCOPED_TRACE(can_rename_aside ? "renamed aside" : "cannot be kept");
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    write(at("log.csv"), "old log");
+    if (can_rename_aside) {
+      write(kept, "");  // the link's name is taken: no link
+    } else {
+      fs::create_directories(kept + "/inside");  // nor can the file be renamed to it
+    }
+    OutputSet set;
+    set.open(at("log.csv"), "log").write("new log", 7);
+    set.open(at("plot.svg"), "plot").write("<svg/>", 6);
+    fs::create_directories(at("plot.svg/inside"));  // the plot's rename fails
+    try {
+      set.commit();
+      FAIL() << "the outputs were put in place";
+    } catch (const OutputError& e) {
+      const std::string expected = can_rename_aside ? "cannot put the plot in place" : "cannot keep the earlier log at " + at("log.csv");
+      EXPECT_EQ(std::string(e.what()).rfind(expected, 0), 0u) << e.what();
+    }
+    EXPECT_EQ(read(at("log.csv")), "old log");
+  }
+}
+
 TEST_F(Outputs, ALinkStaysALinkAndItsTargetIsReplaced) {
   fs::create_directories(at("data"));
   write(at("data/real.csv"), "old");

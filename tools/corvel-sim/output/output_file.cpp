@@ -194,24 +194,48 @@ void OutputSet::commit() {
 #endif
   struct Placed {
     OutputFile* file;
-    std::string kept;  // a link to the file it replaced, or empty for a new one
+    std::string kept;  // the file it replaced, under a second name; empty for a new one
   };
   std::vector<Placed> placed;
   std::string failure;
   for (const auto& file : files_) {
     if (file->is_stream()) continue;
     Placed p{file.get(), {}};
-    // A second name for the file about to be replaced: put back should a
-    // later rename fail.
+    // The file about to be replaced is kept under a second name, put back
+    // should a later rename fail: a hard link, or where the file system has
+    // none (FAT, exFAT, some network shares) the file itself, renamed aside.
+    // It is never replaced unless it is kept.
     const std::string kept = file->temporary_ + ".kept";
-    std::error_code no_link;
-    fs::create_hard_link(file->target_, kept, no_link);
-    if (!no_link) p.kept = kept;
+    std::error_code missing;
+    const fs::file_status earlier = fs::symlink_status(file->target_, missing);
+    // A folder in the way is no earlier output: the rename fails on it.
+    const bool existed = fs::exists(earlier) && !fs::is_directory(earlier);
+    bool aside = false;
+    if (existed) {
+      std::error_code no_link;
+      fs::create_hard_link(file->target_, kept, no_link);
+      if (no_link) {
+        std::error_code not_aside;
+        fs::rename(file->target_, kept, not_aside);
+        if (not_aside) {
+          failure = "cannot keep the earlier " + file->what_ + " at " + file->path_ + " until the outputs are in place (" +
+                    no_link.message() + ", and renaming it aside: " + not_aside.message() + "); it was left as it was";
+          break;
+        }
+        aside = true;
+      }
+      p.kept = kept;
+    }
     std::error_code error;
     fs::rename(file->temporary_, file->target_, error);
     if (error) {
       failure = "cannot put the " + file->what_ + " in place at " + file->path_ + ": " + error.message();
-      if (!p.kept.empty()) std::remove(p.kept.c_str());
+      std::error_code ignored;
+      if (aside) {
+        fs::rename(kept, file->target_, ignored);  // back where it was
+      } else if (!p.kept.empty()) {
+        fs::remove(kept, ignored);
+      }
       break;
     }
     file->placed_ = true;
