@@ -106,6 +106,10 @@ TEST(RecordReading, AFileThatChangesBetweenItsReadingsFailsTheRun) {
          write_rows(path, 99999);
          std::ofstream(path, std::ios::app) << "99.999,5\n";
        }, "changed while it was read: it now has another last row"},
+      {"cut in a line", [&] {
+         write_rows(path, 90000);
+         std::ofstream(path, std::ios::app) << "90.0";  // a half-written row: not a bad row of the recording
+       }, "changed while it was read: it now has 1"},
       {"no change", [] {}, ""},
   };
   for (const auto& c : cases) {

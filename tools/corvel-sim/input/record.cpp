@@ -89,6 +89,8 @@ class CsvRecord : public Record {
   CsvRecord(const RecordSource& o, double sample_time)
       : reader_(open_csv_file(o.input, {o.column, o.time_column}, o.decimal_comma)), tolerance_(o.time_tolerance), grid_(tolerance_) {
     shape_.description = o.input;
+    std::error_code no_size;
+    size_at_shape_ = std::filesystem::file_size(o.input, no_size);
     const CsvLayout& layout = reader_->layout();
     if (layout.header_recoded) {
       shape_.notes.push_back(o.input + ": its header is not UTF-8 text; its names were read as Windows-1252 (ANSI)");
@@ -205,8 +207,16 @@ class CsvRecord : public Record {
 
   void take_block() {
     if (!ahead_.pop(&taken_)) {
-      // Rows before a bad one have all been taken: now its message.
-      if (const std::exception_ptr failure = ahead_.producer_failure()) std::rethrow_exception(failure);
+      // Rows before a bad one have all been taken: now its message, unless
+      // the file was cut or grown meanwhile (a half line is no bad line).
+      if (const std::exception_ptr failure = ahead_.producer_failure()) {
+        std::error_code no_size;
+        const std::uintmax_t size = std::filesystem::file_size(description(), no_size);
+        if (!no_size && size != size_at_shape_) {
+          changed(std::to_string(size) + " bytes where it had " + std::to_string(size_at_shape_));
+        }
+        std::rethrow_exception(failure);
+      }
       changed(std::to_string(rows_taken_) + " rows where it had " + std::to_string(count()));
     }
     next_taken_ = 0;
@@ -260,6 +270,7 @@ class CsvRecord : public Record {
   }
 
   std::unique_ptr<CsvReader> reader_;
+  std::uintmax_t size_at_shape_ = 0;  // the file's size when its shape was found
   size_t channels_ = 1;
   const double* values_ = nullptr;  // the signals of the row last returned, when there are several
   bool timed_ = false;
