@@ -137,7 +137,8 @@ def _record(name, u, axis, t, dt):
     return rows, layout, times, (_dt(dt) if times is None else 0.01)
 
 
-def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, seed=1, time_tolerance=1e-6):
+def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, seed=1, time_tolerance=1e-6,
+             missing="keep"):
     """The block over a whole record: the estimates for every sample.
 
     u      a 1-D array of samples, or a 2-D array of channels (time along
@@ -151,6 +152,10 @@ def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, 
     noise  the standard deviation of Gaussian noise added to every channel,
            or snr: the signal-to-noise ratio in dB (each channel's RMS);
            seeded by `seed`, drawn as corvel-sim draws it
+    missing  what becomes of a NaN sample: 'keep' (the block is fed NaN, and
+           every estimate after it is NaN, as in a model), 'refuse' (a
+           ValueError naming the gap), 'hold' (the last sample repeated) or
+           'interpolate' (a line across the gap); est.u holds what was fed
 
     Returns Estimates (t, u, error, signal, derivatives): the same numbers
     as corvel-sim's log columns t, u, e, z0, d1..dn.
@@ -170,7 +175,7 @@ def estimate(u, dt, gain=20.0, order=3, axis=0, *, t=None, noise=0.0, snr=None, 
     if isinstance(seed, bool) or not isinstance(seed, numbers.Integral) or not 0 <= seed < 2 ** 64:
         raise ValueError("seed must be a whole number from 0 to 2**64 - 1, not %r" % (seed,))
     out = _corvel.estimate(rows, dt, _number("gain", gain), _number("order", order), times, noise, snr, int(seed),
-                           _number("time_tolerance", time_tolerance), layout == "1d")
+                           _number("time_tolerance", time_tolerance), layout == "1d", _missing(missing))
     return _shape_back(out, layout)
 
 
@@ -282,7 +287,14 @@ class Tuning:
                                                                         self.runs)
 
 
-def tune(u, dt, orders=range(1, 6), gains=None, jobs=1, axis=0, *, t=None, warmup=None, time_tolerance=1e-6):
+def _missing(missing):
+    if not isinstance(missing, str):
+        raise TypeError("missing must be 'keep', 'refuse', 'hold' or 'interpolate', not %r" % (missing,))
+    return missing
+
+
+def tune(u, dt, orders=range(1, 6), gains=None, jobs=1, axis=0, *, t=None, warmup=None, time_tolerance=1e-6,
+         missing="keep"):
     """The order and gain chosen from the data alone, as corvel-sim tune does.
 
     For each order, the gain whose block run gives the smallest RMS of the
@@ -294,6 +306,8 @@ def tune(u, dt, orders=range(1, 6), gains=None, jobs=1, axis=0, *, t=None, warmu
     orders  consecutive whole numbers within 1..10 (a range)
     gains   (low, high): search only there; None: the search's own range
     jobs    worker processes for the block runs (the result is the same)
+    missing NaN samples: as estimate takes them ('hold' or 'interpolate'
+            fill them; tuning refuses NaN)
 
     Returns a Tuning. Raises ValueError for data it cannot tune on (NaN
     samples, a constant channel, a record no longer than the warm-up).
@@ -317,7 +331,7 @@ def tune(u, dt, orders=range(1, 6), gains=None, jobs=1, axis=0, *, t=None, warmu
     if warmup != -1.0 and not (warmup >= 0.0 and math.isfinite(warmup)):
         raise ValueError("warmup must be 0 or more seconds, not %r" % warmup)
     return Tuning(_corvel.tune(rows, dt, wanted[0], wanted[-1], low, high, int(jobs), warmup, times,
-                               _number("time_tolerance", time_tolerance)))
+                               _number("time_tolerance", time_tolerance), _missing(missing)))
 
 
 class Signal:

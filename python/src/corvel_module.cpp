@@ -23,6 +23,7 @@
 #include "common/errors.h"
 #include "host/engine.h"
 #include "host/mex_module.h"
+#include "input/missing_samples.h"
 #include "input/record.h"
 #include "run/block_stream.h"
 #include "run/run_description.h"
@@ -101,8 +102,13 @@ struct OutputPointers {
   }
 };
 
-sim::RecordSource noise_source(double noise, std::optional<double> snr, std::uint64_t seed, double tolerance) {
+sim::RecordSource noise_source(double noise, std::optional<double> snr, std::uint64_t seed, double tolerance,
+                               const std::string& missing) {
   sim::RecordSource source;
+  if (!sim::read_missing_word(missing, &source.missing)) {
+    throw py::value_error("missing must be 'keep', 'refuse', 'hold' or 'interpolate', not '" + missing + "'");
+  }
+  source.missing_as_keyword = true;
   source.noise = noise;
   source.snr_given = snr.has_value();
   source.snr_db = snr.value_or(0.0);
@@ -131,8 +137,10 @@ size_t width_for(double order) {
 }
 
 py::tuple estimate(const Array& u, double dt, double gain, double order, const std::optional<Array>& times,
-                   double noise, std::optional<double> snr, std::uint64_t seed, double tolerance, bool flat) {
+                   double noise, std::optional<double> snr, std::uint64_t seed, double tolerance, bool flat,
+                   const std::string& missing) {
   const Samples s = samples_of(u);
+  const sim::RecordSource source = noise_source(noise, snr, seed, tolerance, missing);
   size_t width = 0;
   {
     py::gil_scoped_release release;
@@ -152,7 +160,7 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
     const std::lock_guard<std::mutex> lock(block_lock);
     try {
       std::unique_ptr<sim::Record> record =
-          sim::open_samples(sample_array(s, dt, times), noise_source(noise, snr, seed, tolerance));
+          sim::open_samples(sample_array(s, dt, times), source);
       sim::RunDescription run;
       run.gain = gain;
       run.order = order;
@@ -267,8 +275,9 @@ py::dict tune_result(const sim::TuneResult& r) {
 // Each channel alone and, for several, all together: corvel-sim tune's search
 // and score on the same samples.
 py::dict tune(const Array& u, double dt, int first_order, int last_order, double gain_low, double gain_high, int jobs,
-              double warmup, const std::optional<Array>& times, double tolerance) {
+              double warmup, const std::optional<Array>& times, double tolerance, const std::string& missing) {
   const Samples s = samples_of(u);
+  const sim::RecordSource source = noise_source(0.0, {}, 1, tolerance, missing);
   std::vector<sim::TuneResult> each;
   sim::TuneResult together{};
   std::string failure;
@@ -276,7 +285,7 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
     py::gil_scoped_release release;
     const std::lock_guard<std::mutex> lock(block_lock);
     try {
-      std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), noise_source(0.0, {}, 1, tolerance));
+      std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
       const std::vector<sim::Input> inputs = sim::read_inputs(*record);
       sim::TuneDescription d;
       d.step = -1.0;
@@ -359,10 +368,10 @@ PYBIND11_MODULE(_corvel, m) {
     }
   });
   m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gain"), py::arg("order"), py::arg("times"),
-        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"));
+        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"), py::arg("missing"));
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),
-        py::arg("tolerance"));
+        py::arg("tolerance"), py::arg("missing"));
   m.def("signal", &signal);
   py::class_<Stream>(m, "Stream")
       .def(py::init<double, double, double, size_t>())

@@ -12,8 +12,8 @@ namespace {
 
 class GapFilledRecord : public Record {
  public:
-  GapFilledRecord(std::unique_ptr<Record> inner, MissingSamples how)
-      : inner_(std::move(inner)), how_(how), channels_(inner_->channels()) {
+  GapFilledRecord(std::unique_ptr<Record> inner, MissingSamples how, bool as_keyword)
+      : inner_(std::move(inner)), how_(how), as_keyword_(as_keyword), channels_(inner_->channels()) {
     shape_ = inner_->shape();
     restart_state();
   }
@@ -53,8 +53,9 @@ class GapFilledRecord : public Record {
           throw InputError(current_.where + ": " + signal(c) + " has no sample at all (every one is empty or NaN)");
         }
         throw InputError(current_.where + ": no sample of " + signal(c) + " (an empty cell or NaN), " + length +
-                         ": fill gaps with --missing hold (the last sample repeated) or --missing interpolate (a "
-                         "line between the samples around the gap), or keep NaN with --missing keep");
+                         ": fill gaps with " + choice("hold") + " (the last sample repeated) or " +
+                         choice("interpolate") + " (a line between the samples around the gap), or keep NaN with " +
+                         choice("keep"));
       }
       if (!before) {
         v = ahead_[next].values[c];  // the record's start: its first sample is all there is
@@ -117,6 +118,10 @@ class GapFilledRecord : public Record {
     }
   }
 
+  std::string choice(const char* word) const {
+    return as_keyword_ ? "missing='" + std::string(word) + "'" : "--missing " + std::string(word);
+  }
+
   std::string signal(size_t c) const {
     const std::string& name = channels_ > 1 ? shape_.channel_names[c] : shape_.signal_name;
     return name.empty() ? std::string("the signal") : "'" + name + "'";
@@ -124,6 +129,7 @@ class GapFilledRecord : public Record {
 
   std::unique_ptr<Record> inner_;
   MissingSamples how_;
+  bool as_keyword_;
   size_t channels_;
   std::deque<Row> ahead_;
   size_t pulled_ = 0;  // rows read from the record
@@ -158,9 +164,9 @@ bool read_missing_word(const std::string& word, MissingSamples* how) {
   return false;
 }
 
-std::unique_ptr<Record> with_gaps_filled(std::unique_ptr<Record> record, MissingSamples how) {
+std::unique_ptr<Record> with_gaps_filled(std::unique_ptr<Record> record, MissingSamples how, bool as_keyword) {
   if (how == MissingSamples::kKeep) return record;
-  return std::make_unique<GapFilledRecord>(std::move(record), how);
+  return std::make_unique<GapFilledRecord>(std::move(record), how, as_keyword);
 }
 
 }  // namespace corvel::sim

@@ -22,7 +22,9 @@ bool read_missing_word(const std::string& word, MissingSamples* how);
 // sample before it: its first sample is used). A signal with no sample at
 // all, and any gap under kRefuse, throw InputError naming the first missing
 // sample's place and the gap's length.
-std::unique_ptr<Record> with_gaps_filled(std::unique_ptr<Record> record, MissingSamples how);
+// `as_keyword`: the refusal names the choices as a keyword argument
+// (missing='hold'), not as the command line's option.
+std::unique_ptr<Record> with_gaps_filled(std::unique_ptr<Record> record, MissingSamples how, bool as_keyword = false);
 
 }  // namespace corvel::sim
 

@@ -537,7 +537,8 @@ std::unique_ptr<Record> with_noise(std::unique_ptr<Record> record, const RecordS
 }  // namespace
 
 std::unique_ptr<Record> open_samples(const SampleArray& samples, const RecordSource& source) {
-  return with_noise(with_gaps_filled(std::make_unique<ArrayRecord>(samples, source), source.missing), source);
+  return with_noise(
+      with_gaps_filled(std::make_unique<ArrayRecord>(samples, source), source.missing, source.missing_as_keyword), source);
 }
 
 std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
@@ -557,7 +558,7 @@ std::unique_ptr<Record> open_record(const RecordSource& o, double sample_time) {
     }
     record = std::make_unique<CsvRecord>(o, sample_time);
   }
-  return with_noise(with_gaps_filled(std::move(record), o.missing), o);
+  return with_noise(with_gaps_filled(std::move(record), o.missing, o.missing_as_keyword), o);
 }
 
 }  // namespace corvel::sim

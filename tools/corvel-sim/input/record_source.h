@@ -33,6 +33,7 @@ struct RecordSource {
   bool snr_given = false;
   std::uint64_t seed = 1;
   MissingSamples missing = MissingSamples::kKeep;
+  bool missing_as_keyword = false;  // a refusal says missing='hold' (Python), not --missing hold
   bool decimal_comma = false;  // a CSV file's numbers are written 12,5 (else found from the file)
 };
 
