@@ -291,8 +291,9 @@ Table run_table(SimOptions& o) {
              [&](auto&, auto& v) { o.out = v; }},
             {"--plot", nullptr, "FILE",
              "FILE.svg: the signal, the error and the estimates (default\ncorvel-plot.svg), a figure with axes, grid "
-             "and legends, each\npanel scaled to the samples after the warm-up; FILE.html:\nthe same as an interactive "
-             "page (zoom, pan, values under\nthe cursor) that any browser opens offline",
+             "and legends, each\npanel scaled to the samples after the warm-up, its units\nfrom the header; FILE.png "
+             "or FILE.pdf: the figure drawn for\na report; FILE.html: the same as an interactive page (zoom,\npan, "
+             "values under the cursor) that any browser opens offline",
              [&](auto&, auto& v) {
                o.plot = v;
                o.plot_given = true;
@@ -365,24 +366,11 @@ Table tune_table(SimOptions& o) {
              }},
             {"--window", nullptr, "T0:T1", "tune on the span from T0 to T1 seconds of a long record",
              [&](auto& k, auto& v) { parse_span(k, v, &o.window_start, &o.window_end); }},
-            {"--plot", nullptr, "FILE.svg", "error RMS against the gain, one curve per order\n(default corvel-tune.svg)",
+            {"--plot", nullptr, "FILE.svg", "error RMS against the gain, one curve per order\n(default corvel-tune.svg; .png "
+             "and .pdf drawn); with\nseveral columns, FILE.COLUMN.svg for each column's own search",
              [&](auto&, auto& v) {
                o.plot = v;
                o.plot_given = true;
-             }},
-            {"--plot-panels", nullptr, "LIST",
-             "the panels to draw, of u (with z0), e (the error output)\nand d1..dn; default all (u,e,d1,d2 for a "
-             "report's figure)",
-             [&](auto& k, auto& v) {
-               o.plot_panels = split_line(v, ',');
-               for (const std::string& panel : o.plot_panels) {
-                 const bool derivative = panel.size() >= 2 && panel[0] == 'd' &&
-                                         panel.find_first_not_of("0123456789", 1) == std::string::npos &&
-                                         std::stoi(panel.substr(1, 3)) >= 1 && std::stoi(panel.substr(1, 3)) <= 10;
-                 if (panel != "u" && panel != "e" && !derivative) {
-                   throw UsageError(k + ": '" + panel + "' is not a panel: u, e or d1 to d10, separated by commas");
-                 }
-               }
              }},
             {"--no-plot", nullptr, nullptr, "no plot",
              [&](auto&, auto&) {
