@@ -35,7 +35,8 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
   for (const RunPlot* plot : plots) same_rows = same_rows && plot->rows_seen_ == first.rows_seen_;
   out << "<!DOCTYPE html>\n<html><head><meta charset='utf-8'>\n<title>" << xml_escape(title) << "</title>\n<style>"
       << style
-      << "\nbody{font-family:sans-serif;margin:16px} .panel{width:96%;height:230px;margin:6px 0 28px 0} "
+      << "\nbody{font-family:sans-serif;margin:16px} .panel{width:96%;height:230px;margin:2px 0 28px 0} "
+         ".legend{width:96%;min-height:1.3em;text-align:right;font-size:13px} "
          "#errors{color:#b00}</style>\n<script>"
       << script << "</script>\n</head><body>\n<h2>" << xml_escape(title) << "</h2>\n<p>";
   if (!same_rows) {
@@ -47,7 +48,10 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
   } else {
     out << first.rows_seen_ << " samples" << (sections.empty() ? "" : " of each signal") << ", every one drawn.";
   }
-  out << " Drag to zoom (every panel follows), double-click to zoom out; the shaded start is the warm-up.</p>\n"
+  bool filled = false;
+  for (const RunPlot* plot : plots) filled = filled || !plot->filled_spans().empty();
+  out << " Drag to zoom (every panel follows), double-click to zoom out; the shaded start is the warm-up"
+      << (filled ? "; orange: gaps in the record, filled" : "") << ".</p>\n"
          "<div id='errors'></div>\n";
   size_t panel_id = 0;
   for (size_t k = 0; k < plots.size(); ++k) {

@@ -8,7 +8,12 @@ function follow(source) {
   syncing = false;
 }
 panels.forEach(function (panel, i) {
-  const g = new Dygraph(document.getElementById('panel' + i), panel.rows, {
+  // The legend above its chart, where it covers no trace.
+  const holder = document.getElementById('panel' + i);
+  const legend = document.createElement('div');
+  legend.className = 'legend';
+  holder.parentNode.insertBefore(legend, holder);
+  const g = new Dygraph(holder, panel.rows, {
     labels: panel.labels,
     customBars: true,
     title: panel.name,
@@ -16,6 +21,7 @@ panels.forEach(function (panel, i) {
     colors: panel.labels.length > 2 ? colours[0] : colours[1],
     valueRange: panel.range,
     legend: 'always',
+    labelsDiv: legend,
     labelsSeparateLines: false,
     showRangeSelector: i === 0,
     strokeWidth: 1.2,
