@@ -145,8 +145,8 @@ expect 0 "Recommended for all 2 columns, one parameter set: order" -- tune ab.cs
 # browser shows is refused before anything is written.
 awk 'BEGIN { printf "t"; for (c = 1; c <= 20; c++) printf ",c%d", c; print ""
              for (k = 0; k < 50000; k++) { printf "%g", k / 1000; for (c = 1; c <= 20; c++) printf ",%.4g", sin(c * k / 1000); print "" } }' > twenty.csv
-expect 0 "2 columns, a block each" -- twenty.csv --column c1,c2 --plot two.html --out /dev/null
-expect 0 "20 columns, a block each" -- twenty.csv --column all --plot twenty.html --out /dev/null
+expect 0 "2 columns, a block each" -- twenty.csv --column c1,c2 --plot two.html --out two.csv
+expect 0 "20 columns, a block each" -- twenty.csv --column all --plot twenty.html --out twenty.out.csv
 [ "$(stat -c %s twenty.html)" -lt $(( 14 * $(stat -c %s two.html) / 10 )) ] || { echo "FAIL: a page of 20 columns is $(stat -c %s twenty.html) bytes, of 2 columns $(stat -c %s two.html)"; failures=$((failures + 1)); }
 awk 'BEGIN { for (k = 0; k < 3; k++) { for (c = 0; c <= 101; c++) printf "%d%s", c + k, c < 101 ? "," : "\n" } }' > wide101.csv
 rm -f corvel-out.csv
