@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include <sstream>
 #include <string>
 #include <vector>
@@ -84,6 +86,38 @@ TEST(TunePlot, NoLabelOverTheDecadesLabel) {
   EXPECT_NE(apart.find(">0.5<"), std::string::npos);
   EXPECT_NE(apart.find(">0.03<"), std::string::npos);
   EXPECT_NE(apart.find(">0.1<"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+// No word of the figure is drawn inside a panel's frame, where the traces
+// are: names, legends, ticks and captions all sit outside.
+TEST(RunPlotLabels, NoTextInsideAPanelsFrame) {
+  PlotLabels labels;
+  labels.unit = "mm";
+  const std::string svg = figure(labels, true);
+  const std::regex frame("<rect x='([0-9.]+)' y='([0-9.]+)' width='([0-9.]+)' height='([0-9.]+)' fill='none'");
+  const std::regex text("<text x='([0-9.]+)' y='([0-9.]+)'");
+  struct Box {
+    double x, y, w, h;
+  };
+  std::vector<Box> frames;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), frame), end; it != end; ++it) {
+    frames.push_back({std::stod((*it)[1]), std::stod((*it)[2]), std::stod((*it)[3]), std::stod((*it)[4])});
+  }
+  ASSERT_EQ(frames.size(), 5u);
+  size_t texts = 0;
+  for (std::sregex_iterator it(svg.begin(), svg.end(), text), end; it != end; ++it, ++texts) {
+    const double x = std::stod((*it)[1]), y = std::stod((*it)[2]);
+    for (const Box& b : frames) {
+      EXPECT_FALSE(x > b.x && x < b.x + b.w && y > b.y && y < b.y + b.h) << (*it)[0];
+    }
+  }
+  EXPECT_GT(texts, 20u);
 }
 
 }  // namespace
