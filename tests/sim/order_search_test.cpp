@@ -162,3 +162,19 @@ TEST(OrderSearch, AFlatTopFromTheFirstGainTriesNothingBelowIt) {
 
 }  // namespace
 }  // namespace corvel::sim
+
+namespace corvel::sim {
+namespace {
+
+// A flat-bottomed minimum (a quartic) narrows slowly: the refinement stops
+// after its most runs, not one later.
+TEST(OrderSearch, TheRefinementStopsAtItsMostRuns) {
+  for (const double at : {0.61, 1.41, 2.37}) {
+    const OrderResult r = search_on([at](double x) { return 1.0 + std::pow(x - at, 4); });
+    EXPECT_EQ(r.evaluations.size(), 7u + static_cast<size_t>(search::kRefinementSteps)) << at;  // the grid's 7
+    EXPECT_NEAR(std::log10(r.best_gain), at, 0.05) << at;
+  }
+}
+
+}  // namespace
+}  // namespace corvel::sim
