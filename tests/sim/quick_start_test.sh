@@ -56,4 +56,16 @@ out=$(eval "$run --plot velocity.jpg" 2>&1); status=$?
 [ ! -e velocity.jpg ] || fail "a refused figure was written"
 cmp -s before.png velocity.png || fail "a refused run touched an earlier figure"
 
+# Where librsvg is missing (hidden here in a mount namespace of its own), a
+# PNG is refused before the run, and everything else works as before.
+lib=$(ldconfig -p | sed -n 's|.* => \(.*/librsvg-2\.so\.2\)$|\1|p' | head -1)
+if [ "$(id -u)" -eq 0 ] && [ -n "$lib" ] && unshare -m true 2>/dev/null; then
+  out=$(unshare -m sh -c "mount --bind /dev/null '$lib' && $run --plot bare.png --out bare.csv" 2>&1); status=$?
+  [ "$status" -eq 1 ] && grep -qF "bare.png: a PNG or PDF figure cannot be drawn here: this machine has no librsvg 2" <<<"$out" ||
+    fail "without librsvg: exit $status, $out"
+  [ ! -e bare.png ] && [ ! -e bare.csv ] || fail "a refused figure left outputs"
+  unshare -m sh -c "mount --bind /dev/null '$lib' && $run --plot bare.svg --out bare.csv" > /dev/null 2>&1 ||
+    fail "without librsvg an SVG figure fails"
+fi
+
 [ "$failures" -eq 0 ] && echo "quick start: passed" || { echo "$failures failed"; exit 1; }

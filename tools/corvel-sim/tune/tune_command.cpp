@@ -139,9 +139,9 @@ TuningReport tune_recording(SimOptions options, bool progress) {
     write_figure(file, svg.str());
   };
   // An input's description names its column when the record has several.
-  const auto named = [&](const Input& each) {
-    const bool said = each.signal_name.empty() || each.description.find("[" + each.signal_name + "]") != std::string::npos;
-    return each.description + (said ? "" : " [" + each.signal_name + "]");
+  const auto named = [&](const Input& one) {
+    const bool said = one.signal_name.empty() || one.description.find("[" + one.signal_name + "]") != std::string::npos;
+    return one.description + (said ? "" : " [" + one.signal_name + "]");
   };
   if (plot_file != nullptr && inputs.size() == 1) {
     draw(*plot_file, result, "corvel-sim tune: " + named(input), "RMS of the error output");
