@@ -193,11 +193,6 @@ TEST(CsvInput, RewindGivesTheSameRowsAgain) {
   }
 }
 
-}  // namespace
-}  // namespace corvel::sim
-
-namespace corvel::sim {
-namespace {
 
 // A spreadsheet's exports: decimal commas where ';' or tabs separate the
 // fields, units in the names or in a row of their own, empty cells.
@@ -245,11 +240,6 @@ TEST(CsvInput, ADecimalCommaGivenTakesTheCommaFromTheSeparators) {
   EXPECT_EQ(u, (std::vector<double>{1.5, 2.25}));
 }
 
-}  // namespace
-}  // namespace corvel::sim
-
-namespace corvel::sim {
-namespace {
 
 TEST(CsvInput, TheDelimiterOfEachKindOfLine) {
   const std::vector<std::pair<std::string, char>> cases = {

@@ -85,22 +85,31 @@ grep -q '^rig/day1/run4.csv,u,missing,' sharded/summary.csv || grep -q '^rig/day
 # An interrupt: the finished recordings stay, the one under way leaves nothing.
 mkfifo rig/stall.csv
 printf '%s\n' rig/day1/run1.csv rig/stall.csv rig/day1/run3.csv > stall-list.txt
-(
-  printf 't,u\n'
-  awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
-  exec sleep 30
-) > rig/stall.csv &
-writer=$!
-"$sim" --inputs-from stall-list.txt --out-dir stalled "${options[@]}" > stalled.txt 2>&1 &
-fleet=$!
-for _ in $(seq 100); do
-  ls stalled/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
-  sleep 0.1
-done
-kill -TERM "$fleet"
-wait "$fleet"
-status=$?
-kill "$writer" 2> /dev/null
+
+# A fleet over stall-list.txt into DIR (with more options), killed by TERM
+# to its own process once a worker has begun the stalling recording (which
+# a writer keeps open); sets `status` and `fleet`.
+stall_and_kill() {  # DIR OPTIONS...
+  local dir=$1 writer
+  shift
+  (
+    printf 't,u\n'
+    awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
+    exec sleep 30
+  ) > rig/stall.csv &
+  writer=$!
+  "$sim" --inputs-from stall-list.txt --out-dir "$dir" "${options[@]}" "$@" > stalled.txt 2>&1 &
+  fleet=$!
+  for _ in $(seq 100); do
+    ls "$dir"/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
+    sleep 0.1
+  done
+  kill -TERM "$fleet"
+  wait "$fleet"
+  status=$?
+  kill "$writer" 2> /dev/null
+}
+stall_and_kill stalled
 [ $status -eq 143 ] || fail "an interrupted fleet exits $status, not 143"
 [ -s stalled/rig/day1/run1.est.csv ] && [ -s stalled/rig/day1/run1.run.txt ] || fail "the finished recording was not kept"
 ! find stalled -name '*.part-*' | grep -q . || fail "an interrupt left temporaries: $(find stalled -name '*.part-*')"
@@ -109,22 +118,7 @@ kill "$writer" 2> /dev/null
 # The same with worker processes and the signal sent to the fleet's own
 # process alone (a job manager's kill): it is passed on to the workers, which
 # remove their unfinished outputs before the fleet ends.
-(
-  printf 't,u\n'
-  awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
-  exec sleep 30
-) > rig/stall.csv &
-writer=$!
-"$sim" --inputs-from stall-list.txt --out-dir stalled-jobs "${options[@]}" --jobs 2 > stalled.txt 2>&1 &
-fleet=$!
-for _ in $(seq 100); do
-  ls stalled-jobs/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
-  sleep 0.1
-done
-kill -TERM "$fleet"
-wait "$fleet"
-status=$?
-kill "$writer" 2> /dev/null
+stall_and_kill stalled-jobs --jobs 2
 [ $status -eq 143 ] || fail "an interrupted fleet of workers exits $status, not 143"
 ! find stalled-jobs -name '*.part-*' | grep -q . || fail "the workers left temporaries: $(find stalled-jobs -name '*.part-*')"
 [ -z "$(pgrep -P "$fleet" 2> /dev/null)" ] || fail "workers outlived the fleet"

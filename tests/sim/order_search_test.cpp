@@ -160,11 +160,6 @@ TEST(OrderSearch, AFlatTopFromTheFirstGainTriesNothingBelowIt) {
   EXPECT_FALSE(search::flat_edge_trial({{5.0, 1.0, {}}, {50.0, 1.0, {}}, {500.0, 1.0, {}}}).has_value());
 }
 
-}  // namespace
-}  // namespace corvel::sim
-
-namespace corvel::sim {
-namespace {
 
 // A flat-bottomed minimum (a quartic) narrows slowly: the refinement stops
 // after its most runs, not one later.

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <regex>
 
 #include <sstream>
@@ -63,11 +62,6 @@ TEST(RunPlotLabels, FilledGapsAreShadedAndSaid) {
   EXPECT_EQ(without.find("orange"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace corvel::sim
-
-namespace corvel::sim {
-namespace {
 
 // The extremes of a tuning plot's RMS axis are labelled only where no
 // decade's label sits on them.
@@ -88,11 +82,6 @@ TEST(TunePlot, NoLabelOverTheDecadesLabel) {
   EXPECT_NE(apart.find(">0.1<"), std::string::npos);
 }
 
-}  // namespace
-}  // namespace corvel::sim
-
-namespace corvel::sim {
-namespace {
 
 // No word of the figure is drawn inside a panel's frame, where the traces
 // are: names, legends, ticks and captions all sit outside.
