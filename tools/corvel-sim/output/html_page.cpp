@@ -48,10 +48,10 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
   } else {
     out << first.rows_seen_ << " samples" << (sections.empty() ? "" : " of each signal") << ", every one drawn.";
   }
-  bool filled = false;
-  for (const RunPlot* plot : plots) filled = filled || !plot->filled_spans().empty();
+  bool any_filled = false;
+  for (const RunPlot* plot : plots) any_filled = any_filled || !plot->filled_spans().empty();
   out << " Drag to zoom (every panel follows), double-click to zoom out; the shaded start is the warm-up"
-      << (filled ? "; orange: gaps in the record, filled" : "") << ".</p>\n"
+      << (any_filled ? "; orange: gaps in the record, filled" : "") << ".</p>\n"
          "<div id='errors'></div>\n";
   size_t panel_id = 0;
   for (size_t k = 0; k < plots.size(); ++k) {
@@ -82,6 +82,7 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
   };
   for (size_t k = 0; k < plots.size(); ++k) {
     const RunPlot& plot = *plots[k];
+    const std::vector<std::pair<double, double>> filled = plot.filled_spans();
     for (size_t p = 0; p < plot.panels_.size(); ++p) {
       const Panel& panel = plot.panels_[p];
       if (!panel.shown) continue;
@@ -93,7 +94,7 @@ void RunPlot::write_html_page(std::ostream& out, const std::string& title, const
       out << script_string(panel.estimate_label);
       out << "], name: " << script_string(sections.empty() ? panel.name : sections[k] + ": " + panel.name)
           << ", range: [" << value(0, lo) << ", " << value(1, hi) << "], filled: [";
-      for (const auto& [from, to] : plot.filled_spans()) out << '[' << value(0, from) << ',' << value(1, to) << "],";
+      for (const auto& [from, to] : filled) out << '[' << value(0, from) << ',' << value(1, to) << "],";
       out << "], rows: [\n";
       for (size_t b = 0; b < plot.bins_; ++b) {
         if (std::isnan(plot.bin_time_[b])) continue;

@@ -34,6 +34,7 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
         << " samples, drawn as their range per pixel column</text>\n";
   }
   char text[256];
+  const std::vector<std::pair<double, double>> filled = filled_spans();
   for (size_t row = 0; row < panels; ++row) {
     const size_t p = shown[row];
     const double top = kTop + static_cast<double>(row) * (kPanelHeight + kGap);
@@ -50,7 +51,7 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
           << "' fill='#f0f0f0'/>\n";
     }
     // Inputs that fill gaps in the record (--missing), shaded.
-    for (const auto& [from, to] : filled_spans()) {
+    for (const auto& [from, to] : filled) {
       const double x = std::max(kLeft, x_of(from)), right = std::min(kLeft + plot_width, std::max(x_of(to), x + 1.0));
       std::snprintf(text, sizeof text, "<rect x='%.1f' y='%.1f' width='%.1f' height='%.1f' fill='#fbe3c4'/>\n", x, top,
                     right - x, kPanelHeight);
@@ -111,6 +112,6 @@ void RunPlot::write_svg(std::ostream& out, const std::string& title) const {
   const double bottom = kTop + static_cast<double>(panels) * (kPanelHeight + kGap);
   out << "<text x='" << kLeft + plot_width / 2 << "' y='" << bottom + 10
       << "' text-anchor='middle' font-size='12'>t (" << xml_escape(time_unit_) << "); shaded: the warm-up, left out of each panel's scale"
-      << (filled_spans().empty() ? "" : "; orange: gaps in the record, filled") << "</text>\n</svg>\n";
+      << (filled.empty() ? "" : "; orange: gaps in the record, filled") << "</text>\n</svg>\n";
 }
 }  // namespace corvel::sim
