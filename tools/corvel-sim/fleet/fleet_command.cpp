@@ -109,7 +109,8 @@ FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::str
   return result;
 }
 
-// A result through a worker's pipe, and back.
+#if !defined(_WIN32)
+// A result through a worker's pipe, and back (worker processes: POSIX only).
 std::string serialized(const FleetResult& r) {
   std::ostringstream text;
   text << r.status << '\n' << r.message << '\n' << number_text(r.seconds) << '\n' << r.outputs.size() << '\n';
@@ -140,6 +141,7 @@ bool deserialize(const std::string& text, FleetResult* r) {
   }
   return r->status == "done" || r->status == "failed";
 }
+#endif
 
 // The recordings of `todo`, `jobs` at a time, each in a worker process of its
 // own (the block's module-wide state allows one run per process); a worker

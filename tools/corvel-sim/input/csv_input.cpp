@@ -42,7 +42,6 @@ std::string CsvLayout::column_name(size_t column) const {
 CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const ColumnChoice& choice,
                      bool decimal_comma)
     : in_(std::move(in)), name_(std::move(name)), buffer_(kFirstChunk) {
-  layout_.decimal_comma = decimal_comma;
   std::string_view first;
   if (!next_content(&first)) throw InputError(name_ + ": no samples");
   // UTF-16 text (a spreadsheet's "Unicode text"): its byte-order mark, or
@@ -64,8 +63,6 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     if (d == '\t' && count > 0 && !decimal_comma) {
       split_fields(first, '\t', &fields_);
       const bool padding = std::any_of(fields_.begin(), fields_.end(), [](std::string_view f) {
-        while (!f.empty() && f.back() == ' ') f.remove_suffix(1);
-        while (!f.empty() && f.front() == ' ') f.remove_prefix(1);
         return !f.empty() && (f.front() == ',' || f.back() == ',');
       });
       if (padding) continue;
@@ -147,9 +144,7 @@ bool CsvReader::read_field(std::string_view field, double* value) {
   char text[64];
   if (field.size() >= sizeof text) return false;
   for (size_t i = 0; i < field.size(); ++i) text[i] = field[i] == ',' ? '.' : field[i];
-  if (!read_number(std::string_view(text, field.size()), value)) return false;
-  layout_.decimal_comma = true;
-  return true;
+  return read_number(std::string_view(text, field.size()), value);
 }
 
 void CsvReader::choose_columns(const ColumnChoice& choice) {
@@ -250,7 +245,7 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
         throw UsageError("--column: " + layout_.column_name(column) + " of " + name_ + " is text (" + text +
                          " on line " + std::to_string(row->line) + "), not a signal: leave it out of the list");
       }
-      // "12,5" where a comma also separates the fields cannot be a number.
+      // 1.234,5: a thousands separator, which no reading can tell from a decimal point.
       const std::string_view field = fields_[column];
       const bool both = field.find(',') != std::string_view::npos && field.find('.') != std::string_view::npos;
       const std::string hint = both ? " (thousands separators are not read: write 1234,5 or 1234.5)" : "";

@@ -19,7 +19,6 @@ struct CsvLayout {
   char delimiter = ',';
   std::vector<std::string> names;  // the header's fields, as UTF-8; empty without a header
   bool header_recoded = false;     // the header was not UTF-8 and was read as Windows-1252
-  bool decimal_comma = false;      // numbers written 12,5 (a spreadsheet's in many locales)
   bool units_row = false;          // the line after the header holds units, not numbers
   std::vector<std::string> units;  // each column's unit: its units row's, or its name's "[mm]" or "(mm)"; may be empty
   size_t columns = 0;
@@ -41,9 +40,9 @@ struct CsvRow {
 // with no number either is its units row. The chosen fields are
 // read as strtod reads them (nan, inf, -0.0, hex floats); a signal's empty
 // cell is a missing sample, NaN. Where fields are separated by ';' or tabs, a
-// number written with a decimal comma (12,5) is read as one, and from then on
-// the file is taken to be written so; `decimal_comma` says so from the start
-// (then ',' never separates fields). Any row whose chosen fields do not read,
+// number written with a decimal comma (12,5) is read as one; `decimal_comma`
+// says the file is written so (then ',' never separates fields, even where
+// the first line has no ';'). Any row whose chosen fields do not read,
 // or whose field count differs from the first line's, throws InputError
 // "name:line: what".
 class CsvReader {
