@@ -40,6 +40,16 @@ TEST(RunPlotLabels, PanelsCarryTheUnitsOfTheSignalAndItsDerivatives) {
     EXPECT_NE(svg.find(text), std::string::npos) << text;
   }
   EXPECT_NE(figure({}).find(">d2<"), std::string::npos);  // no unit known: none made up
+  // A unit per time already takes the derivative's power on.
+  labels = {"m/s^2", "s", {}};
+  const std::string acceleration = figure(labels);
+  for (const char* text : {">u and z0 (m/s^2)<", ">d1 (m/s^3)<", ">d3 (m/s^5)<"}) {
+    EXPECT_NE(acceleration.find(text), std::string::npos) << text;
+  }
+  labels = {"km/h", "s", {}};
+  EXPECT_NE(figure(labels).find(">d1 (km/h/s)<"), std::string::npos);
+  labels = {"mm/s", "s", {}};
+  EXPECT_NE(figure(labels).find(">d2 (mm/s^3)<"), std::string::npos);
 }
 
 TEST(RunPlotLabels, OnlyTheChosenPanelsAreDrawn) {

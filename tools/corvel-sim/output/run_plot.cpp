@@ -22,10 +22,23 @@ RunPlot::RunPlot(int order, size_t first_row, size_t last_row, size_t bins, doub
       truth_(truth),
       time_unit_(labels.time_unit) {
   // Each panel's unit: the signal's, over the time's to the derivative's power.
+  // A unit already per time (m/s^2) takes the power on: d1 in m/s^3.
+  std::string base = labels.unit;
+  int per_time = 0;
+  const std::string per = "/" + labels.time_unit;
+  const size_t at = base.rfind(per);
+  if (at != std::string::npos && at + per.size() == base.size()) {
+    per_time = 1;
+  } else if (at != std::string::npos && base.compare(at + per.size(), 1, "^") == 0 &&
+             base.find_first_not_of("0123456789", at + per.size() + 1) == std::string::npos &&
+             at + per.size() + 1 < base.size()) {
+    per_time = std::stoi(base.substr(at + per.size() + 1, 2));
+  }
+  if (per_time > 0) base.resize(at);
   const auto in_unit = [&](const std::string& name, int power) {
     if (labels.unit.empty()) return name;
-    std::string unit = labels.unit;
-    if (power > 0) unit += "/" + labels.time_unit + (power > 1 ? "^" + std::to_string(power) : "");
+    const int total = power + per_time;
+    const std::string unit = total == per_time ? labels.unit : base + per + (total > 1 ? "^" + std::to_string(total) : "");
     return name + " (" + unit + ")";
   };
   panels_.push_back({in_unit("u and z0", 0), "z0, the estimate of u", truth ? "u without noise" : "u, the signal"});
