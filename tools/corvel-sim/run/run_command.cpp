@@ -151,10 +151,13 @@ RunReport run_recording(const RunDescription& options) {
   const long expected = static_cast<long>(shape.rows);
   // The call trace streams into its file (or standard error) as the calls
   // return: a long run's trace takes no memory.
+  bool trace_failed = false;  // its own write failed the run: that is the news, not that it is not kept
   const std::function<void(const std::string&)> trace_line = [&](const std::string& line) {
     if (trace_file != nullptr) {
+      trace_failed = true;
       trace_file->write(line.data(), line.size());
       trace_file->write("\n", 1);
+      trace_failed = false;
     } else {
       std::cerr << line << '\n';
     }
@@ -209,7 +212,7 @@ RunReport run_recording(const RunDescription& options) {
         tracing ? trace_line : nullptr);
   } catch (...) {
     progress.finish();
-    if (trace_file != nullptr) say("the call trace is not kept for a failed run (--trace - prints it on standard error)");
+    if (trace_file != nullptr && !trace_failed) say("the call trace is not kept for a failed run (--trace - prints it on standard error)");
     throw;
   }
   progress.finish();
