@@ -194,6 +194,16 @@ class Stream {
       rethrow_as_value_error(e);
     }
   }
+  // The block's end (mdlTerminate, the engine's arrays) is a call into the
+  // one MEX file like any other: it waits for the block to be free.
+  ~Stream() {
+    py::gil_scoped_release release;
+    const std::lock_guard<std::mutex> lock(block_lock);
+    stream_.reset();
+  }
+  Stream(const Stream&) = delete;
+  Stream& operator=(const Stream&) = delete;
+
   py::tuple update(const Array& u, bool flat) {
     const Samples s = samples_of(u);
     if (s.channels != stream_->channels()) throw py::value_error("corvel: samples of another number of channels");

@@ -102,3 +102,22 @@ def test_four_threads_each_with_its_own_object_get_their_own_bits():
         t.join()
     for i in range(4):
         assert same_bits(results[i], corvel.estimate(long, steps[i], 25 + i, 1 + i).derivatives), i
+
+
+def test_objects_made_and_dropped_in_threads_at_once():
+    # An object's end is a call into the block too: it waits its turn, as
+    # every other call does, while other threads' objects run.
+    def work(i):
+        for k in range(60):
+            d = corvel.Differentiator(20 + i, 1 + (k % 3), 0.001)
+            for piece in np.array_split(U[:600], 6):
+                d.update(piece)
+            del d
+
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    assert same_bits(corvel.Differentiator(25, 2, 0.01).update(U[:500]).derivatives,
+                     corvel.estimate(U[:500], 0.01, 25, 2).derivatives)
