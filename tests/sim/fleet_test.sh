@@ -62,8 +62,8 @@ grep -qF "10 recordings: 9 done, 0 up-to-date, 1 failed" <<<"$out" || fail "--fo
 # --jobs: the same bytes.
 "$sim" --inputs-from list.txt --out-dir serial "${options[@]}" --column u > /dev/null 2>&1
 "$sim" --inputs-from list.txt --out-dir parallel "${options[@]}" --column u --jobs 3 > /dev/null 2>&1
-(cd serial && find . -type f ! -name summary.csv ! -name '*.run.txt' | sort) > serial.list
-(cd parallel && find . -type f ! -name summary.csv ! -name '*.run.txt' | sort) > parallel.list
+(cd serial && find . -type f ! -name summary.csv ! -name '*.run.txt' ! -name '*.failed.txt' | sort) > serial.list
+(cd parallel && find . -type f ! -name summary.csv ! -name '*.run.txt' ! -name '*.failed.txt' | sort) > parallel.list
 cmp -s serial.list parallel.list || fail "--jobs 3 leaves other files than --jobs 1"
 while read -r f; do cmp -s "serial/$f" "parallel/$f" || fail "--jobs 3 gives another $f"; done < serial.list
 cut -d, -f1-6 serial/summary.csv > serial.summary
@@ -137,9 +137,91 @@ row=$(grep '^rig/day1/run3.csv,' tuned/summary.csv | cut -d, -f6,7 | tr , ' ')
 out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u 2>&1)
 grep -qF "0 done, 8 up-to-date, 2 failed" <<<"$out" || fail "a tune fleet's rerun: $(tail -2 <<<"$out")"
 
+# What a fleet keeps of each recording is what it did, whatever the names hold and whatever happens around it.
+mkdir -p edge
+printf 'Time;pos\tleft;pos\tright\n' > edge/tabs.csv
+awk 'BEGIN { for (k = 0; k < 300; k++) printf "%.3f;%g;%g\n", k * 0.001, k, 2 * k }' >> edge/tabs.csv
+recording edge/plain.csv 2
+"$sim" edge/tabs.csv edge/plain.csv --out-dir tabs1 --column all --no-plot > /dev/null 2>&1 || fail "a tab in a column name fails a fleet"
+out=$("$sim" edge/tabs.csv edge/plain.csv --out-dir tabs2 --column all --no-plot --jobs 2 2>&1)
+[ $? -eq 0 ] || fail "a tab in a column name fails a fleet of workers: $out"
+cut -d, -f1-6 tabs1/summary.csv > tabs1.summary
+cut -d, -f1-6 tabs2/summary.csv | cmp -s - tabs1.summary || fail "--jobs 2 gives another summary for a tab in a name"
+grep -qF 'pos	left' tabs2/summary.csv || fail "the name with its tab is not in the summary: $(cat tabs2/summary.csv)"
+out=$("$sim" edge/tabs.csv edge/plain.csv --out-dir tabs2 --column all --no-plot --jobs 2 2>&1)
+grep -qF "2 recordings: 0 done, 2 up-to-date, 0 failed" <<<"$out" || fail "a rerun of names with tabs: $out"
+grep -q '^edge/tabs.csv,pos	left,up-to-date,,300,' tabs2/summary.csv || fail "the rerun lost the results: $(cat tabs2/summary.csv)"
+
+# A tuning without a plot: its record is its result.
+"$sim" tune edge/plain.csv edge/tabs.csv --out-dir tuned-np --orders 1-2 --column all --no-plot > /dev/null 2>&1 || fail "tune --no-plot fleet"
+out=$("$sim" tune edge/plain.csv edge/tabs.csv --out-dir tuned-np --orders 1-2 --column all --no-plot 2>&1)
+grep -qF "0 done, 2 up-to-date, 0 failed" <<<"$out" || fail "a tuning without a plot is redone: $(tail -1 <<<"$out")"
+cp tuned-np/summary.csv tuned-np.summary
+"$sim" tune edge/plain.csv edge/tabs.csv --out-dir tuned-np --orders 1-2 --column all --no-plot --summary-only > /dev/null 2>&1 ||
+  fail "--summary-only calls tunings without a plot missing: $(cat tuned-np/summary.csv)"
+cut -d, -f1,2,5-8 tuned-np/summary.csv | cmp -s - <(cut -d, -f1,2,5-8 tuned-np.summary) || fail "--summary-only replaced the recommendations"
+
+# A plot of the kind asked for.
+"$sim" edge/plain.csv edge/tabs.csv --out-dir kinds --column all --plot p.html > /dev/null 2>&1
+[ -s kinds/edge/plain.plot.html ] && [ ! -e kinds/edge/plain.plot.svg ] || fail "--plot p.html in a fleet: $(ls kinds/edge)"
+
+# A failure's record says what it was run with: under other options it is not current.
+"$sim" edge/plain.csv rig/day2/nocolumn.csv --out-dir failing --column u > /dev/null 2>&1
+"$sim" edge/plain.csv rig/day2/nocolumn.csv --out-dir failing --column u --order 2 --summary-only > /dev/null 2>&1
+grep -q '^rig/day2/nocolumn.csv,[^,]*,missing,' failing/summary.csv || fail "an old failure is reported as current: $(cat failing/summary.csv)"
+"$sim" edge/plain.csv rig/day2/nocolumn.csv --out-dir failing --column u --summary-only > /dev/null 2>&1
+grep -q '^rig/day2/nocolumn.csv,u,failed,' failing/summary.csv || fail "a current failure is not reported: $(cat failing/summary.csv)"
+
+# An input changed while it runs fails, and leaves no record. (The log is a
+# FIFO, which holds the run until it is read: the input is touched meanwhile.)
+recording changing/rec.csv 3
+mkdir -p changed/changing
+mkfifo changed/changing/rec.est.csv
+"$sim" changing/rec.csv edge/plain.csv --out-dir changed --no-plot > changed.txt 2>&1 &
+fleet=$!
+sleep 0.5
+touch -d '+5 seconds' changing/rec.csv
+timeout 30 cat changed/changing/rec.est.csv > /dev/null
+wait "$fleet"
+grep -qF "changing/rec.csv changed while it was run" changed.txt || fail "an input changed during its run: $(cat changed.txt)"
+[ ! -e changed/changing/rec.run.txt ] || fail "a run record for an input that changed"
+
+# A record that cannot be put in place leaves no earlier record beside the new
+# outputs (a log that streams, to a FIFO, and no file may grow: only the record fails).
+recording stale/rec.csv 4
+"$sim" stale/rec.csv edge/plain.csv --out-dir stale-out --order 2 --no-plot > /dev/null 2>&1
+[ -s stale-out/stale/rec.run.txt ] || fail "no first record"
+rm stale-out/stale/rec.est.csv
+mkfifo stale-out/stale/rec.est.csv
+(timeout 30 cat stale-out/stale/rec.est.csv > /dev/null &
+ trap '' XFSZ; ulimit -f 0; exec "$sim" stale/rec.csv --out-dir stale-out --order 3 --no-plot) > /dev/null 2>&1
+[ ! -e stale-out/stale/rec.run.txt ] || fail "the earlier run's record outlives outputs of another order: $(cat stale-out/stale/rec.run.txt)"
+
+# A worker killed outright: its temporaries go, and its end is named.
+(
+  printf 't,u\n'
+  awk 'BEGIN { for (k = 0; k < 200; k++) printf "%.3f,%g\n", k * 0.001, k }'
+  exec sleep 30
+) > rig/stall.csv &
+writer=$!
+"$sim" rig/stall.csv rig/day1/run1.csv --out-dir killed "${options[@]}" --jobs 2 > killed.txt 2>&1 &
+fleet=$!
+for _ in $(seq 100); do
+  ls killed/rig/.stall.est.csv.part-* > /dev/null 2>&1 && break
+  sleep 0.1
+done
+worker=$(ls killed/rig/.stall.est.csv.part-* 2> /dev/null | sed 's/.*part-//')
+[ -n "$worker" ] && kill -KILL "$worker"
+wait "$fleet"
+kill "$writer" 2> /dev/null
+! find killed -name '*.part-*' | grep -q . || fail "a killed worker's temporaries were left: $(find killed -name '*.part-*')"
+grep -qF "ended by signal 9" killed.txt || fail "a killed worker's end is not named: $(cat killed.txt)"
+[ -s killed/rig/day1/run1.est.csv ] || fail "the other recording was lost with the killed worker"
+
 # A fleet that cannot run: one line, exit 2, nothing written.
 mkdir folder
 touch out-file
+cp rig/day1/run1.csv rig/day1/summary.csv
 printf 'rig/day1/run1.csv\nmissing.csv\n' > missing-list.txt
 printf 'rig/day1/run1.csv\nfolder\n' > folder-list.txt
 printf '# nothing\n\n' > empty-list.txt
@@ -160,6 +242,8 @@ the recording ./rig/day1/run1.csv is named twice (first as rig/day1/run1.csv)|ri
 --out names one file; a fleet writes a log for each recording under --out-dir refused|rig/day1/run1.csv rig/day1/run2.csv --out-dir refused --out x.csv
 several recordings need --out-dir DIR for their outputs (a log and a plot for each)|rig/day1/run1.csv rig/day1/run2.csv
 --out-dir out-file is a file, not a folder|rig/day1/run1.csv --out-dir out-file
+the output rig/day1/summary.csv (the fleet's summary) would replace a recording of the fleet|rig/day1/summary.csv rig/day1/run2.csv --out-dir rig/day1
+--out-dir tuned holds a tune fleet's summary (tuned/summary.csv): give the run fleet an --out-dir of its own|rig/day1/run1.csv --out-dir tuned
 the recordings rig/day1/run1.csv and rig/day1/run1.txt would both write refused/rig/day1/run1.*: give them other names or folders|rig/day1/run1.csv rig/day1/run1.txt --out-dir refused
 EOF
 

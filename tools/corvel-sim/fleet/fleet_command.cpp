@@ -1,6 +1,9 @@
 #include "fleet/fleet_command.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <chrono>
 #include <cstdlib>
 #include <cstdio>
@@ -49,8 +52,6 @@ void put_in_place(const std::string& path, const std::string& what, const std::s
   outputs.commit();
 }
 
-// One recording, as it would run alone, then the record of its run (or of its
-// failure) beside its outputs.
 // A tuning's results: each signal's own recommendation and, for several, the
 // one for all of them together.
 std::vector<FleetSignalResult> tuning_results(const TuningReport& r) {
@@ -64,44 +65,82 @@ std::vector<FleetSignalResult> tuning_results(const TuningReport& r) {
   return signals;
 }
 
+// What a record says of the files a run put in place, as they are now.
+std::vector<FileIdentity> identities(const std::vector<std::string>& paths) {
+  std::vector<FileIdentity> outputs;
+  for (const std::string& path : paths) {
+    FileIdentity identity;
+    if (!identify_file(path, &identity)) throw OutputError("the output " + path + " is gone as soon as it was put in place");
+    outputs.push_back(identity);
+  }
+  return outputs;
+}
+
+// One recording, as it would run alone, then the record of its run (or of its
+// failure) beside its outputs. The input is identified as it is opened and
+// again before the outputs are put in place: a recording that changed in
+// between fails. The record of an earlier run goes before the new outputs
+// are put in place, so that no record ever stands beside outputs it does not
+// describe.
 FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::string& options_line, Subcommand what) {
   const auto start = std::chrono::steady_clock::now();
   const auto seconds = [&] {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   };
   FleetResult result;
+  result.options = options_line;
+  result.input.path = m.input;
   try {
     std::error_code ignored;
     fs::create_directories(fs::path(m.base).parent_path(), ignored);  // a failure to say so comes with the outputs
+    // A stream (a FIFO) has no size or time to compare: it is never current.
+    const bool a_file = identify_file(m.input, &result.input);
+    const auto before_placing = [&] {
+      FileIdentity now;
+      if (a_file && (!identify_file(m.input, &now) || now != result.input)) {
+        throw InputError(m.input + " changed while it was run (its size or time is not what it was when it was "
+                         "opened): run the fleet again");
+      }
+      for (const std::string& record : {m.record, m.failure}) {
+        std::error_code error;
+        fs::remove(record, error);
+        if (error) throw OutputError("the earlier record " + record + " cannot be removed: " + error.message());
+      }
+    };
+    std::vector<std::string> outputs;
     if (what == Subcommand::kTune) {
       SimOptions tuning = o;
       tuning.input = m.input;
       tuning.plot = m.plot;
       tuning.plot_given = true;
-      const TuningReport report = tune_recording(tuning, false);
+      const TuningReport report = tune_recording(tuning, false, before_placing);
       result.signals = tuning_results(report);
-      if (!report.plot.empty()) result.outputs.push_back(report.plot);
+      if (!report.plot.empty()) outputs.push_back(report.plot);
+      outputs.insert(outputs.end(), report.column_plots.begin(), report.column_plots.end());
     } else {
       RunDescription run = o;
       run.input = m.input;
       run.out = m.log;
       run.plot = m.plot;
       run.progress = false;
-      const RunReport report = run_recording(run);
+      const RunReport report = run_recording(run, before_placing);
       for (const SignalReport& s : report.signals) result.signals.push_back({s.name, s.rows, s.error_rms, 0, 0.0});
-      result.outputs = report.outputs;
+      outputs = report.outputs;
     }
     result.status = "done";
+    result.outputs = identities(outputs);
     result.seconds = seconds();
-    put_in_place(m.record, "run record", record_text(m, options_line, result));
-    fs::remove(m.failure, ignored);
+    put_in_place(m.record, "run record", fleet_record_text(result));
   } catch (const std::exception& e) {
+    const FileIdentity input = result.input;
     result = FleetResult{};
     result.status = "failed";
     result.message = one_line(e.what());
+    result.options = options_line;
+    result.input = input;
     result.seconds = seconds();
     try {
-      put_in_place(m.failure, "failure record", result.message + "\n");
+      put_in_place(m.failure, "failure record", fleet_record_text(result));
     } catch (const std::exception&) {
       // The failure is reported in the summary all the same.
     }
@@ -110,42 +149,34 @@ FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::str
 }
 
 #if !defined(_WIN32)
-// A result through a worker's pipe, and back (worker processes: POSIX only).
-std::string serialized(const FleetResult& r) {
-  std::ostringstream text;
-  text << r.status << '\n' << r.message << '\n' << number_text(r.seconds) << '\n' << r.outputs.size() << '\n';
-  for (const std::string& output : r.outputs) text << output << '\n';
-  for (const FleetSignalResult& s : r.signals) {
-    text << s.column << '\t' << s.rows << '\t' << number_text(s.error_rms) << '\t' << s.order << '\t'
-         << number_text(s.gain) << '\n';
+// Whole writes to a worker's pipe; false when the parent has gone.
+bool write_all(int fd, const std::string& text) {
+  for (size_t done = 0; done < text.size();) {
+    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
   }
-  return text.str();
+  return true;
 }
 
-bool deserialize(const std::string& text, FleetResult* r) {
-  std::istringstream in(text);
-  std::string seconds, count, line;
-  if (!std::getline(in, r->status) || !std::getline(in, r->message) || !std::getline(in, seconds) ||
-      !std::getline(in, count)) {
-    return false;
-  }
-  r->seconds = std::strtod(seconds.c_str(), nullptr);
-  for (unsigned long n = std::strtoul(count.c_str(), nullptr, 10); n > 0 && std::getline(in, line); --n) {
-    r->outputs.push_back(line);
-  }
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = split_line(line, '\t');
-    if (f.size() != 5) return false;
-    r->signals.push_back({f[0], static_cast<size_t>(std::strtoull(f[1].c_str(), nullptr, 10)),
-                          std::strtod(f[2].c_str(), nullptr), std::atoi(f[3].c_str()), std::strtod(f[4].c_str(), nullptr)});
-  }
-  return r->status == "done" || r->status == "failed";
+// Why a worker ended without a result, from its wait status. A worker that
+// an interrupt reached removes its outputs and exits with 128 + the signal.
+std::string worker_end(int status) {
+  int signal_number = 0;
+  if (WIFSIGNALED(status)) signal_number = WTERMSIG(status);
+  else if (WIFEXITED(status) && WEXITSTATUS(status) > 128) signal_number = WEXITSTATUS(status) - 128;
+  if (signal_number == 0) return "the worker process running it ended without a result";
+  const char* name = strsignal(signal_number);
+  return "the worker process running it was ended by signal " + std::to_string(signal_number) +
+         (name != nullptr ? std::string(" (") + name + ")" : std::string());
 }
 #endif
 
 // The recordings of `todo`, `jobs` at a time, each in a worker process of its
 // own (the block's module-wide state allows one run per process); a worker
-// sends its result back over a pipe. One job: here, one after another.
+// sends its result back over a pipe, as the text of its record. One job:
+// here, one after another.
 void run_members(const std::vector<FleetMember>& members, const std::vector<size_t>& todo, const SimOptions& o,
                  const std::string& options_line, Subcommand what, std::vector<FleetResult>& results) {
 #if defined(_WIN32)
@@ -165,6 +196,8 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
     size_t index;
     std::string text;
   };
+  // A worker that has died must not take the fleet down with a SIGPIPE.
+  signal(SIGPIPE, SIG_IGN);
   std::vector<Worker> running;
   size_t next = 0;
   std::cout.flush();
@@ -179,12 +212,8 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
       if (pid == 0) {
         forget_workers();
         close(pipe_ends[0]);
-        const std::string text = serialized(run_member(members[i], o, options_line, what));
-        for (size_t done = 0; done < text.size();) {
-          const ssize_t n = write(pipe_ends[1], text.data() + done, text.size() - done);
-          if (n <= 0) break;
-          done += static_cast<size_t>(n);
-        }
+        for (const Worker& w : running) close(w.from);
+        write_all(pipe_ends[1], fleet_record_text(run_member(members[i], o, options_line, what)));
         std::cout.flush();
         std::cerr.flush();
         _exit(0);
@@ -201,21 +230,24 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
       Worker& w = running[k];
       char buffer[4096];
       const ssize_t n = read(w.from, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
       if (n > 0) {
         w.text.append(buffer, static_cast<size_t>(n));
         continue;
       }
       close(w.from);
       int status = 0;
-      waitpid(w.pid, &status, 0);
+      while (waitpid(w.pid, &status, 0) < 0 && errno == EINTR) {
+      }
       release_worker(w.pid);
       FleetResult r;
-      if (!deserialize(w.text, &r)) {
+      if (!parse_fleet_record(w.text, &r)) {
+        const FleetMember& m = members[w.index];
+        remove_temporaries_of(fs::path(m.base).parent_path().string(), fs::path(m.base).filename().string() + ".",
+                              w.pid);
         r = FleetResult{};
         r.status = "failed";
-        r.message = WIFSIGNALED(status) ? "the worker process running it ended by signal " +
-                                              std::to_string(WTERMSIG(status))
-                                        : "the worker process running it ended without a result";
+        r.message = worker_end(status);
       }
       results[w.index] = r;
       running.erase(running.begin() + static_cast<long>(k));
@@ -235,7 +267,7 @@ std::vector<SummaryRow> summary_rows(const std::vector<FleetMember>& members, co
     if (!included[i]) continue;
     const FleetResult& r = results[i];
     std::string outputs;
-    for (const std::string& output : r.outputs) outputs += (outputs.empty() ? "" : ";") + output;
+    for (const FileIdentity& output : r.outputs) outputs += (outputs.empty() ? "" : ";") + output.path;
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", r.seconds);
     if (r.signals.empty()) {
@@ -252,8 +284,7 @@ std::vector<SummaryRow> summary_rows(const std::vector<FleetMember>& members, co
 
 // A tuning's summary has the recommendation (order, gain) before the error RMS.
 std::string summary_csv(const std::vector<SummaryRow>& rows, bool tune) {
-  std::string text = std::string("recording,column,status,message,rows,") + (tune ? "order,gain," : "") +
-                     "error_rms,outputs,seconds\n";
+  std::string text = fleet_summary_header(tune) + "\n";
   for (const SummaryRow& r : rows) {
     text += csv_field(r.recording) + "," + csv_field(r.column) + "," + r.status + "," + csv_field(r.message) + "," +
             r.rows + "," + (tune ? r.order + "," + r.gain + "," : "") + r.error_rms + "," + csv_field(r.outputs) +
@@ -319,16 +350,18 @@ int fleet_command(const SimOptions& options, Subcommand subcommand) {
     FleetResult& r = results[i];
     if (options.summary_only) {
       // What the fleet's runs left: a current record, a failure, or nothing.
-      if (read_current_record(members[i], options_line, &r)) {
+      if (read_current_run(members[i], options_line, &r)) {
         r.status = "done";
-      } else if (read_failure(members[i], &r.message)) {
+      } else if (read_current_failure(members[i], options_line, &r)) {
         r.status = "failed";
       } else {
         r.status = "missing";
         r.message = "no current outputs: its run did not finish (run the fleet again)";
       }
-    } else if (options.force || !read_current_record(members[i], options_line, &r)) {
+    } else if (options.force || !read_current_run(members[i], options_line, &r)) {
       todo.push_back(i);
+    } else {
+      r.status = "up-to-date";
     }
   }
   std::error_code ignored;
@@ -336,7 +369,7 @@ int fleet_command(const SimOptions& options, Subcommand subcommand) {
   run_members(members, todo, options, options_line, subcommand, results);
 
   const std::vector<SummaryRow> rows = summary_rows(members, results, included, options);
-  const std::string summary = (fs::path(options.out_dir) / "summary.csv").string();
+  const std::string summary = fleet_summary_path(options);
   if (!sharded) put_in_place(summary, "summary", summary_csv(rows, tune));
   print_summary(rows, tune);
   if (tune) print_spread(results, included);

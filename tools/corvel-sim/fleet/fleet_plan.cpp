@@ -1,5 +1,6 @@
 #include "fleet/fleet_plan.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -45,12 +46,30 @@ fs::path mirrored(const std::string& input) {
   return relative.parent_path() / relative.stem();
 }
 
-std::string input_identity_line(const std::string& input) {
-  std::error_code error;
-  const auto size = fs::file_size(input, error);
-  const auto time = fs::last_write_time(input, error);
-  if (error) return "";
-  return std::to_string(size) + "\t" + std::to_string(time.time_since_epoch().count());
+// A path as a case-insensitive file system compares it (ASCII letters; other
+// letters are left as they are).
+std::string folded_case(std::string path) {
+  for (char& c : path) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return path;
+}
+
+// The extension of a member's plot: the kind --plot asks for, in its own
+// case (.svg for a name without one).
+std::string figure_extension(const std::string& plot) {
+  const std::string extension = fs::path(plot).extension().string();
+  return extension.empty() ? ".svg" : extension;
+}
+
+void refuse_other_kinds_summary(const std::string& summary, bool tune) {
+  std::ifstream in(summary);
+  std::string first;
+  if (!in || !std::getline(in, first)) return;
+  if (!first.empty() && first.back() == '\r') first.pop_back();
+  if (first == fleet_summary_header(!tune)) {
+    throw UsageError(std::string("--out-dir ") + fs::path(summary).parent_path().string() + " holds a " +
+                     (tune ? "run" : "tune") + " fleet's summary (" + summary + "): give the " +
+                     (tune ? "tune" : "run") + " fleet an --out-dir of its own");
+  }
 }
 
 }  // namespace
@@ -91,34 +110,39 @@ std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, cons
   if (fs::exists(o.out_dir, error) && !fs::is_directory(o.out_dir, error)) {
     throw UsageError("--out-dir " + o.out_dir + " is a file, not a folder");
   }
-  const bool html = is_html_path(o.plot);
-  std::vector<FleetMember> members;
-  std::map<std::string, std::string> owner;  // an output's base -> its recording
   std::set<std::string> recordings;
   for (const std::string& input : inputs) recordings.insert(identity_of(input));
+  const auto refuse_over_recording = [&](const std::string& output, const std::string& whose) {
+    if (recordings.count(identity_of(output)) != 0) {
+      throw UsageError("the output " + output + whose + " would replace a recording of the fleet");
+    }
+  };
+  const std::string summary = fleet_summary_path(o);
+  refuse_over_recording(summary, " (the fleet's summary)");
+  refuse_other_kinds_summary(summary, tune);
+  std::vector<FleetMember> members;
+  std::map<std::string, std::string> owner;  // an output's base, in one case -> its recording
   for (const std::string& input : inputs) {
     FleetMember m;
     m.input = input;
     m.base = (fs::path(o.out_dir) / mirrored(input)).string();
-    const auto [it, fresh] = owner.emplace(identity_of(m.base), input);
+    const auto [it, fresh] = owner.emplace(folded_case(identity_of(m.base)), input);
     if (!fresh) {
       throw UsageError("the recordings " + it->second + " and " + input + " would both write " + m.base +
                        ".*: give them other names or folders");
     }
     if (tune) {
-      m.plot = o.plot_given && o.plot.empty() ? "" : m.base + ".tune.svg";
+      m.plot = o.plot_given && o.plot.empty() ? "" : m.base + ".tune" + figure_extension(o.plot);
       m.record = m.base + ".tune.txt";
       m.failure = m.base + ".tune-failed.txt";
     } else {
       m.log = m.base + ".est.csv";
-      m.plot = o.plot.empty() ? "" : m.base + ".plot" + (html ? ".html" : ".svg");
+      m.plot = o.plot.empty() ? "" : m.base + ".plot" + figure_extension(o.plot);
       m.record = m.base + ".run.txt";
       m.failure = m.base + ".failed.txt";
     }
     for (const std::string& output : {m.log, m.plot, m.record, m.failure}) {
-      if (!output.empty() && recordings.count(identity_of(output)) != 0) {
-        throw UsageError("the output " + output + " of " + input + " would replace a recording of the fleet");
-      }
+      if (!output.empty()) refuse_over_recording(output, " of " + input);
     }
     members.push_back(m);
   }
@@ -137,61 +161,18 @@ std::string fleet_options_line(const SimOptions& o) {
   return line;
 }
 
-std::string record_text(const FleetMember& member, const std::string& options_line, const FleetResult& result) {
-  std::ostringstream text;
-  char number[40];
-  text << "corvel-sim run record\n";
-  text << "options\t" << options_line << '\n';
-  text << "input\t" << member.input << '\t' << input_identity_line(member.input) << '\n';
-  for (const std::string& output : result.outputs) text << "output\t" << output << '\n';
-  for (const FleetSignalResult& s : result.signals) {
-    std::snprintf(number, sizeof number, "%.17g", s.error_rms);
-    char gain[40];
-    std::snprintf(gain, sizeof gain, "%.17g", s.gain);
-    text << "signal\t" << s.column << '\t' << s.rows << '\t' << number << '\t' << s.order << '\t' << gain << '\n';
-  }
-  std::snprintf(number, sizeof number, "%.3f", result.seconds);
-  text << "seconds\t" << number << '\n';
-  return text.str();
+bool read_current_run(const FleetMember& member, const std::string& options_line, FleetResult* result) {
+  return read_current_record(member.record, "done", member.input, options_line, result);
 }
 
-bool read_current_record(const FleetMember& member, const std::string& options_line, FleetResult* result) {
-  std::ifstream in(member.record);
-  std::string line;
-  if (!in || !std::getline(in, line) || line != "corvel-sim run record") return false;
-  FleetResult found;
-  bool options_same = false, input_same = false;
-  while (std::getline(in, line)) {
-    const std::vector<std::string> f = split_line(line, '\t');
-    if (f.empty()) continue;
-    if (f[0] == "options") {
-      options_same = line.substr(8) == options_line;
-    } else if (f[0] == "input" && f.size() == 4) {
-      input_same = f[1] == member.input && f[2] + "\t" + f[3] == input_identity_line(member.input);
-    } else if (f[0] == "output" && f.size() == 2) {
-      std::error_code error;
-      if (!fs::is_regular_file(f[1], error)) return false;
-      found.outputs.push_back(f[1]);
-    } else if (f[0] == "signal" && f.size() == 6) {
-      found.signals.push_back({f[1], static_cast<size_t>(std::strtoull(f[2].c_str(), nullptr, 10)),
-                               std::strtod(f[3].c_str(), nullptr), std::atoi(f[4].c_str()),
-                               std::strtod(f[5].c_str(), nullptr)});
-    } else if (f[0] == "seconds" && f.size() == 2) {
-      found.seconds = std::strtod(f[1].c_str(), nullptr);
-    }
-  }
-  if (!options_same || !input_same || found.outputs.empty()) return false;
-  found.status = "up-to-date";
-  *result = found;
-  return true;
+bool read_current_failure(const FleetMember& member, const std::string& options_line, FleetResult* result) {
+  return read_current_record(member.failure, "failed", member.input, options_line, result);
 }
 
-bool read_failure(const FleetMember& member, std::string* message) {
-  std::ifstream in(member.failure);
-  std::string line;
-  if (!in || !std::getline(in, line)) return false;
-  *message = line;
-  return true;
+std::string fleet_summary_header(bool tune) {
+  return std::string("recording,column,status,message,rows,") + (tune ? "order,gain," : "") + "error_rms,outputs,seconds";
 }
+
+std::string fleet_summary_path(const SimOptions& o) { return (fs::path(o.out_dir) / "summary.csv").string(); }
 
 }  // namespace corvel::sim

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command_line/options.h"
+#include "fleet/fleet_record.h"
 
 namespace corvel::sim {
 
@@ -28,11 +29,15 @@ struct FleetMember {
 std::vector<std::string> fleet_inputs(const SimOptions& options);
 
 // Each recording's outputs, its folders mirrored under the output folder
-// (an absolute path without its root, '..' as '_up'). Throws UsageError when
-// the output folder is a file, when two recordings would write the same
-// outputs (naming both), or when an output would be a recording.
-// A tuning's outputs are NAME.tune.svg, NAME.tune.txt and NAME.tune-failed.txt,
-// so that a run's and a tuning's fleets may share a folder.
+// (an absolute path without its root, '..' as '_up'); a plot of the kind
+// --plot asks for (NAME.plot.svg, .html, .png or .pdf). Throws UsageError
+// when the output folder is a file, when two recordings would write the same
+// outputs (naming both; names that differ only in case count as the same,
+// as a case-insensitive file system takes them), when an output or the
+// summary would be a recording, or when the folder's summary is another
+// kind of fleet's (a run's and a tuning's fleets keep their members'
+// outputs apart, NAME.tune.svg, NAME.tune.txt and NAME.tune-failed.txt, but
+// not one summary.csv).
 std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, const SimOptions& options,
                                     Subcommand subcommand = Subcommand::kRun);
 
@@ -40,29 +45,15 @@ std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, cons
 // record keeps, so that a run with other options is not taken as current.
 std::string fleet_options_line(const SimOptions& options);
 
-// What a finished run of one recording found, per signal.
-struct FleetSignalResult {
-  std::string column;  // the signal's name, or the --column value
-  size_t rows = 0;
-  double error_rms = 0.0;  // a tuning's: the recommendation's (for columns together, their score)
-  int order = 0;           // a tuning's recommendation; 0 for a run
-  double gain = 0.0;
-};
-struct FleetResult {
-  std::string status;  // done, failed, up-to-date, missing
-  std::string message;  // a failure's one line
-  std::vector<FleetSignalResult> signals;
-  std::vector<std::string> outputs;
-  double seconds = 0.0;
-};
+// The member's record when it is current (read_current_record): its run's
+// (status done) or its failure's (status failed).
+bool read_current_run(const FleetMember& member, const std::string& options_line, FleetResult* result);
+bool read_current_failure(const FleetMember& member, const std::string& options_line, FleetResult* result);
 
-// The record a run leaves beside its outputs, and what a later run reads of
-// it: its results when the record is current (the same options, the input of
-// the same size and time, every output there), else none.
-std::string record_text(const FleetMember& member, const std::string& options_line, const FleetResult& result);
-bool read_current_record(const FleetMember& member, const std::string& options_line, FleetResult* result);
-// The message of the last failure a run left, if any.
-bool read_failure(const FleetMember& member, std::string* message);
+// Where a fleet's summary goes, DIR/summary.csv, and its first line (a
+// tuning's has the recommendation, order and gain, before the error RMS).
+std::string fleet_summary_path(const SimOptions& options);
+std::string fleet_summary_header(bool tune);
 
 }  // namespace corvel::sim
 

@@ -182,8 +182,27 @@ OutputFile& OutputSet::open(const std::string& path, const std::string& what) {
   return *files_.back();
 }
 
-void OutputSet::commit() {
+size_t remove_temporaries_of(const std::string& folder, const std::string& prefix, long pid) {
+  // The names OutputFile makes: "." NAME ".part-" PID, or with "-" ATTEMPT after it.
+  const std::string head = "." + prefix;
+  const std::string mark = ".part-" + std::to_string(pid);
+  size_t removed = 0;
+  std::error_code error;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const size_t at = name.rfind(mark);
+    if (name.compare(0, head.size(), head) != 0 || at == std::string::npos || at < head.size()) continue;
+    const std::string rest = name.substr(at + mark.size());
+    if (!rest.empty() && (rest[0] != '-' || rest.find_first_not_of("0123456789", 1) != std::string::npos)) continue;
+    std::error_code ignored;
+    if (it->is_regular_file(ignored) && fs::remove(it->path(), ignored)) ++removed;
+  }
+  return removed;
+}
+
+void OutputSet::commit(const CommitCheck& before_placing) {
   for (const auto& file : files_) file->finish();
+  if (before_placing) before_placing();
 #if !defined(_WIN32)
   // The renames are one step: an interrupt waits until they are done.
   sigset_t blocked, before;

@@ -10,6 +10,7 @@
 #define CORVEL_SIM_OUTPUT_FILE_H
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +53,11 @@ class OutputFile {
   int slot_ = -1;  // removed by an interrupt until placed
 };
 
+// What a run's caller confirms once every output is complete and before any
+// is put in place (that its input has not changed, say); what it throws
+// fails the run, leaving none of its outputs and the earlier files as they were.
+using CommitCheck = std::function<void()>;
+
 // The outputs of one run: all of them are opened before it starts, and put
 // in place together at its end, or none of them.
 class OutputSet {
@@ -66,11 +72,17 @@ class OutputSet {
   // in place), then renames each temporary over its target. Should one
   // rename fail, the targets already replaced get their earlier files back
   // and the new ones are removed: the user's files are as they were.
-  void commit();
+  // `before_placing` runs between the two steps.
+  void commit(const CommitCheck& before_placing = {});
 
  private:
   std::vector<std::unique_ptr<OutputFile>> files_;
 };
+
+// Removes what the process `pid` left of its temporaries in `folder`, for
+// outputs whose names start with `prefix`: the parent of a worker process
+// that was killed before it could remove them itself. Returns how many.
+size_t remove_temporaries_of(const std::string& folder, const std::string& prefix, long pid);
 
 // Whether an output at `path` would be written in place as a stream (a
 // device, a FIFO, or one of this process's own descriptors by its name:

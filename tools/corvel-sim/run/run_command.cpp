@@ -66,7 +66,7 @@ std::vector<std::string> plot_paths(const std::string& plot, const std::vector<s
 
 }  // namespace
 
-RunReport run_recording(const RunDescription& options) {
+RunReport run_recording(const RunDescription& options, const CommitCheck& before_placing) {
   refuse_shared_files_of(options, plot_paths(options.plot, {}, false));
   if (!options.plot.empty()) refuse_unwritable_figure(options.plot, "--plot");
   const bool html = is_html_path(options.plot);
@@ -240,7 +240,7 @@ RunReport run_recording(const RunDescription& options) {
     plots[p]->write_svg(text, title(name) + rate);
     write_figure(*plot_files[p], text.str());
   }
-  outputs.commit();
+  outputs.commit(before_placing);
 
   RunReport report;
   report.description = record->description();

@@ -10,6 +10,7 @@
 
 #include "command_line/options.h"
 #include "output/error_table.h"
+#include "output/output_file.h"
 #include "run/run_description.h"
 
 namespace corvel::sim {
@@ -38,8 +39,9 @@ struct RunReport {
 // The run a description asks for, its outputs put in place together; notes
 // and warnings go to standard error. Throws UsageError, InputError,
 // OutputError or the engine's error with the block's own message, leaving
-// none of its outputs.
-RunReport run_recording(const RunDescription& run);
+// none of its outputs. `before_placing` runs once every output is complete,
+// before any is put in place (OutputSet::commit).
+RunReport run_recording(const RunDescription& run, const CommitCheck& before_placing = {});
 
 // corvel-sim run of one record: the run, then its line and (for a built-in
 // signal) the error table on standard output. Returns the exit status.

@@ -70,7 +70,7 @@ void print_table(std::FILE* out, const TuneResult& result, const Input& input, i
 
 }  // namespace
 
-TuningReport tune_recording(SimOptions options, bool progress) {
+TuningReport tune_recording(SimOptions options, bool progress, const CommitCheck& before_placing) {
   TuningReport report;
   const std::string plot = options.plot_given ? options.plot : "corvel-tune.svg";
   std::vector<NamedPath> read;
@@ -153,7 +153,7 @@ TuningReport tune_recording(SimOptions options, bool progress) {
       draw(*column_plots[c], each[c], "corvel-sim tune: " + named(inputs[c]) + ", alone", "RMS of the error output");
     }
   }
-  outputs.commit();
+  outputs.commit(before_placing);
   report.inputs = std::move(inputs);
   report.each = std::move(each);
   report.together = result;

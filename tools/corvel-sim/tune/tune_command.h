@@ -4,6 +4,7 @@
 #define CORVEL_SIM_TUNE_COMMAND_H
 
 #include "command_line/options.h"
+#include "output/output_file.h"
 #include "tune/tune.h"
 
 namespace corvel::sim {
@@ -20,8 +21,9 @@ struct TuningReport {
 };
 
 // The tuning the options ask for, its plot put in place. Throws as a run does,
-// and TuneError for data it cannot tune on.
-TuningReport tune_recording(SimOptions options, bool progress);
+// and TuneError for data it cannot tune on. `before_placing` runs before the
+// plots are put in place (OutputSet::commit).
+TuningReport tune_recording(SimOptions options, bool progress, const CommitCheck& before_placing = {});
 
 // corvel-sim tune of one record: the tuning, then its tables, recommendations
 // and commands on standard output. Returns the exit status; throws
