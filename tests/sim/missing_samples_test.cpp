@@ -112,5 +112,31 @@ TEST(MissingSamples, RefusedGapsAreNamedWithTheirLength) {
   }
 }
 
+// A long gap (a sensor dropped out for minutes of a 1 kHz log) costs about
+// what its length costs: filled on its line, every sample, in passing. Were
+// each row of it to look over the rest again, this would run for minutes.
+TEST(MissingSamples, ALongGapIsFilledInOnePass) {
+  constexpr size_t kGap = 400000;
+  std::vector<double> in(kGap + 4, N);
+  in[0] = 1.0;
+  in[1] = 2.0;
+  in[kGap + 2] = 7.0;
+  in[kGap + 3] = 8.0;
+  for (const MissingSamples how : {MissingSamples::kInterpolate, MissingSamples::kHold}) {
+    const Filled out = fill(in, how);
+    ASSERT_EQ(out.values.size(), in.size());
+    const double span = static_cast<double>(kGap + 1);
+    for (size_t k = 1; k <= kGap; ++k) {
+      const double want = how == MissingSamples::kHold ? 2.0 : 2.0 + 5.0 * (static_cast<double>(k) / span);
+      if (out.values[k + 1] != want || !out.filled[k + 1]) {
+        ADD_FAILURE() << missing_word(how) << " at " << k << ": " << out.values[k + 1] << " where " << want;
+        break;
+      }
+    }
+    EXPECT_EQ(out.values[kGap + 2], 7.0);
+    EXPECT_FALSE(out.filled[kGap + 2]);
+  }
+}
+
 }  // namespace
 }  // namespace corvel::sim

@@ -22,6 +22,7 @@ class GapFilledRecord : public Record {
     restart_state();
   }
   double next() override {
+    ++handed_;
     if (!ahead_.empty()) {
       current_ = std::move(ahead_.front());
       ahead_.pop_front();
@@ -92,6 +93,8 @@ class GapFilledRecord : public Record {
     last_sample_.assign(channels_, 0.0);
     since_sample_.assign(channels_, 0);
     have_sample_.assign(channels_, 0);
+    checked_.assign(channels_, 0);
+    handed_ = 0;
     buffered_ = false;
   }
 
@@ -104,17 +107,26 @@ class GapFilledRecord : public Record {
   }
 
   // The first row ahead whose signal `c` is a sample, reading on as needed;
-  // ahead_.size() when the record ends first.
+  // ahead_.size() when the record ends first. Each row of a gap asks again:
+  // the rows already found missing are not looked at twice, so that a gap
+  // costs its length, not its length squared.
   size_t look_ahead_for(size_t c) {
-    for (size_t i = 0;; ++i) {
+    const size_t first = handed_;  // ahead_[0]'s place in the record
+    for (size_t i = checked_[c] > first ? checked_[c] - first : 0;; ++i) {
       if (i == ahead_.size()) {
-        if (pulled_ == count()) return i;
+        if (pulled_ == count()) {
+          checked_[c] = first + i;
+          return i;
+        }
         Row row;
         pull(&row);
         row.where = inner_->where();
         ahead_.push_back(std::move(row));
       }
-      if (!std::isnan(ahead_[i].values[c])) return i;
+      if (!std::isnan(ahead_[i].values[c])) {
+        checked_[c] = first + i;
+        return i;
+      }
     }
   }
 
@@ -139,6 +151,8 @@ class GapFilledRecord : public Record {
   std::vector<double> last_sample_;
   std::vector<size_t> since_sample_;  // rows since each signal's last sample (0: the current row is one)
   std::vector<unsigned char> have_sample_;
+  size_t handed_ = 0;              // rows handed out, the current one included
+  std::vector<size_t> checked_;    // per signal: the place of the first row not yet looked at ahead
 };
 
 }  // namespace
