@@ -211,6 +211,10 @@ TEST(CsvInput, SpreadsheetExportsReadAsTheyAreMeant) {
       {"commas only from the third row", "t;u\n0;1\n1;2,5\n", {0, 1}, {1, 2.5}, {"", ""}},
       {"no header", "0,5;1,25\n1,5;2\n", {0.5, 1.5}, {1.25, 2}, {"", ""}},
       {"an empty cell", "t;u\n0;1\n1;\n", {0, 1}, {1, NAN}, {"", ""}},
+      // A group of three after the sign reads as the rest of the file writes.
+      {"1,000 where commas are decimal", "t;u\n0,001;12,5\n0,002;1,000\n", {0.001, 0.002}, {12.5, 1.0}, {"", ""}},
+      {"1.000 where points are decimal", "t\tu\n0.5\t1\n1.5\t1.000\n", {0.5, 1.5}, {1, 1.0}, {"", ""}},
+      {"the time column says it first", "t;u\n0,5;1,000\n", {0.5}, {1.0}, {"", ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -227,6 +231,39 @@ TEST(CsvInput, SpreadsheetExportsReadAsTheyAreMeant) {
       } else {
         EXPECT_EQ(u[k], c.u[k]);
       }
+    }
+  }
+}
+
+// A number whose sign could be a thousands separator is read only as the
+// file's other numbers say; the file's convention is its first unambiguous
+// number's, and a field against it is refused with its place.
+TEST(CsvInput, TheFilesDecimalSignIsDecidedOnce) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string message;  // what the refusal says, in part
+  };
+  const std::vector<Case> cases = {
+      {"1,000 in a file of points", "t\tu\n0.001\t2.5\n0.002\t1,000\n",
+       "in.csv:3: 'u': '1,000' is not a number (this file writes decimal points, as '0.001' on line 2"},
+      {"a decimal comma in a file of points", "t;u\n0.5;1\n1.5;2,25\n",
+       "in.csv:3: 'u': '2,25' is not a number (this file writes decimal points, as '0.5' on line 2"},
+      {"1.000 in a file of commas", "t;u\n0,5;1\n1,5;1.000\n",
+       "in.csv:3: 'u': '1.000' is not a number (this file writes decimal commas, as '0,5' on line 2"},
+      {"nothing says which", "u;v\n1,000;2\n", "in.csv:2: 'u': '1,000' is not a number (a thousands separator or a decimal sign?"},
+      {"1.000,5 still named", "t;u\n0,5;1.000,5\n", "thousands separators are not read: write 1234,5 or 1234.5"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    CsvReader reader(std::make_unique<std::istringstream>(c.text), "in.csv", ColumnChoice{"u"});
+    CsvRow row;
+    try {
+      while (reader.next(&row)) {
+      }
+      ADD_FAILURE() << "read to the end";
+    } catch (const InputError& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
     }
   }
 }

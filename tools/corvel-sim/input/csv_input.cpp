@@ -73,6 +73,10 @@ CsvReader::CsvReader(std::unique_ptr<std::istream> in, std::string name, const C
     }
   }
   if (decimal_comma && best == 0) layout_.delimiter = ';';
+  if (decimal_comma) {
+    decimal_ = DecimalSign::kComma;
+    decimal_evidence_ = "the run says";
+  }
   split_fields(first, layout_.delimiter, &fields_);
   layout_.columns = fields_.size();
   bool any_number = false;
@@ -134,6 +138,65 @@ void CsvReader::find_units() {
     }
   }
   rewind();
+}
+
+namespace {
+
+// What a field shows of its file's decimal sign: nothing (no sign, or not a
+// number's shape), a point or a comma, or a sign that could as well be a
+// thousands separator (1,000 or 12.500: a group of three digits after one to
+// three digits, not led by a zero).
+enum class SignShown { kNone, kPoint, kComma, kEither };
+
+SignShown sign_shown(std::string_view f) {
+  if (!f.empty() && (f[0] == '-' || f[0] == '+')) f.remove_prefix(1);
+  const size_t at = f.find_first_of(",.");
+  if (at == std::string_view::npos || f.find_first_of(",.", at + 1) != std::string_view::npos) return SignShown::kNone;
+  const auto digits = [](std::string_view part) {
+    size_t n = 0;
+    while (n < part.size() && part[n] >= '0' && part[n] <= '9') ++n;
+    return n;
+  };
+  const std::string_view head = f.substr(0, at), tail = f.substr(at + 1);
+  const size_t tail_digits = digits(tail);
+  if (digits(head) != head.size() || tail_digits == 0) return SignShown::kNone;
+  if (!head.empty() && head.size() <= 3 && head[0] != '0' && tail.size() == 3 && tail_digits == 3) {
+    return SignShown::kEither;
+  }
+  return f[at] == '.' ? SignShown::kPoint : SignShown::kComma;
+}
+
+}  // namespace
+
+void CsvReader::learn_decimal_sign(long line) {
+  for (const std::string_view field : fields_) {
+    const SignShown shown = sign_shown(field);
+    double v = 0.0;
+    if ((shown != SignShown::kPoint && shown != SignShown::kComma) || !read_field(field, &v)) continue;
+    decimal_ = shown == SignShown::kPoint ? DecimalSign::kPoint : DecimalSign::kComma;
+    decimal_evidence_ = "'" + std::string(field) + "' on line " + std::to_string(line);
+    return;
+  }
+}
+
+bool CsvReader::read_sample(std::string_view field, double* value, std::string* hint) {
+  if (layout_.delimiter == ',') return read_number(field, value);
+  const SignShown shown = sign_shown(field);
+  const bool comma = field.find(',') != std::string_view::npos;
+  if (shown == SignShown::kEither && decimal_ == DecimalSign::kUnknown) {
+    *hint = " (a thousands separator or a decimal sign? No number before it in the file says which it writes: "
+            "write it without a thousands separator, or with more or fewer than three decimals)";
+    return false;
+  }
+  if (comma && decimal_ == DecimalSign::kPoint) {
+    *hint = " (this file writes decimal points, as " + decimal_evidence_ + "; thousands separators are not read)";
+    return false;
+  }
+  if (!comma && shown == SignShown::kEither && decimal_ == DecimalSign::kComma) {
+    *hint = " (this file writes decimal commas, as " + decimal_evidence_ + "; thousands separators are not read)";
+    return false;
+  }
+  return read_field(field, value);
 }
 
 bool CsvReader::read_field(std::string_view field, double* value) {
@@ -238,7 +301,8 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
       *value = std::nan("");
       return;
     }
-    if (!read_field(fields_[column], value)) {
+    std::string sign_hint;
+    if (!read_sample(fields_[column], value, &sign_hint)) {
       const std::string text = "'" + std::string(fields_[column]) + "'";
       // A list (all, say) that takes in a column of words: the list is wrong.
       if (first_data_line_ == row->line && layout_.signals.size() > 1 && static_cast<long>(column) != layout_.time) {
@@ -248,11 +312,13 @@ void CsvReader::parse(std::string_view content, CsvRow* row) {
       // 1.234,5: a thousands separator, which no reading can tell from a decimal point.
       const std::string_view field = fields_[column];
       const bool both = field.find(',') != std::string_view::npos && field.find('.') != std::string_view::npos;
-      const std::string hint = both ? " (thousands separators are not read: write 1234,5 or 1234.5)" : "";
+      const std::string hint =
+          both ? " (thousands separators are not read: write 1234,5 or 1234.5)" : sign_hint;
       throw InputError(at() + layout_.column_name(column) + ": " + text + " is not a number" + hint);
     }
   };
   if (first_data_line_ == 0) first_data_line_ = row->line;
+  if (decimal_ == DecimalSign::kUnknown && layout_.delimiter != ',') learn_decimal_sign(row->line);
   for (size_t i = 0; i < layout_.signals.size(); ++i) read(layout_.signals[i], &signals_[i]);
   row->u = signals_[0];
   if (layout_.time >= 0) read(static_cast<size_t>(layout_.time), &row->t);

@@ -67,6 +67,13 @@ class CsvReader {
   void parse(std::string_view content, CsvRow* row);
   // A number, its decimal comma read as a point where the file may have them.
   bool read_field(std::string_view field, double* value);
+  // A sample's field as the file's decimal sign says (see decimal_); false
+  // with `hint` saying why when that sign, or no sign yet, makes it no
+  // number or an ambiguous one (1,000: a thousand, or one?).
+  bool read_sample(std::string_view field, double* value, std::string* hint);
+  // Takes the file's decimal sign from the first field of the row that shows
+  // one unambiguously (0.5, 12,50), while none has.
+  void learn_decimal_sign(long line);
   std::string where() const { return name_ + ":" + std::to_string(line_number_) + ": "; }
 
   std::unique_ptr<std::istream> in_;
@@ -82,6 +89,12 @@ class CsvReader {
   long first_data_line_ = 0;  // the line of the first row parsed
   std::vector<std::string_view> fields_;
   std::vector<double> signals_;
+  // The decimal sign of the whole file, decided once (--decimal-comma, or the
+  // first number that can only be read one way), so that 1,000 in a file of
+  // decimal points is never read as 1.
+  enum class DecimalSign { kUnknown, kPoint, kComma };
+  DecimalSign decimal_ = DecimalSign::kUnknown;
+  std::string decimal_evidence_;  // "'0.5' on line 2"
 };
 
 std::unique_ptr<CsvReader> open_csv_file(const std::string& path, const ColumnChoice& choice,
