@@ -32,6 +32,7 @@ Read read(const std::string& text, ColumnChoice choice = {}, double tolerance = 
     r.u.push_back(row.u);
     r.lines.push_back(row.line);
   }
+  grid.refuse_if_breached();
   return r;
 }
 

@@ -141,6 +141,66 @@ TEST(RecordReading, AFileThatChangesBetweenItsReadingsFailsTheRun) {
   std::remove(path.c_str());
 }
 
+// Time stamps of the epoch (1.7e9 s on, 1 kHz, written to the millisecond)
+// are regular, whatever their rounding where doubles are 2.4e-7 s apart: a
+// file's time column and an array's time stamps alike. Real jitter is
+// refused, naming the row that strays the most, however long its file's name.
+TEST(RecordReading, TimeStampsAreJudgedAgainstTheRecordsOwnStep) {
+  const std::string epoch = temp_csv("epoch.csv");
+  std::vector<double> times;
+  {
+    std::ofstream out(epoch);
+    out << "t,u\n";
+    char text[64];
+    for (long k = 0; k < 5000; ++k) {
+      std::snprintf(text, sizeof text, "%.3f", 1.7e9 + static_cast<double>(k) * 1e-3);
+      out << text << ',' << k % 7 << '\n';
+      times.push_back(std::strtod(text, nullptr));
+    }
+  }
+  SimOptions o;
+  o.input = epoch;
+  const std::unique_ptr<Record> record = open_record(o);
+  EXPECT_EQ(read_whole(*record), "");
+  EXPECT_EQ(record->count(), 5000u);
+  const std::vector<double> u(times.size(), 1.0);
+  SampleArray a;
+  a.samples = u.data();
+  a.times = times.data();
+  a.count = u.size();
+  a.description = "the array";
+  EXPECT_EQ(open_samples(a, RecordSource{})->count(), 5000u);
+
+  // Jitter of a tenth of a step at row 1 000, of a fifth at row 3 000 and a tenth after it.
+  const std::string jitter = temp_csv(std::string(180, 'j') + ".csv");
+  {
+    std::ofstream out(jitter);
+    out << "t,u\n";
+    for (long k = 0; k < 5000; ++k) {
+      const double off = k == 999 ? 1e-4 : k == 2999 ? 2e-4 : k == 3000 ? 1e-4 : 0.0;
+      out << static_cast<double>(k) * 1e-3 + off << ",1\n";
+    }
+  }
+  o.input = jitter;
+  try {
+    const std::unique_ptr<Record> jittery = open_record(o);
+    read_whole(*jittery);
+    ADD_FAILURE() << "jitter read as regular";
+  } catch (const InputError& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find(jitter + ":3001: the time 2.9992 comes 0.0012 s after the one before, where the "
+                                    "record's step (its span over its samples) is 0.001 s"),
+              std::string::npos)
+        << message;
+    EXPECT_NE(message.find("(within --time-tolerance 1e-06 of it); 5 steps stray, this one the most"), std::string::npos)
+        << message;
+  }
+  std::vector<double> jittered = times;
+  jittered[2000] += 3e-4;
+  a.times = jittered.data();
+  EXPECT_THROW(open_samples(a, RecordSource{}), InputError);
+}
+
 TEST(BlockQueue, EachSideEndsItAndTheOtherHearsWhy) {
   {  // the producer finishes with a failure: the consumer gets the blocks before it, then the failure
     BlockQueue<int> q(2);

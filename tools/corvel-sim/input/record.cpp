@@ -21,22 +21,38 @@ void TimeGrid::add(double t, const std::string& where_prefix) {
     throw InputError(where_prefix + "the time " + number_text(t) + " does not come after the time before it, " +
                      number_text(last_));
   }
-  if (count_ == 1) {
+  if (count_ == 1 && step_ == 0.0) {
     first_step_ = t - last_;
-  } else if (count_ >= 2) {
+  } else if (count_ >= 1) {
     const double step = t - last_;
-    if (!within_tolerance(step)) {
-      char text[200];
-      std::snprintf(text, sizeof text,
-                    "the time %s comes %.9g s after the one before, where the first two are %.9g s apart: the "
-                    "time column must rise by one constant step (within --time-tolerance %g of it)",
-                    number_text(t).c_str(), step, first_step_, tolerance_);
-      throw InputError(where_prefix + text);
+    if (!within_tolerance(step, t)) {
+      ++strays_;
+      const double off = std::fabs(step - reference());
+      if (strays_ == 1 || off > worst_) {
+        worst_ = off;
+        // Steps to nine digits, as a person compares them.
+        const auto digits = [](double x, const char* format) {
+          char text[40];
+          std::snprintf(text, sizeof text, format, x);
+          return std::string(text);
+        };
+        worst_message_ = where_prefix + "the time " + number_text(t) + " comes " + digits(step, "%.9g") +
+                         " s after the one before, where " +
+                         (step_ > 0.0 ? "the record's step (its span over its samples) is " + digits(step_, "%.9g") + " s"
+                                      : "the first two are " + digits(first_step_, "%.9g") + " s apart") +
+                         ": the time column must rise by one constant step (within --time-tolerance " +
+                         digits(tolerance_, "%g") + " of it)";
+      }
     }
   }
   if (count_ == 0) first_ = t;
   last_ = t;
   ++count_;
+}
+
+void TimeGrid::refuse() const {
+  if (strays_ == 1) throw InputError(worst_message_);
+  throw InputError(worst_message_ + "; " + std::to_string(strays_) + " steps stray, this one the most");
 }
 
 double TimeGrid::step() const { return (last_ - first_) / static_cast<double>(count_ - 1); }
@@ -112,17 +128,18 @@ class CsvRecord : public Record {
     if (timed_ && !layout.units[static_cast<size_t>(layout.time)].empty()) {
       shape_.time_unit = layout.units[static_cast<size_t>(layout.time)];
     }
+    shape_.count = reader_->count_rows(&first_, &last_);
     if (o.snr_given) {
-      read_all(o, sample_time);
+      const double span = last_.t - first_.t;
+      read_all(o, sample_time, shape_.count >= 2 ? span / static_cast<double>(shape_.count - 1) : 0.0);
       return;
     }
-    shape_.count = reader_->count_rows(&first_, &last_);
     if (shape_.count == 0) throw InputError(o.input + ": no samples");
     if (timed_ && shape_.count >= 2) {
       const double span = last_.t - first_.t;
       // A time column that does not rise is found row by row, for the message.
       if (!(span > 0.0) || !std::isfinite(span)) {
-        read_all(o, sample_time);
+        read_all(o, sample_time, 0.0);
         return;
       }
       shape_.step = timed_step(o, first_.t, last_.t, shape_.count, o.input);
@@ -137,7 +154,7 @@ class CsvRecord : public Record {
   void restart() override {
     stop_reading();
     reader_->rewind();
-    grid_ = TimeGrid(tolerance_);
+    grid_ = TimeGrid(tolerance_, shape_.step);
     taken_ = RowBlock();
     next_taken_ = 0;
     rows_taken_ = 0;
@@ -149,7 +166,10 @@ class CsvRecord : public Record {
     if (channels_ > 1) values_ = &taken_.values[next_taken_ * channels_];
     row_ = taken_.rows[next_taken_++];
     if (rows_taken_++ == 0) same_row_or_fail(row_, first_, "first");
-    if (timed_) grid_.add_lazy(row_.t, [&] { return description() + ":" + std::to_string(row_.line) + ": "; });
+    if (timed_) {
+      grid_.add_lazy(row_.t, [&] { return description() + ":" + std::to_string(row_.line) + ": "; });
+      if (grid_.breached()) refuse_time_column();
+    }
     return row_.u;
   }
   void finish() override {
@@ -205,6 +225,24 @@ class CsvRecord : public Record {
     }
   }
 
+  // The rest of the time column judged, so that the refusal names the step
+  // that strays the most (a row that fails to read past it ends the look).
+  [[noreturn]] void refuse_time_column() {
+    while (true) {
+      if (next_taken_ == taken_.rows.size()) {
+        if (!ahead_.pop(&taken_)) break;
+        next_taken_ = 0;
+      }
+      const CsvRow& row = taken_.rows[next_taken_++];
+      try {
+        grid_.add_lazy(row.t, [&] { return description() + ":" + std::to_string(row.line) + ": "; });
+      } catch (const InputError&) {
+        break;  // a time that goes back: the stray before it is the first error
+      }
+    }
+    grid_.refuse();
+  }
+
   void take_block() {
     if (!ahead_.pop(&taken_)) {
       // Rows before a bad one have all been taken: now its message, unless
@@ -244,17 +282,23 @@ class CsvRecord : public Record {
   }
 
   // Every row read and checked now.
-  void read_all(const RecordSource& o, double sample_time) {
-    TimeGrid grid(o.time_tolerance);
+  void read_all(const RecordSource& o, double sample_time, double step) {
+    TimeGrid grid(o.time_tolerance, step);
     std::vector<FiniteRms> rms(channels_);
     CsvRow row;
     size_t count = 0;
-    while (reader_->next(&row)) {
-      if (timed_) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
-      for (size_t c = 0; c < channels_; ++c) rms[c].add(reader_->signals()[c]);
-      if (count++ == 0) first_ = row;
-      last_ = row;
+    try {
+      while (reader_->next(&row)) {
+        if (timed_) grid.add_lazy(row.t, [&] { return reader_->name() + ":" + std::to_string(row.line) + ": "; });
+        for (size_t c = 0; c < channels_; ++c) rms[c].add(reader_->signals()[c]);
+        if (count++ == 0) first_ = row;
+        last_ = row;
+      }
+    } catch (const InputError&) {
+      grid.refuse_if_breached();  // a step that strayed came first
+      throw;
     }
+    grid.refuse_if_breached();
     if (count == 0) throw InputError(o.input + ": no samples");
     shape_.count = count;
     shape_.clean_rms.clear();
@@ -355,10 +399,11 @@ class MatRecord : public Record {
       shape_.clean_rms.push_back(rms.value());
     }
     if (!t.empty()) {
-      TimeGrid grid(o.time_tolerance);
+      TimeGrid grid(o.time_tolerance, t.size() >= 2 ? (t.back() - t.front()) / static_cast<double>(t.size() - 1) : 0.0);
       for (size_t k = 0; k < t.size(); ++k) {
         grid.add_lazy(t[k], [&] { return o.input + ": " + place(time_where_, k + 1) + ": "; });
       }
+      grid.refuse_if_breached();
       if (grid.count() < 2) throw InputError(o.input + ": a time column needs two samples at least to give the step");
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), o.input);
       shape_.t0 = grid.first();
@@ -489,10 +534,12 @@ class ArrayRecord : public Record {
     }
     if (a.times != nullptr) {
       // The same rule as a file's time column: a constant step within the tolerance.
-      TimeGrid grid(o.time_tolerance);
+      TimeGrid grid(o.time_tolerance,
+                    a.count >= 2 ? (a.times[a.count - 1] - a.times[0]) / static_cast<double>(a.count - 1) : 0.0);
       for (size_t k = 0; k < a.count; ++k) {
         grid.add_lazy(a.times[k], [&] { return a.description + ": time stamp " + std::to_string(k + 1) + ": "; });
       }
+      grid.refuse_if_breached();
       if (a.count < 2) throw InputError(a.description + ": time stamps need two samples at least to give the step");
       shape_.step = timed_step(o, grid.first(), grid.last(), grid.count(), a.description);
       shape_.t0 = grid.first();

@@ -17,15 +17,24 @@
 namespace corvel::sim {
 
 // Checks that a time column rises by one constant step: each difference
-// within `tolerance` (relative) of the first one.
+// within `tolerance` (relative) of the record's step, its span over its
+// count less one, where that is known before the rows are (a file whose
+// first and last rows were read, an array); else of its first difference.
+// Time stamps far from zero (seconds of the epoch) carry the rounding of
+// their own size: a step is also allowed the spacing of doubles there
+// (twice it), so that 1.7e9 s + k ms, written to the millisecond, is regular.
 class TimeGrid {
  public:
-  explicit TimeGrid(double tolerance) : tolerance_(tolerance) {}
-  // `where` names the sample in a message, as "file:line: ".
+  explicit TimeGrid(double tolerance, double step = 0.0)
+      : tolerance_(tolerance), step_(step > 0.0 && std::isfinite(step) ? step : 0.0) {}
+  // `where` names the sample in a message, as "file:line: ". A time that is
+  // not finite or does not come after the one before throws InputError at
+  // once; a step that strays is kept if it strays the most so far, and the
+  // record goes on to be judged (see breached).
   void add(double t, const std::string& where_prefix);
   template <class Where>
   void add_lazy(double t, const Where& where) {  // builds the name only for a message
-    if (count_ >= 2 && within_tolerance(t - last_)) {
+    if (count_ >= (step_ > 0.0 ? 1u : 2u) && t > last_ && within_tolerance(t - last_, t)) {
       last_ = t;
       ++count_;
       return;
@@ -37,15 +46,29 @@ class TimeGrid {
   double last() const { return last_; }
   // The mean step, span / (count - 1).
   double step() const;
+  // Whether any step strayed; then refuse() throws InputError naming the
+  // one that strayed the most, and how many did.
+  bool breached() const { return strays_ > 0; }
+  [[noreturn]] void refuse() const;
+  // The same, where it breached.
+  void refuse_if_breached() const {
+    if (breached()) refuse();
+  }
 
  private:
-  // Whether a step is the first step, within the tolerance.
-  bool within_tolerance(double step) const {
-    return step <= first_step_ * (1.0 + tolerance_) && step >= first_step_ * (1.0 - tolerance_);
+  double reference() const { return step_ > 0.0 ? step_ : first_step_; }
+  bool within_tolerance(double step, double t) const {
+    const double size = std::fabs(t);
+    const double spacing = std::nextafter(size, INFINITY) - size;
+    return std::fabs(step - reference()) <= tolerance_ * reference() + 2.0 * spacing;
   }
   double tolerance_;
+  double step_;  // the record's, where known first; 0: the first step is the reference
   size_t count_ = 0;
   double first_ = 0.0, last_ = 0.0, first_step_ = 0.0;
+  size_t strays_ = 0;
+  double worst_ = 0.0;  // the largest stray |step - reference|
+  std::string worst_message_;
 };
 
 // What is known of a record before its first sample.
