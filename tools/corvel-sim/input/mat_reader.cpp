@@ -68,18 +68,59 @@ std::string unusable(const matvar_t& var, std::uintmax_t file_size, bool any_wid
   return "";
 }
 
-// Before libmatio sees a version-5 file: every top-level element must fit in
-// the file. libmatio sizes its buffers from these lengths before it reads, so
-// a damaged length would have it ask for gigabytes. Version 7.3 files (HDF5)
-// are left to it.
+// A version-4 file: matrices one after another, each a header of five
+// 32-bit words (type, rows, columns, imaginary flag, name length), its name,
+// then its data (and the imaginary part's). The type's thousands say the
+// byte order: a word read the other way round is no type at all.
+bool version4_fits(std::FILE* f, std::uintmax_t file_size) {
+  bool swapped = false;
+  std::uintmax_t offset = 0;
+  for (bool first = true; offset < file_size; first = false) {
+    unsigned char header[20];
+    if (offset + 20 > file_size || std::fseek(f, static_cast<long>(offset), SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, f) != sizeof header) {
+      return false;
+    }
+    const auto word = [&](int i, bool other_order) {
+      const unsigned char* b = header + 4 * i;
+      return other_order ? (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3])
+                         : (std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0]);
+    };
+    if (first) swapped = word(0, false) > 4052;
+    const std::uint32_t type = word(0, swapped), rows = word(1, swapped), cols = word(2, swapped);
+    const std::uint32_t imaginary = word(3, swapped), name = word(4, swapped);
+    const unsigned order = type / 1000, zero = (type / 100) % 10, precision = (type / 10) % 10, kind = type % 10;
+    if (order > 4 || zero != 0 || precision > 5 || kind > 2 || imaginary > 1 || name == 0) return false;
+    static constexpr std::uintmax_t kBytes[] = {8, 4, 4, 2, 2, 1};
+    std::uintmax_t left = file_size - offset - 20;
+    if (name > left) return false;
+    left -= name;
+    // Each factor checked before the product is formed: none can overflow it.
+    if (rows > left || cols > left || (rows != 0 && cols > left / rows)) return false;
+    const std::uintmax_t data = std::uintmax_t{rows} * cols * kBytes[precision] * (imaginary + 1);
+    if (data > left) return false;
+    offset += 20 + name + data;
+  }
+  return true;
+}
+
+// Before libmatio sees a file, the lengths it declares must fit in it:
+// libmatio sizes its buffers from them before it reads, so a damaged length
+// would have it ask for gigabytes (a version-4 name's length of 2 GB took
+// seconds and as much memory). A version-5 file's top-level elements, a
+// version-4 file's matrices; version 7.3 files (HDF5) are left to it.
 bool top_level_fits(const std::string& path, std::uintmax_t file_size) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) return false;
   unsigned char header[128];
-  bool fits = std::fread(header, 1, sizeof header, f) == sizeof header;
-  const bool swapped = fits && header[126] == 'M' && header[127] == 'I';
+  const bool whole = std::fread(header, 1, sizeof header, f) == sizeof header;
+  const bool swapped = whole && header[126] == 'M' && header[127] == 'I';
+  const bool marked = swapped || (whole && header[126] == 'I' && header[127] == 'M');
   const unsigned version = swapped ? header[124] * 256u + header[125] : header[125] * 256u + header[124];
-  if (fits && version == 0x0100) {
+  bool fits = true;
+  if (marked && version == 0x0200) {
+    // HDF5: its own library reads it.
+  } else if (marked && version == 0x0100) {
     auto word = [swapped](const unsigned char* b) {
       return swapped ? (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3])
                      : (std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0]);
@@ -95,6 +136,8 @@ bool top_level_fits(const std::string& path, std::uintmax_t file_size) {
       // Compressed elements (type 15) are not padded to eight bytes.
       offset += 8 + (type == 15 ? length : ((length + 7) / 8) * 8);
     }
+  } else {
+    fits = version4_fits(f, file_size);
   }
   std::fclose(f);
   return fits;
