@@ -49,6 +49,8 @@ class BlockInstance {
   double* output(int port) { return outputs_[static_cast<size_t>(port)].data(); }
   size_t output_size(int port) const { return outputs_[static_cast<size_t>(port)].size(); }
   double* states() { return states_.data(); }
+  size_t state_count() const { return states_.size(); }
+  size_t output_port_count() const { return outputs_.size(); }
 
   const std::vector<GenericCall>& generic_calls() const { return generic_calls_; }
   const char* error() { return ssGetErrorStatus(&simstruct_); }

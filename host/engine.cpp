@@ -263,6 +263,46 @@ void Engine::advance(const OutputSink& sink) {
   ++step_;
 }
 
+RunState Engine::state() {
+  RunState state;
+  state.step = step_;
+  state.until_hit = until_hit_;
+  for (auto& block : blocks_) {
+    BlockInstance& b = *block->instance;
+    state.states.emplace_back(b.states(), b.states() + b.state_count());
+    std::vector<double> outputs;
+    for (int port = 0; port < static_cast<int>(b.output_port_count()); ++port) {
+      outputs.insert(outputs.end(), b.output(port), b.output(port) + b.output_size(port));
+    }
+    state.outputs.push_back(std::move(outputs));
+  }
+  return state;
+}
+
+void Engine::restore(const RunState& state) {
+  const size_t n = blocks_.size();
+  bool fits = state.until_hit.size() == n && state.states.size() == n && state.outputs.size() == n && state.step >= 0;
+  for (size_t i = 0; fits && i < n; ++i) {
+    BlockInstance& b = *blocks_[i]->instance;
+    size_t outputs = 0;
+    for (int port = 0; port < static_cast<int>(b.output_port_count()); ++port) outputs += b.output_size(port);
+    fits = state.states[i].size() == b.state_count() && state.outputs[i].size() == outputs &&
+           state.until_hit[i] >= 0 && state.until_hit[i] < blocks_[i]->every;
+  }
+  if (!fits) throw EngineError("the run's state is not one of this model's");
+  step_ = state.step;
+  until_hit_ = state.until_hit;
+  for (size_t i = 0; i < n; ++i) {
+    BlockInstance& b = *blocks_[i]->instance;
+    std::copy(state.states[i].begin(), state.states[i].end(), b.states());
+    const double* from = state.outputs[i].data();
+    for (int port = 0; port < static_cast<int>(b.output_port_count()); ++port) {
+      std::copy(from, from + b.output_size(port), b.output(port));
+      from += b.output_size(port);
+    }
+  }
+}
+
 void Engine::finish() {
   for (auto& block : blocks_) call_flag(*block, method_flags::kTerminate);
 }

@@ -35,6 +35,17 @@ struct SampleView {
 };
 
 using InputSource = std::function<double(long step, double t)>;
+
+// What a run under way holds between two solver steps: the step it is at,
+// each block's countdown to its next sample hit, its discrete states and
+// its outputs (the error output is written by the update before it is
+// shown). A run restored from it goes on with the same bits.
+struct RunState {
+  long step = 0;
+  std::vector<long> until_hit;                    // per block
+  std::vector<std::vector<double>> states;        // per block
+  std::vector<std::vector<double>> outputs;       // per block: its ports' values, one port after another
+};
 using OutputSink = std::function<void(const SampleView&)>;
 
 class Engine {
@@ -63,6 +74,11 @@ class Engine {
   void advance(const OutputSink& sink);
   void finish();
   long steps_done() const { return step_; }
+  // The run's state between two steps (after start()), and the same put
+  // back into a run of the same blocks, started. restore() throws
+  // EngineError for a state of another shape.
+  RunState state();
+  void restore(const RunState& state);
   // A dialog parameter changed during the run, as the host changes one: the
   // new value in place, then the block's mdlCheckParameters; a value it
   // refuses is taken back (the old one stays) and EngineError carries the

@@ -26,6 +26,7 @@ state), with the interpreter's lock released, so threads may run their own
 objects side by side and each gets its own bits.
 """
 
+import atexit as _atexit
 import math
 import numbers
 import os
@@ -40,6 +41,9 @@ __version__ = "0.1.0"
 
 _here = os.path.dirname(os.path.abspath(__file__))
 _corvel.load(os.path.join(_here, "corvel.mexa64"))
+# As the interpreter ends, the block takes no more calls: a daemon thread
+# inside it stops at its next look, and none is inside the MEX file at exit.
+_atexit.register(_corvel.close)
 
 
 class Estimates(_namedtuple("Estimates", "t u error signal derivatives")):
@@ -205,7 +209,15 @@ class Differentiator:
     bits of estimate() on the whole record. Setting `gain` or `order` between
     calls does what changing a tunable parameter does in a model: the block
     checks the new value (ValueError with its message, the old value kept),
-    and the derivatives keep the width they had at the start.
+    and the derivatives keep the width they had at the start; an order lower
+    than that leaves the columns past it NaN.
+
+    copy.copy, copy.deepcopy and pickle give a stream of its own with the
+    same state and parameters: fed the same samples, it gives the same bits
+    as the original would, in this process or another (a Dask worker's).
+    Ctrl-C during a long update raises KeyboardInterrupt with the stream as
+    it was before that update: samples_done and the state match what it
+    returned.
 
     update(samples): for one channel a 1-D array (or one number); for several
     a 2-D array of rows x channels. Returns Estimates.
@@ -219,9 +231,34 @@ class Differentiator:
         self._order = _number("order", order)
         self._dt = _dt(dt)
         self._stream = _corvel.Stream(self._gain, self._order, self._dt, self._channels)
+        self._start_order = self._order  # the width of the derivatives
+
+    def __getstate__(self):
+        return {"channels": self._channels, "dt": self._dt, "gain": self._gain, "order": self._order,
+                "start_order": self._start_order, "blocks": self._stream.state()}
+
+    def __setstate__(self, saved):
+        self._channels = saved["channels"]
+        self._dt = saved["dt"]
+        self._gain = saved["gain"]
+        self._order = saved["order"]
+        self._start_order = saved["start_order"]
+        self._stream = _corvel.Stream(self._gain, self._start_order, self._dt, self._channels)
+        if self._order != self._start_order:
+            self._stream.change_order(self._order)
+        self._stream.set_state(saved["blocks"])
+
+    def __copy__(self):
+        twin = type(self).__new__(type(self))
+        twin.__setstate__(self.__getstate__())
+        return twin
+
+    def __deepcopy__(self, memo):
+        return self.__copy__()
 
     gain = _tunable("gain", "The gain L (P1), tunable between calls.")
-    order = _tunable("order", "The order n (P3), tunable between calls; the derivatives keep their width.")
+    order = _tunable("order", "The order n (P3), tunable between calls; the derivatives keep their width "
+                              "(the columns past a lower order are NaN).")
 
     @property
     def dt(self):

@@ -3,16 +3,28 @@
 // time along the first axis); what runs is corvel-sim's own run: the record,
 // the engine and the MEX file.
 //
-// The MEX file is loaded once per process, and its kernel keeps module-wide
-// state (its special values and its transition matrices). Its matrices are
-// kept per step size, so objects of different sample times may take turns;
-// two threads must not call into it at once, so every call into the block
-// holds one lock, with the interpreter's lock released.
+// The MEX file is loaded once per process and never unloaded while the
+// process lives (a daemon thread may still be inside it at exit), and its
+// kernel keeps module-wide state (its special values and its transition
+// matrices). Its matrices are kept per step size, so objects of different
+// sample times may take turns; two threads must not call into it at once,
+// so every call into the block holds one lock, with the interpreter's lock
+// released. A fork waits for the block to be free, so that the child finds
+// the lock open and the block whole.
+//
+// Long calls look for Ctrl-C between pieces of their work: a run stops and
+// raises KeyboardInterrupt; a stream interrupted in an update goes back to
+// where it was before it (no sample fed without its result returned).
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
+#include <atomic>
+#include <pthread.h>
+#include <unistd.h>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -40,10 +52,135 @@ namespace {
 using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
 std::mutex block_lock;  // one caller into the MEX file at a time
-std::unique_ptr<MexModule> mex;
+MexModule* mex = nullptr;  // loaded once, never unloaded
+
+// Once the interpreter ends, the block takes no more calls: the call under
+// way stops at its next look for Ctrl-C, and the block stays held, so that
+// no daemon thread is inside the MEX file while the process exits.
+std::atomic<bool> ending{false};
+class Ending : public std::runtime_error {
+ public:
+  Ending() : std::runtime_error("corvel: the interpreter is ending; the block takes no more calls") {}
+};
+
+// The thread that ended the block (the interpreter's, at exit).
+std::atomic<pthread_t> ending_thread{};
+
+// The interpreter's lock let go while a call waits for the block and runs
+// it. A thread that comes back once the interpreter is ending does not take
+// that lock again (the interpreter would end the thread under this code):
+// it waits here until the process is gone.
+class ReleaseInterpreter {
+ public:
+  ReleaseInterpreter() = default;
+  ~ReleaseInterpreter() {
+    if (!ending.load() || pthread_equal(ending_thread.load(), pthread_self())) return;
+    for (;;) pause();
+  }
+  ReleaseInterpreter(const ReleaseInterpreter&) = delete;
+  ReleaseInterpreter& operator=(const ReleaseInterpreter&) = delete;
+
+ private:
+  py::gil_scoped_release release_;
+};
+
+// Holding the block: which thread does, so that a fork from inside a call
+// (a tuning's worker processes) does not wait for itself.
+thread_local bool holding_block = false;
+class HoldBlock {
+ public:
+  HoldBlock() {
+    if (ending.load()) throw Ending();
+    block_lock.lock();
+    holding_block = true;
+  }
+  explicit HoldBlock(std::adopt_lock_t) { holding_block = true; }
+  ~HoldBlock() {
+    holding_block = false;
+    block_lock.unlock();
+  }
+  HoldBlock(const HoldBlock&) = delete;
+  HoldBlock& operator=(const HoldBlock&) = delete;
+};
+
+bool fork_took_block = false;
+void before_fork() {
+  if (holding_block) return;
+  block_lock.lock();
+  fork_took_block = true;
+}
+void after_fork() {
+  if (!fork_took_block) return;
+  fork_took_block = false;
+  block_lock.unlock();
+}
+
+// Ctrl-C during a long call, seen without the interpreter's lock: while one
+// runs, SIGINT also sets a flag of ours before the interpreter's own handler
+// (called as before) takes note of it.
+std::atomic<bool> interrupt_seen{false};
+std::mutex watch_lock;
+int watching = 0;
+struct sigaction interpreters_handler {};
+void on_interrupt(int number) {
+  interrupt_seen.store(true);
+  const struct sigaction& before = interpreters_handler;
+  if ((before.sa_flags & SA_SIGINFO) == 0 && before.sa_handler != SIG_DFL && before.sa_handler != SIG_IGN) {
+    before.sa_handler(number);
+  }
+}
+
+// A Ctrl-C thrown through the block's run: no std::exception, so that no
+// handler of a failure takes it for one.
+struct Interrupted {};
+
+class WatchInterrupts {
+ public:
+  WatchInterrupts() {
+    const std::lock_guard<std::mutex> lock(watch_lock);
+    if (watching++ > 0) return;
+    interrupt_seen.store(false);
+    struct sigaction ours {};
+    ours.sa_handler = on_interrupt;
+    sigemptyset(&ours.sa_mask);
+    if (sigaction(SIGINT, nullptr, &interpreters_handler) != 0 ||
+        (interpreters_handler.sa_flags & SA_SIGINFO) != 0 || interpreters_handler.sa_handler == SIG_IGN) {
+      return;  // a handler we cannot pass the signal on to: left as it is
+    }
+    ours.sa_flags = interpreters_handler.sa_flags;
+    sigaction(SIGINT, &ours, nullptr);
+  }
+  ~WatchInterrupts() {
+    const std::lock_guard<std::mutex> lock(watch_lock);
+    if (--watching > 0) return;
+    struct sigaction now {};
+    // Put back only where nobody has set another handler meanwhile.
+    if (sigaction(SIGINT, nullptr, &now) == 0 && (now.sa_flags & SA_SIGINFO) == 0 && now.sa_handler == on_interrupt) {
+      sigaction(SIGINT, &interpreters_handler, nullptr);
+    }
+  }
+  WatchInterrupts(const WatchInterrupts&) = delete;
+  WatchInterrupts& operator=(const WatchInterrupts&) = delete;
+  // Between pieces of work: throws Interrupted once Ctrl-C came.
+  static void check() {
+    if (interrupt_seen.load(std::memory_order_relaxed)) throw Interrupted{};
+    if (ending.load(std::memory_order_relaxed)) throw Ending();
+  }
+};
+
+// Rows of samples between two looks for Ctrl-C: about a millisecond's work.
+constexpr size_t kRowsBetweenLooks = 4096;
+
+// With the interpreter's lock: the KeyboardInterrupt the interpreter's
+// handler raises; returns where a handler of the program's took Ctrl-C
+// without raising.
+void raise_interrupt() {
+  interrupt_seen.store(false);
+  if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+}
 
 corvel::host::MexFunction entry() {
-  if (!mex) throw std::runtime_error("corvel: the MEX file is not loaded (corvel._corvel.load)");
+  if (mex == nullptr) throw std::runtime_error("corvel: the MEX file is not loaded (corvel._corvel.load)");
   return mex->entry();
 }
 
@@ -143,8 +280,8 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
   const sim::RecordSource source = noise_source(noise, snr, seed, tolerance, missing);
   size_t width = 0;
   {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
     try {
       width = width_for(order);
     } catch (const EngineError& e) {
@@ -154,52 +291,72 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
   }
   Outputs out(s.rows, s.channels, width, flat && s.channels == 1);
   OutputPointers to(out);
-  std::string failure;
-  {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
-    try {
-      std::unique_ptr<sim::Record> record =
-          sim::open_samples(sample_array(s, dt, times), source);
-      sim::RunDescription run;
-      run.gain = gain;
-      run.order = order;
-      run.step = -1.0;  // every sample a sample hit, at the record's step
-      sim::simulate(entry(), run, *record, [&](const sim::LogRow& row, int, const sim::Derivatives*) {
-        to.put(static_cast<size_t>(row.step), row.channel, row.t, row.u, row.error, row.estimate, row.derivatives);
-      });
-    } catch (const EngineError& e) {
-      failure = e.block_text().empty() ? e.what() : e.block_text();
-    } catch (const std::exception& e) {
-      failure = e.what();
+  const WatchInterrupts watch;
+  while (true) {
+    std::string failure;
+    bool interrupted = false;
+    {
+      const ReleaseInterpreter release;
+      const HoldBlock hold;
+      try {
+        std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
+        sim::RunDescription run;
+        run.gain = gain;
+        run.order = order;
+        run.step = -1.0;  // every sample a sample hit, at the record's step
+        size_t until_look = kRowsBetweenLooks * s.channels;
+        sim::simulate(entry(), run, *record, [&](const sim::LogRow& row, int, const sim::Derivatives*) {
+          to.put(static_cast<size_t>(row.step), row.channel, row.t, row.u, row.error, row.estimate, row.derivatives);
+          if (--until_look == 0) {
+            until_look = kRowsBetweenLooks * s.channels;
+            WatchInterrupts::check();
+          }
+        });
+      } catch (const Interrupted&) {
+        interrupted = true;
+      } catch (const EngineError& e) {
+        failure = e.block_text().empty() ? e.what() : e.block_text();
+      } catch (const std::exception& e) {
+        failure = e.what();
+      }
     }
+    if (!failure.empty()) throw py::value_error(failure);
+    if (!interrupted) return out.to_tuple();
+    raise_interrupt();  // KeyboardInterrupt; or, where the program's handler took it, the run from its start
   }
-  if (!failure.empty()) throw py::value_error(failure);
-  return out.to_tuple();
 }
 
 // A running model of a block per channel.
 class Stream {
  public:
-  Stream(double gain, double order, double dt, size_t channels) {
+  Stream(double gain, double order, double dt, size_t channels) : dt_(dt) {
     sim::BlockParameters block;
     block.gain = gain;
     block.order = order;
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
     try {
       stream_ = std::make_unique<sim::BlockStream>(entry(), block, channels, dt);
     } catch (const EngineError& e) {
       py::gil_scoped_acquire acquire;
       rethrow_as_value_error(e);
     }
+    live_ = live_width(order);
   }
   // The block's end (mdlTerminate, the engine's arrays) is a call into the
   // one MEX file like any other: it waits for the block to be free.
   ~Stream() {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
-    stream_.reset();
+    if (ending.load()) {
+      (void)stream_.release();  // the block is held for good: left as it is
+      return;
+    }
+    const ReleaseInterpreter release;
+    try {
+      const HoldBlock hold;
+      stream_.reset();
+    } catch (const Ending&) {
+      (void)stream_.release();
+    }
   }
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
@@ -215,8 +372,8 @@ class Stream {
     return feed({&x, 1, 1}, true);
   }
   void change(bool gain, double value) {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
     try {
       if (gain) stream_->change_gain(value);
       else stream_->change_order(value);
@@ -224,20 +381,68 @@ class Stream {
       py::gil_scoped_acquire acquire;
       rethrow_as_value_error(e);
     }
+    if (!gain) live_ = live_width(value);
   }
   int width() const { return stream_->width(); }
   long samples_done() const { return stream_->samples_done(); }
 
+  // Where the blocks are, as numbers (the steps done, and for each block
+  // its countdown, its states and its outputs), for a copy or a pickle; an
+  // empty tuple for a stream fed nothing yet.
+  py::tuple state() {
+    sim::BlockStream::State st;
+    {
+      const ReleaseInterpreter release;
+      const HoldBlock hold;
+      st = stream_->state();
+    }
+    if (!st.started) return py::tuple();
+    py::list states, outputs;
+    for (const std::vector<double>& v : st.run.states) states.append(py::array(py::cast(v)));
+    for (const std::vector<double>& v : st.run.outputs) outputs.append(py::array(py::cast(v)));
+    return py::make_tuple(st.run.step, py::cast(st.run.until_hit), states, outputs);
+  }
+  void set_state(const py::tuple& saved) {
+    sim::BlockStream::State st;
+    st.started = !saved.empty();
+    if (st.started) {
+      if (saved.size() != 4) throw py::value_error("corvel: not a stream's state");
+      st.run.step = saved[0].cast<long>();
+      st.run.until_hit = saved[1].cast<std::vector<long>>();
+      for (const py::handle v : saved[2].cast<py::list>()) st.run.states.push_back(v.cast<std::vector<double>>());
+      for (const py::handle v : saved[3].cast<py::list>()) st.run.outputs.push_back(v.cast<std::vector<double>>());
+    }
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
+    try {
+      stream_->restore(st);
+    } catch (const EngineError& e) {
+      py::gil_scoped_acquire acquire;
+      throw py::value_error(std::string("corvel: ") + e.what());
+    }
+  }
+
  private:
+  // The derivatives of the order the block has now: a lower order than it
+  // started with leaves the columns past it NaN, not their last values.
+  size_t live_width(double order) const {
+    const auto width = static_cast<size_t>(stream_->width());
+    return order >= 1.0 && order < static_cast<double>(width) ? static_cast<size_t>(order) : width;
+  }
+
   py::tuple feed(const Samples& s, bool flat) {
     Outputs out(s.rows, s.channels, static_cast<size_t>(stream_->width()), flat);
     OutputPointers to(out);
-    const double step = stream_->step();
-    const auto run = [&] {
-      const long first = stream_->samples_done();
-      stream_->feed(s.data, s.rows, [&](size_t row, size_t channel, const corvel::host::SampleView& v) {
-        to.put(row, channel, static_cast<double>(first + static_cast<long>(row)) * step, v.u, v.error[0],
-               v.estimate[0], v.derivatives);
+    const size_t live = live_, width = static_cast<size_t>(stream_->width());
+    const double step = dt_;
+    const long first = stream_->samples_done();
+    // The rows from `from` on, as far as `count`.
+    const auto run = [&](size_t from, size_t count) {
+      stream_->feed(s.data + from * s.channels, count, [&](size_t row, size_t channel, const corvel::host::SampleView& v) {
+        const size_t r = from + row;
+        to.put(r, channel, static_cast<double>(first + static_cast<long>(r)) * step, v.u, v.error[0], v.estimate[0],
+               v.derivatives);
+        for (size_t j = live; j < width; ++j) to.derivatives[(r * to.channels + channel) * width + j] = NAN;
       });
     };
     if (s.rows == 0) return out.to_tuple();
@@ -245,17 +450,45 @@ class Stream {
     // free at once; otherwise, and for many, the interpreter's lock is
     // released while this waits for the block and runs it.
     if (s.rows <= 64 && block_lock.try_lock()) {
-      const std::lock_guard<std::mutex> lock(block_lock, std::adopt_lock);
-      run();
-    } else {
-      py::gil_scoped_release release;
-      const std::lock_guard<std::mutex> lock(block_lock);
-      run();
+      const HoldBlock hold(std::adopt_lock);
+      run(0, s.rows);
+      return out.to_tuple();
     }
-    return out.to_tuple();
+    if (s.rows <= kRowsBetweenLooks) {
+      {
+        const ReleaseInterpreter release;
+        const HoldBlock hold;
+        run(0, s.rows);
+      }
+      return out.to_tuple();
+    }
+    // Many: in pieces, Ctrl-C looked for between them; an interrupted update
+    // puts the blocks back where they were before it.
+    const WatchInterrupts watch;
+    while (true) {
+      bool interrupted = false;
+      {
+        const ReleaseInterpreter release;
+        const HoldBlock hold;
+        const sim::BlockStream::State before = stream_->state();
+        try {
+          for (size_t from = 0; from < s.rows; from += kRowsBetweenLooks) {
+            if (from > 0) WatchInterrupts::check();
+            run(from, std::min(kRowsBetweenLooks, s.rows - from));
+          }
+        } catch (const Interrupted&) {
+          stream_->restore(before);
+          interrupted = true;
+        }
+      }
+      if (!interrupted) return out.to_tuple();
+      raise_interrupt();  // KeyboardInterrupt; or, where the program's handler took it, the update from its start
+    }
   }
 
   std::unique_ptr<sim::BlockStream> stream_;
+  double dt_;
+  size_t live_ = 0;  // derivatives the order has now
 };
 
 py::dict order_result(const sim::OrderResult& r) {
@@ -291,9 +524,15 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
   std::vector<sim::TuneResult> each;
   sim::TuneResult together{};
   std::string failure;
-  {
-    py::gil_scoped_release release;
-    const std::lock_guard<std::mutex> lock(block_lock);
+  const WatchInterrupts watch;
+  for (bool interrupted = true; interrupted;) {
+    interrupted = false;
+    each.clear();
+    {
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
+    // Ctrl-C is looked for after each block run.
+    const sim::Progress look = [](long, long) { WatchInterrupts::check(); };
     try {
       std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
       const std::vector<sim::Input> inputs = sim::read_inputs(*record);
@@ -306,14 +545,19 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
       d.gain_high = gain_high;
       d.jobs = jobs;
       for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) {
-        each.push_back(sim::tune_together(entry(), d, {inputs[c]}, first_order, last_order));
+        each.push_back(sim::tune_together(entry(), d, {inputs[c]}, first_order, last_order, look));
       }
-      together = sim::tune_together(entry(), d, inputs, first_order, last_order);
+      together = sim::tune_together(entry(), d, inputs, first_order, last_order, look);
+    } catch (const Interrupted&) {
+      interrupted = true;
     } catch (const EngineError& e) {
       failure = e.block_text().empty() ? e.what() : e.block_text();
     } catch (const std::exception& e) {
       failure = e.what();
     }
+    }
+    // KeyboardInterrupt; or, where the program's handler took it, the tuning again.
+    if (interrupted) raise_interrupt();
   }
   if (!failure.empty()) throw py::value_error(failure);
   py::dict result = tune_result(together);
@@ -325,7 +569,7 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
 
 // A built-in signal sampled every dt for `duration` seconds: t, u and the
 // value with its ten derivatives at each sample.
-py::dict signal(const std::string& kind, double duration, double dt, double amplitude, double frequency, double phase,
+py::dict built_in_signal(const std::string& kind, double duration, double dt, double amplitude, double frequency, double phase,
                 double end_frequency, const std::vector<double>& coefficients) {
   sim::RecordSource source;
   source.signal.kind = kind;
@@ -369,10 +613,20 @@ py::dict signal(const std::string& kind, double duration, double dt, double ampl
 
 PYBIND11_MODULE(_corvel, m) {
   m.doc() = "The corvel block's own run, stream and tune; use the corvel package, which checks the arrays.";
+  pthread_atfork(before_fork, after_fork, after_fork);
+  // The package calls this as the interpreter ends (atexit): the call under
+  // way ends at its next look, and the block is held from then on.
+  m.def("close", [] {
+    ending_thread.store(pthread_self());
+    if (ending.exchange(true)) return;
+    py::gil_scoped_release release;
+    block_lock.lock();  // never unlocked: the process is ending
+  });
   m.def("load", [](const std::string& path) {
-    const std::lock_guard<std::mutex> lock(block_lock);
+    const HoldBlock hold;
+    if (mex != nullptr) return;  // one MEX file a process, for its whole life
     try {
-      mex = std::make_unique<MexModule>(path);
+      mex = new MexModule(path);
     } catch (const EngineError& e) {
       throw py::import_error(e.what());
     }
@@ -382,7 +636,7 @@ PYBIND11_MODULE(_corvel, m) {
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),
         py::arg("tolerance"), py::arg("missing"));
-  m.def("signal", &signal);
+  m.def("signal", &built_in_signal);
   py::class_<Stream>(m, "Stream")
       .def(py::init<double, double, double, size_t>())
       .def("update", &Stream::update)
@@ -390,5 +644,7 @@ PYBIND11_MODULE(_corvel, m) {
       .def("change_gain", [](Stream& s, double v) { s.change(true, v); })
       .def("change_order", [](Stream& s, double v) { s.change(false, v); })
       .def_property_readonly("width", &Stream::width)
-      .def_property_readonly("samples_done", &Stream::samples_done);
+      .def_property_readonly("samples_done", &Stream::samples_done)
+      .def("state", &Stream::state)
+      .def("set_state", &Stream::set_state);
 }

@@ -2,6 +2,8 @@
 
 #include "host/mex_module.h"
 
+#include <vector>
+
 namespace corvel::sim {
 
 BlockStream::BlockStream(host::MexFunction entry, const BlockParameters& block, size_t channels, double step)
@@ -27,21 +29,48 @@ BlockStream::~BlockStream() {
   }
 }
 
-long BlockStream::samples_done() const { return engine_->steps_done(); }
+long BlockStream::samples_done() const { return started_ ? engine_->steps_done() : 0; }
 
 void BlockStream::feed(const double* samples, size_t count, const StreamSink& sink) {
   if (count == 0) return;
   piece_ = samples;
-  piece_start_ = engine_->steps_done();
   if (!started_) {
+    piece_start_ = 0;  // the initial conditions take the first sample
     engine_->start();
     started_ = true;
   }
+  piece_start_ = engine_->steps_done();
   const long first = piece_start_;
   const host::OutputSink each = [&](const host::SampleView& view) {
     sink(static_cast<size_t>(view.step - first), static_cast<size_t>(view.block), view);
   };
   for (size_t k = 0; k < count; ++k) engine_->advance(each);
+}
+
+BlockStream::State BlockStream::state() {
+  State state;
+  state.started = started_;
+  if (started_) state.run = engine_->state();
+  return state;
+}
+
+void BlockStream::restore(const State& state) {
+  if (!state.started) {
+    started_ = false;  // the next sample sets the initial conditions again
+    return;
+  }
+  if (!started_) {
+    // The initial conditions run once (they set up the kernel's own state
+    // in this process), on a stand-in sample: the state put back replaces
+    // everything they set.
+    const std::vector<double> stand_in(channels_, 0.0);
+    piece_ = stand_in.data();
+    piece_start_ = 0;
+    engine_->start();
+    piece_ = nullptr;
+    started_ = true;
+  }
+  engine_->restore(state.run);
 }
 
 void BlockStream::change(int index, double value) {

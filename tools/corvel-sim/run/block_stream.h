@@ -40,6 +40,19 @@ class BlockStream {
   void change_gain(double gain);
   void change_order(double order);
 
+  // Where the blocks are between two samples, and the same put back into a
+  // stream made with the same channels, step and order (its gain and order
+  // changed to what the saved one had): it goes on with the saved one's bits.
+  // A stream fed nothing has no state yet (started false); one put back to
+  // that takes its next sample as its first.
+  struct State {
+    bool started = false;
+    host::RunState run;
+  };
+  State state();
+  // Throws host::EngineError for a state of another shape.
+  void restore(const State& state);
+
   size_t channels() const { return channels_; }
   int width() const { return width_; }  // the third output's, settled at set-up
   long samples_done() const;
