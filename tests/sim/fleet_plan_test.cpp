@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line/options.h"
 #include "common/errors.h"
 #include "fleet/fleet_plan.h"
 #include "fleet/fleet_record.h"
@@ -202,6 +203,63 @@ TEST_F(FleetPlan, AMembersRecordsFollowItsKind) {
   EXPECT_EQ(tune.failure, tune.base + ".tune-failed.txt");
   EXPECT_EQ(tune.log, "");
   EXPECT_EQ(fs::path(run.base).filename(), "r");
+}
+
+TEST_F(FleetPlan, AListNamesOneRecordingALineAfterThoseGivenOnTheCommandLine) {
+  const std::string a = file("a.csv"), b = file("b.csv"), c = file("c.csv");
+  SimOptions o = options();
+  o.inputs = {a};
+  o.inputs_from = file("list.txt", "# the rig's runs\r\n" + b + "\r\n   \t\n   # indented note\n\n" + c + "\n");
+  EXPECT_EQ(fleet_inputs(o), (std::vector<std::string>{a, b, c}));
+
+  const auto refused = [&](const std::string& list, const std::string& message) {
+    SimOptions bad = options();
+    bad.inputs = {a};
+    bad.inputs_from = file("bad.txt", list);
+    try {
+      fleet_inputs(bad);
+      ADD_FAILURE() << "not refused: " << message;
+    } catch (const UsageError& e) {
+      EXPECT_EQ(std::string(e.what()), message);
+    }
+  };
+  const std::string where = (dir_ / "bad.txt").string();
+  refused("# one\n\n" + b + "\n" + (dir_ / "gone.csv").string() + "\n",
+          where + ":4: " + (dir_ / "gone.csv").string() + " does not exist");
+  refused(dir_.string() + "\n", where + ":1: " + dir_.string() + " is a folder, not a recording");
+  refused(b + "\n" + a + "\n", "the recording " + where + ":2: " + a + " is named twice (first as " + a + ")");
+  SimOptions comments_only = options();
+  comments_only.inputs_from = file("comments.txt", "# nothing yet\n\n");
+  EXPECT_THROW(fleet_inputs(comments_only), UsageError);
+}
+
+TEST_F(FleetPlan, EachRecordingHasItsPlaceUnderTheOutputFolder) {
+  const std::string in_dir = file("day/r.csv");
+  const fs::path cwd = fs::current_path();
+  fs::current_path(dir_ / "day");
+  const std::vector<FleetMember> members = plan_fleet({"./r.csv", "../day/r.csv", in_dir}, options());
+  fs::current_path(cwd);
+  ASSERT_EQ(members.size(), 3u);
+  const fs::path out = dir_ / "out";
+  EXPECT_EQ(members[0].base, (out / "r").string());
+  EXPECT_EQ(members[1].base, (out / "_up" / "day" / "r").string());
+  EXPECT_EQ(members[2].base, (out / fs::path(in_dir).relative_path().parent_path() / "r").string());
+}
+
+TEST_F(FleetPlan, OnlyTheOptionsThatDecideARunsResultMakeItsRecordOutOfDate) {
+  const auto line = [](const std::vector<std::string>& args) { return fleet_options_line(parse_options(args)); };
+  const std::string base = line({"a.csv", "b.csv", "--out-dir", "o", "--gain", "30"});
+  EXPECT_EQ(base, "--gain 30");
+  for (const std::vector<std::string>& same :
+       {std::vector<std::string>{"a.csv", "b.csv", "--out-dir", "elsewhere", "--gain", "30", "--jobs", "3"},
+        std::vector<std::string>{"a.csv", "b.csv", "--out-dir", "o", "--gain", "30", "--force"},
+        std::vector<std::string>{"a.csv", "b.csv", "--out-dir", "o", "--gain", "30", "--shard", "1/3"},
+        std::vector<std::string>{"a.csv", "b.csv", "--out-dir", "o", "--gain", "30", "--summary-only"}}) {
+    EXPECT_EQ(line(same), base) << same.back();
+  }
+  EXPECT_NE(line({"a.csv", "b.csv", "--out-dir", "o", "--gain", "31"}), base);
+  EXPECT_NE(line({"a.csv", "b.csv", "--out-dir", "o", "--gain", "30", "--order", "3"}), base);
+  EXPECT_NE(line({"a.csv", "b.csv", "--out-dir", "o", "--gain", "30", "--column", "u"}), base);
 }
 
 }  // namespace

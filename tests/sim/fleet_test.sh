@@ -69,9 +69,15 @@ while read -r f; do cmp -s "serial/$f" "parallel/$f" || fail "--jobs 3 gives ano
 cut -d, -f1-6 serial/summary.csv > serial.summary
 cut -d, -f1-6 parallel/summary.csv > parallel.summary
 cmp -s serial.summary parallel.summary || fail "--jobs 3 gives another summary"
+cut -d, -f7 parallel/summary.csv | sed 's#parallel/#serial/#g' | cmp -s - <(cut -d, -f7 serial/summary.csv) ||
+  fail "--jobs 3 names other outputs: $(cut -d, -f7 parallel/summary.csv)"
 
 # Shards, then the summary of the whole from what they left.
-for i in 0 1 2; do "$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --shard "$i/3" > /dev/null 2>&1; done
+for i in 0 1 2; do
+  out=$("$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --shard "$i/3" 2>&1)
+  share=$(( (10 - i + 2) / 3 ))  # the recordings i, i+3, ... of ten
+  grep -qF "corvel-sim: $share recordings: " <<<"$out" || fail "shard $i/3 does not run its share of $share: $(tail -1 <<<"$out")"
+done
 [ ! -e sharded/summary.csv ] || fail "a shard writes a summary"
 "$sim" --inputs-from list.txt --out-dir sharded "${options[@]}" --column u --summary-only > summary.txt 2>&1
 [ $? -eq 1 ] || fail "the summary of a fleet with a failure exits 0"
@@ -128,7 +134,16 @@ out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u
 [ $? -eq 1 ] || fail "a tune fleet with a bad recording does not exit 1"
 [ "$(head -1 tuned/summary.csv)" = "recording,column,status,message,rows,order,gain,error_rms,outputs,seconds" ] ||
   fail "the tune summary's header: $(head -1 tuned/summary.csv)"
-grep -q "the fleet's recommendations: order" <<<"$out" || fail "no spread of the recommendations: $out"
+# The spread, from the summary's own orders and gains (the median of an even count the mean of the middle two).
+spread=$(awk -F, 'NR > 1 && $3 == "done" { print $6, $7 }' tuned/summary.csv | sort -k2,2g | awk '
+  { order[$1]++; gain[NR] = $2 }
+  END {
+    line = "corvel-sim tune: the fleet'"'"'s recommendations: order"
+    for (o = 1; o <= 10; o++) if (o in order) line = line sprintf(" %d (%d)", o, order[o])
+    median = NR % 2 ? gain[(NR + 1) / 2] : (gain[NR / 2] + gain[NR / 2 + 1]) / 2
+    printf "%s; gain %.6g to %.6g, median %.6g\n", line, gain[1], gain[NR], median
+  }')
+grep -qxF "$spread" <<<"$out" || fail "the spread of the recommendations: $(grep recommendations <<<"$out"), not $spread"
 alone=$("$sim" tune rig/day1/run3.csv --orders 1-2 --column u --no-plot 2>&1 | sed -n 's/^Recommended: order \([0-9]*\), gain \([^.]*\.[0-9]*\).*/\1 \2/p')
 row=$(grep '^rig/day1/run3.csv,' tuned/summary.csv | cut -d, -f6,7 | tr , ' ')
 [ "$(printf '%s %.6g' ${row%% *} ${row##* })" = "$(printf '%s %.6g' ${alone%% *} ${alone##* })" ] ||
@@ -136,6 +151,10 @@ row=$(grep '^rig/day1/run3.csv,' tuned/summary.csv | cut -d, -f6,7 | tr , ' ')
 [ -s tuned/rig/day1/run3.tune.svg ] || fail "no tuning plot for a recording"
 out=$("$sim" tune --inputs-from list.txt --out-dir tuned --orders 1-2 --column u 2>&1)
 grep -qF "0 done, 8 up-to-date, 2 failed" <<<"$out" || fail "a tune fleet's rerun: $(tail -2 <<<"$out")"
+"$sim" tune --inputs-from list.txt --out-dir tuned-jobs --orders 1-2 --column u --jobs 3 > /dev/null 2>&1
+cut -d, -f1-9 tuned-jobs/summary.csv | sed 's#tuned-jobs/#tuned/#g' > tuned-jobs.summary
+cut -d, -f1-9 tuned/summary.csv | sed 's/,up-to-date,/,done,/' > tuned.summary
+cmp -s tuned-jobs.summary tuned.summary || fail "--jobs 3 gives another tune summary: $(diff tuned-jobs.summary tuned.summary)"
 
 # What a fleet keeps of each recording is what it did, whatever the names hold and whatever happens around it.
 mkdir -p edge
