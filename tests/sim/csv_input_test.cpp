@@ -276,6 +276,20 @@ TEST(CsvInput, ADecimalCommaGivenTakesTheCommaFromTheSeparators) {
   std::vector<double> u;
   while (reader.next(&row)) u.push_back(row.u);
   EXPECT_EQ(u, (std::vector<double>{1.5, 2.25}));
+
+  // The run's word decides what the file alone could not: 1,000 is one, and 1.000 no number.
+  CsvReader said(std::make_unique<std::istringstream>("t;u\n0;1,000\n1;2,5\n"), "in.csv", ColumnChoice{"u"}, true);
+  u.clear();
+  while (said.next(&row)) u.push_back(row.u);
+  EXPECT_EQ(u, (std::vector<double>{1.0, 2.5}));
+  CsvReader point(std::make_unique<std::istringstream>("t;u\n0;1.000\n"), "in.csv", ColumnChoice{"u"}, true);
+  try {
+    while (point.next(&row)) {
+    }
+    ADD_FAILURE() << "1.000 read where the run says the file writes decimal commas";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("this file writes decimal commas, as the run says"), std::string::npos) << e.what();
+  }
 }
 
 

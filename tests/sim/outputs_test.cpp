@@ -12,10 +12,12 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "common/errors.h"
 #include "output/output_file.h"
@@ -245,6 +247,21 @@ TEST_F(Outputs, AnOutputThatIsTheInputOrAnotherOutputIsRefused) {
 }
 
 #endif
+
+TEST_F(Outputs, ADeadWorkersTemporariesAreRemovedAndNothingElse) {
+  const std::vector<std::pair<std::string, bool>> names = {
+      {".run1.est.csv.part-4321", true},     {".run1.plot.svg.part-4321-2", true}, {".run1..part-4321", true},
+      {".run1.est.csv.part-43210", false},   {".run1.est.csv.part-4321x", false},  {".run1.est.csv.part-432", false},
+      {".run10.est.csv.part-4321", false},   // another recording's, whose name starts the same
+      {"run1.est.csv.part-4321", false},     {".run2.est.csv.part-4321", false},   {".run1.part-4321", false},
+      {".run1.est.csv", false},              {"run1.est.csv", false}};
+  for (const auto& [name, gone] : names) std::ofstream(dir_ / name) << "x";
+  fs::create_directory(dir_ / ".run1.folder.part-4321");
+  const auto expected = static_cast<size_t>(std::count_if(names.begin(), names.end(), [](const auto& n) { return n.second; }));
+  EXPECT_EQ(remove_temporaries_of(dir_.string(), "run1.", 4321), expected);
+  for (const auto& [name, gone] : names) EXPECT_EQ(fs::exists(dir_ / name), !gone) << name;
+  EXPECT_TRUE(fs::is_directory(dir_ / ".run1.folder.part-4321")) << "a folder is not a temporary";
+}
 
 }  // namespace
 }  // namespace corvel::sim
