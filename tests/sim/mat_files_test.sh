@@ -164,7 +164,17 @@ cp v4.mat long-name4.mat
 printf '\x7f' | dd of=long-name4.mat bs=1 seek=19 conv=notrunc status=none
 cp v4.mat wide4.mat
 printf '\xff\xff\xff\x7f' | dd of=wide4.mat bs=1 seek=8 conv=notrunc status=none
-for damaged in long-name4.mat wide4.mat; do
+# A header word no version-4 matrix has: a type's hundreds (always 0), its
+# precision past 5, its kind past 2, an imaginary flag past 1.
+damaged_v4=(long-name4.mat wide4.mat)
+for at_byte in '0 \x64' '0 \x3c' '0 \x03' '12 \x02'; do
+  read -r at byte <<<"$at_byte"
+  damaged="type-at-${at}-$(printf %s "$byte" | tr -d '\\').mat"
+  cp v4.mat "$damaged"
+  printf "$byte" | dd of="$damaged" bs=1 seek="$at" conv=notrunc status=none
+  damaged_v4+=("$damaged")
+done
+for damaged in "${damaged_v4[@]}"; do
   out=$("$sim" "$damaged" --no-plot --out /dev/null 2>&1)
   [ "$out" = "corvel-sim: error: $damaged: cannot open it as a MAT-file (damaged or truncated)" ] ||
     fail "a damaged version-4 file: $out"

@@ -149,15 +149,15 @@ FleetResult run_member(const FleetMember& m, const SimOptions& o, const std::str
 }
 
 #if !defined(_WIN32)
-// Whole writes to a worker's pipe; false when the parent has gone.
-bool write_all(int fd, const std::string& text) {
+// Whole writes to a worker's pipe, given up when the parent has gone (it
+// reads the result as missing then).
+void write_all(int fd, const std::string& text) {
   for (size_t done = 0; done < text.size();) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return;
     done += static_cast<size_t>(n);
   }
-  return true;
 }
 
 // Why a worker ended without a result, from its wait status. A worker that
