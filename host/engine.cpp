@@ -1,6 +1,7 @@
 #include "host/engine.h"
 
 #include "host/registration.h"
+#include "host/sample_hits.h"
 #include "sdk/method_flags.h"
 
 #include <algorithm>
@@ -182,13 +183,11 @@ void Engine::settle_sample_time(Block& block) {
   block.period = period;
   block.every = 1;
   if (period > 0.0) {
-    const double ratio = period / solver_.step;
-    const double whole = std::round(ratio);
-    if (whole < 1.0 || std::fabs(ratio - whole) > 1e-9 * whole || whole > 1e15) {
+    block.every = solver_steps_per_hit(period, solver_.step);
+    if (block.every == 0) {
       throw EngineError(who + ": sample time " + format_double(period) + " is not a multiple of the solver step " +
                         format_double(solver_.step));
     }
-    block.every = static_cast<long>(whole);
   }
 }
 

@@ -5,9 +5,11 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <vector>
 
+#include "host/sample_hits.h"
 #include "kernel/differentiator.h"
 #include "support/bits.h"
 #include "support/loaded_mex.h"
@@ -169,6 +171,51 @@ TEST(Engine, ASampleTimeIsItsNearestWholeNumberOfSolverSteps) {
   engine.run(30, [&](const host::SampleView& v) { hits.push_back(v.step); });
   EXPECT_EQ(engine.sample_time(0), 0.03);
   EXPECT_EQ(hits, (std::vector<long>{0, 3, 6, 9, 12, 15, 18, 21, 24, 27}));
+}
+
+// The sample-hit rule at its edges: rounding errors of a division pass,
+// real remainders do not, and a count no long holds is no undefined cast.
+TEST(Engine, ASampleTimeIsAWholeNumberOfStepsWithinTheRoundingOfDoubles) {
+  struct Case {
+    double period, step;
+    long every;  // 0: refused
+  } cases[] = {
+      {0.003, 0.001, 3},                        // 2.9999999999999996
+      {0.7, 0.1, 7},                            // 6.999999999999999
+      {0.001 * (1.0 + 5e-10), 0.001, 1},        // within 1e-9 of one step
+      {0.001 * (1.0 + 2e-9), 0.001, 0},         // past it
+      {123456789.0 * 0.001, 0.001, 123456789},  // a long ratio, inexact by an ulp or two
+      {0.0005, 0.001, 0},                       // half a step rounds to one, and is refused
+      {0.0004, 0.001, 0},                       // rounds to none
+      {2.5, 1.0, 0},
+      {1e15, 1.0, static_cast<long>(sizeof(long) >= 8 ? 1000000000000000LL : std::numeric_limits<long>::max())},
+      {2e15, 1.0, 0},
+      {1.0, 0.0, 0},
+      {std::nan(""), 0.001, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(host::solver_steps_per_hit(c.period, c.step), c.every) << c.period << " on " << c.step;
+  }
+  // The engine schedules by it: a hit every 3 steps; a refusal naming both times.
+  for (const Case& c : {cases[0], cases[2], cases[3], cases[5]}) {
+    host::Engine engine(test::loaded_mex().entry(), {false, c.step});
+    engine.add_block({8.0, c.period, 2.0}, rated_signal);
+    std::vector<long> hits;
+    if (c.every == 0) {
+      EXPECT_THROW(engine.run(7, nullptr), host::EngineError) << c.period;
+      continue;
+    }
+    engine.run(7, [&](const host::SampleView& v) { hits.push_back(v.step); });
+    std::vector<long> expected;
+    for (long k = 0; k < 7; k += c.every) expected.push_back(k);
+    EXPECT_EQ(hits, expected) << c.period;
+  }
+  // A sample time of 1e15 steps: one hit at the start of any run.
+  host::Engine far(test::loaded_mex().entry(), {false, 1.0});
+  far.add_block({8.0, 1e15, 2.0}, rated_signal);
+  std::vector<long> hits;
+  far.run(5, [&](const host::SampleView& v) { hits.push_back(v.step); });
+  EXPECT_EQ(hits, (std::vector<long>{0}));
 }
 
 TEST(Engine, StopsWithTheBlocksOwnMessage) {

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "command_line/options.h"
@@ -113,6 +114,16 @@ TEST(ManyColumns, AListKeepsItsOrder) {
   EXPECT_TRUE(same_bits(together.rows[0], ramp.rows[0]));
   EXPECT_TRUE(same_bits(together.rows[1], sine.rows[0]));
   fs::remove(path);
+}
+
+// An inherited or unusable sample time samples every row; others by the host's rule.
+TEST(ManyColumns, ABlocksStepIsItsRowsPerSampleHit) {
+  const std::vector<std::tuple<double, double, long>> cases = {
+      {-1.0, 0.001, 1}, {0.0, 0.001, 1}, {INFINITY, 0.001, 1}, {NAN, 0.001, 1},
+      {0.003, 0.001, 3}, {0.0015, 0.001, 0}, {0.001, 0.001, 1}};
+  for (const auto& [step, solver_step, every] : cases) {
+    EXPECT_EQ(steps_per_sample_hit(step, solver_step), every) << step;
+  }
 }
 
 // A model of blocks at several rates: each column's block at its own sample

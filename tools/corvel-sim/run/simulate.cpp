@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "host/engine.h"
 #include "common/number_text.h"
+#include "host/engine.h"
+#include "host/sample_hits.h"
 
 namespace corvel::sim {
 
@@ -69,10 +70,7 @@ double block_step(const RunDescription& options, size_t channel) {
 
 long steps_per_sample_hit(double block_step, double solver_step) {
   if (!(block_step > 0.0) || !std::isfinite(block_step)) return 1;
-  const double ratio = block_step / solver_step;
-  const double whole = std::round(ratio);
-  const bool multiple = whole >= 1.0 && std::fabs(ratio - whole) <= 1e-9 * whole && whole <= 1e15;
-  return multiple ? static_cast<long>(whole) : 0;
+  return host::solver_steps_per_hit(block_step, solver_step);
 }
 
 std::string gain_warning(double gain) {
