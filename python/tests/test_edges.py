@@ -130,6 +130,29 @@ def test_a_daemon_thread_inside_the_block_at_exit_ends_cleanly():
         assert done.returncode == 0, done.stderr
 
 
+def test_once_the_block_is_closed_no_thread_enters_it_again():
+    # What the interpreter's end does (the package's atexit), then a call
+    # from another thread: it waits for good rather than run in a block
+    # that the ending process is taking apart.
+    # (A call that entered would spend its second of work there: the
+    # process's CPU time tells.)
+    script = """
+        import threading, time, numpy as np, corvel
+        u = np.sin(np.arange(5_000_000) * 1e-3)
+        corvel._corvel.close()
+        entered = []
+        before = time.process_time()
+        worker = threading.Thread(target=lambda: entered.append(corvel.estimate(u, 1e-3)), daemon=True)
+        worker.start()
+        worker.join(1.5)
+        busy = time.process_time() - before
+        print("held" if worker.is_alive() and not entered and busy < 0.3 else "entered (%.2f s of work)" % busy)
+    """
+    done = run_python(script)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.strip() == "held", done.stdout + done.stderr
+
+
 def test_ctrl_c_ends_a_long_call_soon_and_a_stream_where_it_was():
     # Each call once whole, then interrupted a fifth of the way in: the
     # interrupt must come long before the whole call's time.

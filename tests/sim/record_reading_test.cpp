@@ -170,6 +170,14 @@ TEST(RecordReading, TimeStampsAreJudgedAgainstTheRecordsOwnStep) {
   a.count = u.size();
   a.description = "the array";
   EXPECT_EQ(open_samples(a, RecordSource{})->count(), 5000u);
+  // Noise by a signal-to-noise ratio reads the record whole first: the same step.
+  SimOptions noisy = o;
+  noisy.snr_db = 20.0;
+  noisy.snr_given = true;
+  const std::unique_ptr<Record> with_noise = open_record(noisy);
+  EXPECT_EQ(read_whole(*with_noise), "");
+  EXPECT_EQ(with_noise->step(), record->step());
+  EXPECT_EQ(with_noise->t0(), times[0]);
 
   // Jitter of a tenth of a step at row 1 000, of a fifth at row 3 000 and a tenth after it.
   const std::string jitter = temp_csv(std::string(180, 'j') + ".csv");
