@@ -62,12 +62,38 @@ def test_time_stamps_are_taken_as_corvel_sim_takes_a_time_column(tmp_path, corve
     assert same_bits(mine.derivatives, logged[:, 4:6])
 
 
-def test_channels_along_either_axis_give_the_same_numbers():
+def test_noise_by_a_signal_to_noise_ratio_is_corvel_sims(tmp_path, corvel_sim):
+    u = record(2)
+    write_columns(tmp_path / "rec.csv", u)
+    subprocess.run([corvel_sim, str(tmp_path / "rec.csv"), "--column", "all", "--time-column", "none", "--solver-step",
+                    repr(DT), "--gain", "40", "--order", "2", "--snr", "20", "--seed", "5", "--no-plot", "--out",
+                    str(tmp_path / "log.csv")], check=True, capture_output=True)
+    _, logged = read_log(tmp_path / "log.csv")
+    mine = corvel.estimate(u, DT, 40, 2, snr=20, seed=5)
+    for c in range(2):
+        assert same_bits(mine.u[:, c], logged[:, 1 + 5 * c]), "u of channel %d" % c
+        assert same_bits(mine.derivatives[:, c, :], logged[:, 4 + 5 * c:6 + 5 * c]), "derivatives of channel %d" % c
+
+
+def test_the_time_tolerance_given_is_the_one_held_to():
+    t = np.arange(2000) * 0.001
+    t[1000] += 0.0002  # a fifth of a step late
+    u = np.sin(t)
+    with pytest.raises(ValueError, match="time"):
+        corvel.estimate(u, None, 30, 2, t=t)
+    assert corvel.estimate(u, None, 30, 2, t=t, time_tolerance=0.3).derivatives.shape == (2000, 2)
+
+
+@pytest.mark.parametrize("axes", [(0, 1), (-2, -1)])
+def test_channels_along_either_axis_give_the_same_numbers(axes):
     u = record(3)
-    rows = corvel.estimate(u, DT, 30, 3, axis=0)
-    columns = corvel.estimate(u.T, DT, 30, 3, axis=1)
+    rows = corvel.estimate(u, DT, 30, 3, axis=axes[0])
+    columns = corvel.estimate(u.T, DT, 30, 3, axis=axes[1])
     assert columns.signal.shape == (3, ROWS) and columns.derivatives.shape == (3, ROWS, 3)
-    assert same_bits(rows.signal.T, columns.signal)
+    assert same_bits(rows.t, columns.t) and rows.t.shape == (ROWS,)
+    for name in ("u", "error", "signal"):
+        assert getattr(columns, name).shape == (3, ROWS), name
+        assert same_bits(getattr(rows, name).T, getattr(columns, name)), name
     assert same_bits(rows.derivatives.transpose(1, 0, 2), columns.derivatives)
     # Each channel is the block of that channel alone.
     alone = corvel.estimate(u[:, 1], DT, 30, 3)
