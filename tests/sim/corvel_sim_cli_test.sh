@@ -148,6 +148,14 @@ awk 'BEGIN { printf "t"; for (c = 1; c <= 20; c++) printf ",c%d", c; print ""
 expect 0 "2 columns, a block each" -- twenty.csv --column c1,c2 --plot two.html --out two.csv
 expect 0 "20 columns, a block each" -- twenty.csv --column all --plot twenty.html --out twenty.out.csv
 [ "$(stat -c %s twenty.html)" -lt $(( 14 * $(stat -c %s two.html) / 10 )) ] || { echo "FAIL: a page of 20 columns is $(stat -c %s twenty.html) bytes, of 2 columns $(stat -c %s two.html)"; failures=$((failures + 1)); }
+# Blocks at their own rates: each figure spans its own block's samples in
+# the window, and its title says its block's sample time.
+expect 0 "2 columns, a block each at its own rate" -- twenty.csv --column c1,c2 --step 0.001,0.01 --plot-window 10:30 --plot rates.svg --out rates.csv
+for want in "c1 0.001 20001" "c2 0.01 2001"; do
+  read -r name step count <<<"$want"
+  grep -qF "[$name], order 3, gain 20, sample time $step s<" "rates.$name.svg" && grep -qF ">$count samples, drawn" "rates.$name.svg" ||
+    { echo "FAIL: the figure of $name at $step s: $(grep -o '<text[^>]*>[^<]*</text>' "rates.$name.svg" | head -2)"; failures=$((failures + 1)); }
+done
 awk 'BEGIN { for (k = 0; k < 3; k++) { for (c = 0; c <= 101; c++) printf "%d%s", c + k, c < 101 ? "," : "\n" } }' > wide101.csv
 rm -f corvel-out.csv
 expect 2 "--plot w.html: a page of 101 columns is more than a browser shows (at most 100)" -- wide101.csv --column all --plot w.html
