@@ -5,6 +5,7 @@
 #include <cmath>
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <string>
 #include <vector>
@@ -216,6 +217,34 @@ TEST(Engine, ASampleTimeIsAWholeNumberOfStepsWithinTheRoundingOfDoubles) {
   std::vector<long> hits;
   far.run(5, [&](const host::SampleView& v) { hits.push_back(v.step); });
   EXPECT_EQ(hits, (std::vector<long>{0}));
+}
+
+// A run's state goes back only into a run of the same blocks: any part of
+// another shape (or a step before the start) is refused, the run as it was.
+TEST(Engine, ARunsStateOfAnotherShapeIsRefused) {
+  host::Engine engine(test::loaded_mex().entry(), {false, 0.01});
+  engine.add_block({8.0, 0.03, 2.0}, rated_signal);
+  engine.start();
+  for (int k = 0; k < 4; ++k) engine.advance(nullptr);
+  const host::RunState good = engine.state();
+  const std::vector<std::pair<const char*, std::function<void(host::RunState&)>>> spoilt = {
+      {"a step before the start", [](host::RunState& s) { s.step = -1; }},
+      {"another number of blocks", [](host::RunState& s) { s.until_hit.push_back(0); }},
+      {"no states of a block", [](host::RunState& s) { s.states.clear(); }},
+      {"no outputs of a block", [](host::RunState& s) { s.outputs.clear(); }},
+      {"a state too few", [](host::RunState& s) { s.states[0].pop_back(); }},
+      {"an output too many", [](host::RunState& s) { s.outputs[0].push_back(0.0); }},
+      {"a countdown past the sample time", [](host::RunState& s) { s.until_hit[0] = 3; }},
+      {"a countdown below zero", [](host::RunState& s) { s.until_hit[0] = -1; }},
+  };
+  for (const auto& [what, spoil] : spoilt) {
+    host::RunState bad = good;
+    spoil(bad);
+    EXPECT_THROW(engine.restore(bad), host::EngineError) << what;
+    EXPECT_EQ(engine.steps_done(), 4) << what;
+  }
+  EXPECT_NO_THROW(engine.restore(good));
+  engine.finish();
 }
 
 TEST(Engine, StopsWithTheBlocksOwnMessage) {

@@ -49,6 +49,10 @@ before=$(snapshot)
 out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)
 grep -qF "10 recordings: 0 done, 8 up-to-date, 2 failed" <<<"$out" || fail "a rerun: $out"
 [ "$(snapshot)" = "$before" ] || fail "a rerun rewrote current outputs"
+echo 'not the log' > out/rig/day1/run1.est.csv  # an output replaced by someone else: the recording runs again
+out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)
+grep -qF "10 recordings: 1 done, 7 up-to-date, 2 failed" <<<"$out" || fail "a replaced output is taken as current: $out"
+cmp -s out/rig/day1/run1.est.csv out/rig/day2/run1.est.csv || fail "the replaced output was not written again"
 touch -d '+2 seconds' rig/day1/run2.csv
 printf 't,u\n0,1\n0.001,2\n' > rig/day2/bad.csv
 out=$("$sim" --inputs-from list.txt --out-dir out "${options[@]}" --column u 2>&1)

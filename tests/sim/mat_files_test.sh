@@ -166,7 +166,9 @@ cp v4.mat wide4.mat
 printf '\xff\xff\xff\x7f' | dd of=wide4.mat bs=1 seek=8 conv=notrunc status=none
 # A header word no version-4 matrix has: a type's hundreds (always 0), its
 # precision past 5, its kind past 2, an imaginary flag past 1.
-damaged_v4=(long-name4.mat wide4.mat)
+cp v4.mat none-wide4.mat  # no rows and 2^31 - 1 columns: no data, and no such matrix either
+printf '\x00\x00\x00\x00\xff\xff\xff\x7f' | dd of=none-wide4.mat bs=1 seek=4 conv=notrunc status=none
+damaged_v4=(long-name4.mat wide4.mat none-wide4.mat)
 for at_byte in '0 \x64' '0 \x3c' '0 \x03' '12 \x02'; do
   read -r at byte <<<"$at_byte"
   damaged="type-at-${at}-$(printf %s "$byte" | tr -d '\\').mat"
