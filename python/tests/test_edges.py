@@ -109,9 +109,9 @@ def test_a_fork_while_another_thread_is_inside_the_block_gives_a_usable_child():
     assert status == 0, "the child of a fork hung or failed: %r" % (status,)
 
 
-def run_python(script):
+def run_python(script, timeout=300):
     return subprocess.run([sys.executable, "-c", textwrap.dedent(script)], capture_output=True, text=True,
-                          timeout=300, env=dict(os.environ))
+                          timeout=timeout, env=dict(os.environ))
 
 
 def test_a_daemon_thread_inside_the_block_at_exit_ends_cleanly():
@@ -197,3 +197,37 @@ def test_ctrl_c_ends_a_long_call_soon_and_a_stream_where_it_was():
         # Raised within half the call's own time after Ctrl-C (measured in one run).
         assert float(lines[name]) < 0.5, done.stdout
     assert lines.get("resumed") == "bit for bit", done.stdout
+
+
+def test_where_the_programs_handler_takes_ctrl_c_the_call_runs_whole():
+    # A program that handles SIGINT itself (and raises nothing) gets each
+    # call's whole result, and a stream that took each sample once.
+    script = """
+        import os, signal, threading, time, numpy as np, corvel
+        u = np.sin(np.arange(2_000_000) * 1e-3) + 0.001 * np.cos(np.arange(2_000_000) * 0.37)
+        seen = []
+        signal.signal(signal.SIGINT, lambda number, frame: seen.append(number))
+        def interrupted(call):
+            start = time.perf_counter()
+            whole = call()
+            timer = threading.Timer((time.perf_counter() - start) / 5, os.kill, (os.getpid(), signal.SIGINT))
+            timer.start()
+            again = call()
+            timer.join()
+            return whole, again
+        a, b = interrupted(lambda: corvel.estimate(u, 1e-3, gain=30, order=3).derivatives)
+        print("estimate", np.array_equal(a.view(np.uint64), b.view(np.uint64)))
+        a, b = interrupted(lambda: corvel.tune(u[:500_000], 1e-3, orders=range(1, 3)))
+        a, b = (a.order, a.gain, a.runs), (b.order, b.gain, b.runs)
+        print("tune", a == b)
+        streams = []
+        def update():
+            streams.append(corvel.Differentiator(30, 3, 1e-3))
+            return streams[-1].update(u).derivatives
+        a, b = interrupted(update)
+        print("update", np.array_equal(a.view(np.uint64), b.view(np.uint64)) and streams[-1].samples_done == len(u))
+        print("signals", len(seen))
+    """
+    done = run_python(script, timeout=120)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.split("\n")[:4] == ["estimate True", "tune True", "update True", "signals 3"], done.stdout
