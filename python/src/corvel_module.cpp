@@ -168,6 +168,27 @@ class WatchInterrupts {
   }
 };
 
+// How a piece of work in the block ended: whole, refused (the block's own
+// text, or the record's), or cut short by Ctrl-C.
+struct Outcome {
+  std::string failure;
+  bool interrupted = false;
+};
+template <class Work>
+Outcome outcome_of(Work&& work) {
+  Outcome done;
+  try {
+    work();
+  } catch (const Interrupted&) {
+    done.interrupted = true;
+  } catch (const EngineError& e) {
+    done.failure = e.block_text().empty() ? e.what() : e.block_text();
+  } catch (const std::exception& e) {
+    done.failure = e.what();
+  }
+  return done;
+}
+
 // Rows of samples between two looks for Ctrl-C: about a millisecond's work.
 constexpr size_t kRowsBetweenLooks = 4096;
 
@@ -293,12 +314,11 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
   OutputPointers to(out);
   const WatchInterrupts watch;
   while (true) {
-    std::string failure;
-    bool interrupted = false;
+    Outcome done;
     {
       const ReleaseInterpreter release;
       const HoldBlock hold;
-      try {
+      done = outcome_of([&] {
         std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
         sim::RunDescription run;
         run.gain = gain;
@@ -312,16 +332,10 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
             WatchInterrupts::check();
           }
         });
-      } catch (const Interrupted&) {
-        interrupted = true;
-      } catch (const EngineError& e) {
-        failure = e.block_text().empty() ? e.what() : e.block_text();
-      } catch (const std::exception& e) {
-        failure = e.what();
-      }
+      });
     }
-    if (!failure.empty()) throw py::value_error(failure);
-    if (!interrupted) return out.to_tuple();
+    if (!done.failure.empty()) throw py::value_error(done.failure);
+    if (!done.interrupted) return out.to_tuple();
     raise_interrupt();  // KeyboardInterrupt; or, where the program's handler took it, the run from its start
   }
 }
@@ -529,32 +543,28 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
     interrupted = false;
     each.clear();
     {
-    const ReleaseInterpreter release;
-    const HoldBlock hold;
-    // Ctrl-C is looked for after each block run.
-    const sim::Progress look = [](long, long) { WatchInterrupts::check(); };
-    try {
-      std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
-      const std::vector<sim::Input> inputs = sim::read_inputs(*record);
-      sim::TuneDescription d;
-      d.step = -1.0;
-      d.warmup = warmup;
-      d.first_order = first_order;
-      d.last_order = last_order;
-      d.gain_low = gain_low;
-      d.gain_high = gain_high;
-      d.jobs = jobs;
-      for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) {
-        each.push_back(sim::tune_together(entry(), d, {inputs[c]}, first_order, last_order, look));
-      }
-      together = sim::tune_together(entry(), d, inputs, first_order, last_order, look);
-    } catch (const Interrupted&) {
-      interrupted = true;
-    } catch (const EngineError& e) {
-      failure = e.block_text().empty() ? e.what() : e.block_text();
-    } catch (const std::exception& e) {
-      failure = e.what();
-    }
+      const ReleaseInterpreter release;
+      const HoldBlock hold;
+      // Ctrl-C is looked for after each block run.
+      const sim::Progress look = [](long, long) { WatchInterrupts::check(); };
+      const Outcome done = outcome_of([&] {
+        std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
+        const std::vector<sim::Input> inputs = sim::read_inputs(*record);
+        sim::TuneDescription d;
+        d.step = -1.0;
+        d.warmup = warmup;
+        d.first_order = first_order;
+        d.last_order = last_order;
+        d.gain_low = gain_low;
+        d.gain_high = gain_high;
+        d.jobs = jobs;
+        for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) {
+          each.push_back(sim::tune_together(entry(), d, {inputs[c]}, first_order, last_order, look));
+        }
+        together = sim::tune_together(entry(), d, inputs, first_order, last_order, look);
+      });
+      interrupted = done.interrupted;
+      failure = done.failure;
     }
     // KeyboardInterrupt; or, where the program's handler took it, the tuning again.
     if (interrupted) raise_interrupt();
