@@ -160,6 +160,15 @@ hostile() {  # FILE PATTERN [ARGS...]
 oct 'u = [1; 2; 3]; save("-v4", "tiny4.mat", "u"); v = (1:30)'"'"'; save("-v4", "v4.mat", "v");' > /dev/null
 out=$("$sim" tiny4.mat --solver-step 0.1 --no-plot --out tiny4.csv 2>&1)
 [ "$(tail -1 tiny4.csv | cut -d, -f1,2)" = "0.2,3" ] || fail "a version-4 file of 46 bytes: $out"
+# The same matrix as a big-endian machine writes it (its type's thousands 1).
+python3 -c "
+import struct
+h = struct.pack('>5i', 1000, 30, 1, 0, 2) + b'v\\x00' + struct.pack('>30d', *range(1, 31))
+open('big-endian4.mat', 'wb').write(h)"
+"$sim" v4.mat --solver-step 0.1 --no-plot --out little4.csv > /dev/null 2>&1
+out=$("$sim" big-endian4.mat --solver-step 0.1 --no-plot --out big4.csv 2>&1)
+cmp -s <(tail -n +2 little4.csv) <(tail -n +2 big4.csv) && [ "$(wc -l < big4.csv)" -eq 31 ] ||
+  fail "a big-endian version-4 file: $out"
 cp v4.mat long-name4.mat
 printf '\x7f' | dd of=long-name4.mat bs=1 seek=19 conv=notrunc status=none
 cp v4.mat wide4.mat
