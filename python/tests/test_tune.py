@@ -19,10 +19,10 @@ def noisy(channels, rows=4000):
                             for c in range(channels)])
 
 
-def corvel_sim_tables(corvel_sim, path, channels, jobs):
+def corvel_sim_tables(corvel_sim, path, channels, jobs, more=()):
     out = subprocess.run([corvel_sim, "tune", str(path), "--column", "all" if channels > 1 else "c1",
                           "--time-column", "none", "--solver-step", repr(DT), "--orders", "1-3", "--jobs", str(jobs),
-                          "--no-plot"], check=True, capture_output=True, text=True).stdout
+                          "--no-plot", *more], check=True, capture_output=True, text=True).stdout
     tables, recommended = [], []
     for block in re.split(r"\n(?=corvel-sim tune: )", out):
         rows = re.findall(r"^\s+(\d+)\s+(\S+)\s+(\S+)\s*$", block, re.M)
@@ -48,6 +48,17 @@ def test_the_table_and_recommendation_are_corvel_sim_tunes(tmp_path, corvel_sim,
     else:
         assert tables == [table_of(c) for c in mine.channels] + [table_of(mine)]
         assert recommended == [(c.order, "%.6g" % c.gain) for c in mine.channels] + [(mine.order, "%.6g" % mine.gain)]
+
+
+def test_a_warm_up_given_is_corvel_sims_warmup(tmp_path, corvel_sim):
+    u = noisy(1)
+    write_columns(tmp_path / "rec.csv", u)
+    tables, recommended = corvel_sim_tables(corvel_sim, tmp_path / "rec.csv", 1, 1, ("--warmup", "0.25"))
+    mine = corvel.tune(u[:, 0], DT, orders=range(1, 4), warmup=0.25)
+    assert mine.warmup_end == 0.25
+    assert tables == [table_of(mine)]
+    assert recommended == [(mine.order, "%.6g" % mine.gain)]
+    assert table_of(corvel.tune(u[:, 0], DT, orders=range(1, 4))) != tables[0]  # the default warm-up is another
 
 
 def test_the_recommended_gain_estimates_the_derivative_well():

@@ -253,6 +253,7 @@ TEST(CsvInput, TheFilesDecimalSignIsDecidedOnce) {
       {"1.000 in a file of commas", "t;u\n0,5;1\n1,5;1.000\n",
        "in.csv:3: 'u': '1.000' is not a number (this file writes decimal commas, as '0,5' on line 2"},
       {"nothing says which", "u;v\n1,000;2\n", "in.csv:2: 'u': '1,000' is not a number (a thousands separator or a decimal sign?"},
+      {"a sign before it says nothing", "u;v\n-1,000;2\n", "in.csv:2: 'u': '-1,000' is not a number (a thousands separator"},
       {"1.000,5 still named", "t;u\n0,5;1.000,5\n", "thousands separators are not read: write 1234,5 or 1234.5"},
   };
   for (const Case& c : cases) {

@@ -207,6 +207,23 @@ TEST(RecordReading, TimeStampsAreJudgedAgainstTheRecordsOwnStep) {
   jittered[2000] += 3e-4;
   a.times = jittered.data();
   EXPECT_THROW(open_samples(a, RecordSource{}), InputError);
+  // The very first step is judged too, where the record's step is known before it (the first row early).
+  const std::string first_late = temp_csv("first-late.csv");
+  {
+    std::ofstream out(first_late);
+    out << "t,u\n";
+    for (long k = 0; k < 5000; ++k) out << static_cast<double>(k) * 1e-3 - (k == 0 ? 3e-4 : 0.0) << ",1\n";
+  }
+  o.input = first_late;
+  o.time_tolerance = 1e-3;  // the rest of the steps are within it of the span's step; the first is not
+  try {
+    read_whole(*open_record(o));
+    ADD_FAILURE() << "a first step 30 % long read as regular";
+  } catch (const InputError& e) {
+    EXPECT_NE(std::string(e.what()).find("first-late.csv:3: the time 0.001 comes 0.0013 s after"), std::string::npos)
+        << e.what();
+    EXPECT_EQ(std::string(e.what()).find("steps stray"), std::string::npos) << e.what();
+  }
 }
 
 TEST(BlockQueue, EachSideEndsItAndTheOtherHearsWhy) {
