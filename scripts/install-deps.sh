@@ -4,7 +4,7 @@ set -euo pipefail
 # With --demo: only what the default build of corvel-sim needs (and its MAT-file
 # and HTML-plot support); otherwise everything every build and test needs.
 packages=(cmake ninja-build g++ googletest libgtest-dev libbenchmark-dev pkg-config libmatio-dev libjs-dygraphs
-  librsvg2-dev libcairo2-dev)
+  librsvg2-dev libcairo2-dev libfmt-dev)
 if [ "${1:-}" = "--demo" ]; then
   shift
 else

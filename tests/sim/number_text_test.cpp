@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -62,6 +63,43 @@ TEST(NumberText, WritesTheShortestTextThatReadsBack) {
   EXPECT_EQ(number_text(-INFINITY), "-inf");
   EXPECT_EQ(number_text(std::nan("")), "nan");
   EXPECT_EQ(number_text(4.9406564584124654e-324), "5e-324");
+}
+
+// The log's text is std::to_chars's text, byte for byte, however it is made:
+// random bit patterns, decimals at every scale, a log's own kind of numbers
+// (times on a millisecond grid, integers), powers of ten and their
+// neighbours, and the lengths where fixed and exponent forms tie.
+TEST(NumberText, WritesWhatStdToCharsWrites) {
+  std::mt19937_64 random(11);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  long checked = 0;
+  const auto same = [&](double x) {
+    char expected[64];
+    const char* end = std::to_chars(expected, expected + sizeof expected, x).ptr;
+    ++checked;
+    return number_text(x) == std::string(static_cast<const char*>(expected), end);
+  };
+  for (int i = 0; i < 300000; ++i) {
+    const std::uint64_t b = random();
+    double x;
+    std::memcpy(&x, &b, sizeof x);
+    ASSERT_TRUE(same(x)) << std::hexfloat << x;
+    const double scale = std::pow(10.0, static_cast<int>(random() % 64) - 32);
+    ASSERT_TRUE(same(unit(random) * scale)) << std::hexfloat << unit(random) * scale;
+    ASSERT_TRUE(same(std::round(unit(random) * 1e6) * scale));
+  }
+  for (long k = 0; k < 200000; ++k) {
+    ASSERT_TRUE(same(static_cast<double>(k) * 0.001)) << k;
+    ASSERT_TRUE(same(-static_cast<double>(k) * 1e-7)) << k;
+    ASSERT_TRUE(same(static_cast<double>(k * 7919))) << k;
+  }
+  for (int e = -325; e <= 308; ++e) {
+    const double p = std::pow(10.0, e);
+    for (const double x : {p, 5 * p, 1.5 * p, std::nextafter(p, 0.0), std::nextafter(p, INFINITY), -p}) {
+      ASSERT_TRUE(same(x)) << std::hexfloat << x;
+    }
+  }
+  EXPECT_GT(checked, 1000000);
 }
 
 }  // namespace
