@@ -245,6 +245,18 @@ grep -qF "ended by signal 9" killed.txt || fail "a killed worker's end is not na
 mkdir folder
 touch out-file
 cp rig/day1/run1.csv rig/day1/summary.csv
+# Chosen log columns: each recording's log has just those, as its run alone
+# writes it; the choice is one of the options its record keeps, so changing
+# it runs the recordings again.
+"$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir chosen "${options[@]}" --log-columns t,d2 --no-plot > /dev/null 2>&1 ||
+  fail "a fleet of chosen log columns"
+"$sim" rig/day1/run2.csv "${options[@]}" --log-columns t,d2 --no-plot --out chosen-alone.csv > /dev/null 2>&1
+[ "$(head -1 chosen/rig/day1/run2.est.csv)" = "t,d2" ] && cmp -s chosen/rig/day1/run2.est.csv chosen-alone.csv ||
+  fail "a fleet's log of chosen columns is not its run alone's: $(head -2 chosen/rig/day1/run2.est.csv)"
+out=$("$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir chosen "${options[@]}" --log-columns t,d1 --no-plot 2>&1)
+grep -qF "2 recordings: 2 done, 0 up-to-date" <<<"$out" && [ "$(head -1 chosen/rig/day1/run1.est.csv)" = "t,d1" ] ||
+  fail "other log columns did not run the fleet again: $out"
+
 printf 'rig/day1/run1.csv\nmissing.csv\n' > missing-list.txt
 printf 'rig/day1/run1.csv\nfolder\n' > folder-list.txt
 printf '# nothing\n\n' > empty-list.txt

@@ -289,6 +289,15 @@ Table run_table(SimOptions& o) {
              "every number as the shortest text that reads back to the\nsame double; a .mat log holds t, u, e, z0 "
              "(N x 1) and d (N x n)",
              [&](auto&, auto& v) { o.out = v; }},
+            {"--log-columns", nullptr, "LIST",
+             "log only these columns, named as the log's header names\nthem (t,d1,d2; NAME.d1 for a signal NAME of several), in\n"
+             "the log's order; a .mat log's d then holds the chosen\nderivatives and run.d_orders says which",
+             [&](auto& k, auto& v) {
+               o.log_columns = split_line(v, ',');
+               for (const std::string& name : o.log_columns) {
+                 if (name.empty()) throw UsageError(k + ": " + v + " names an empty column");
+               }
+             }},
             {"--plot", nullptr, "FILE",
              "FILE.svg: the signal, the error and the estimates (default\ncorvel-plot.svg), a figure with axes, grid "
              "and legends, each\npanel scaled to the samples after the warm-up, its units\nfrom the header; FILE.png "

@@ -22,6 +22,19 @@ namespace corvel::sim {
 
 namespace {
 
+// Which of `names` a log keeps: those `wanted` names, or all when it is empty.
+std::vector<bool> kept_columns(const std::vector<std::string>& wanted, const std::vector<std::string>& names) {
+  if (wanted.empty()) return std::vector<bool>(names.size(), true);
+  if (const std::string problem = log_columns_problem(wanted, names); !problem.empty()) {
+    throw OutputError("the log's columns: " + problem);
+  }
+  std::vector<bool> kept(names.size(), false);
+  for (size_t c = 0; c < names.size(); ++c) {
+    kept[c] = std::find(wanted.begin(), wanted.end(), names[c]) != wanted.end();
+  }
+  return kept;
+}
+
 // Turning doubles into their shortest text costs about as much as the block
 // itself: a second thread does it while the run goes on. Rows pass to it in
 // blocks of raw numbers through a short queue, so memory stays bounded.
@@ -39,18 +52,14 @@ class CsvLogWriter : public LogWriter {
         separator_(style.decimal_comma ? ';' : ','),
         decimal_comma_(style.decimal_comma),
         queue_(kBlocksInFlight) {
-    const auto field = [&](const std::string& text) { return csv_field(text, separator_); };
-    std::string header = "t";
-    const char s = separator_;
-    if (channels.empty()) {
-      header += std::string(1, s) + "u" + s + "error" + s + "z0";
-      for (int j = 1; j <= order; ++j) header += s + ("d" + std::to_string(j));
-      if (filled_column_) header += s + std::string("filled");
-    }
-    for (const std::string& name : unique_names(channels, {"t"})) {
-      for (const char* suffix : {".u", ".e", ".z0"}) header += s + field(name + suffix);
-      for (int j = 1; j <= order; ++j) header += s + field(name + ".d" + std::to_string(j));
-      if (filled_column_) header += s + field(name + ".filled");
+    const std::vector<std::string> names = log_column_names(order, channels, filled_column_);
+    const std::vector<bool> kept = kept_columns(style.columns, names);
+    std::string header;
+    for (size_t c = 0; c < names.size(); ++c) {
+      if (!kept[c]) continue;
+      if (!header.empty()) header += separator_;
+      header += csv_field(names[c], separator_);
+      kept_.push_back(c);
     }
     header += '\n';
     file_.write(header.data(), header.size());
@@ -135,7 +144,8 @@ class CsvLogWriter : public LogWriter {
       text.resize(block.size() * (kNumberTextMax + 1));
       char* p = text.data();
       for (size_t i = 0, row = 0; i < block.size(); i += width_, ++row) {
-        for (size_t c = 0; c < width_; ++c) {
+        for (size_t k = 0; k < kept_.size(); ++k) {
+          const size_t c = kept_[k];
           // A signal without a sample hit in this row leaves its cells empty.
           const bool empty = !rows.present.empty() && c > 0 && rows.present[row * (last_channel_ + 1) + (c - 1) / per_signal] == 0;
           if (!empty) {
@@ -143,7 +153,7 @@ class CsvLogWriter : public LogWriter {
             p = write_number(p, block[i + c]);
             if (decimal_comma_) std::replace(number, p, '.', ',');
           }
-          *p++ = c + 1 < width_ ? separator_ : '\n';
+          *p++ = k + 1 < kept_.size() ? separator_ : '\n';
         }
       }
       const auto size = static_cast<size_t>(p - text.data());
@@ -163,6 +173,7 @@ class CsvLogWriter : public LogWriter {
   bool filled_column_;
   char separator_;
   bool decimal_comma_;
+  std::vector<size_t> kept_;  // the columns written, of the row's width_
   Rows filling_;
   long open_step_ = -1;
   std::vector<double> open_row_;
@@ -181,43 +192,68 @@ class MatLogWriter : public LogWriter {
         channels_(std::max<size_t>(1, channels.size())),
         multirate_(multirate),
         filled_column_(style.filled_column),
+        kept_(kept_columns(style.columns, log_column_names(order, channels, style.filled_column))),
         run_(style.run) {
     refuse_unfit_log_output(file_.path());
     std::vector<std::string> names;
     for (const std::string& name : channels) names.push_back(mat_variable_name(name));
     names_ = unique_names(names, {"t", "run"}, channels);
     signals_.resize(channels_);
-    for (Signal& s : signals_) s.d.resize(order_);
+    const size_t per_signal = 3 + order_ + (filled_column_ ? 1 : 0);
+    for (size_t c = 0; c < channels_; ++c) {
+      Signal& s = signals_[c];
+      const auto kept = [&](size_t field) { return kept_[1 + c * per_signal + field]; };
+      s.keep_u = kept(0);
+      s.keep_e = kept(1);
+      s.keep_z0 = kept(2);
+      for (size_t j = 0; j < order_; ++j) {
+        if (kept(3 + j)) s.d_orders.push_back(j);
+      }
+      s.keep_filled = filled_column_ && kept(per_signal - 1);
+      s.d.resize(s.d_orders.size());
+    }
   }
   void row(const LogRow& r) override {
-    if (multirate_ ? r.step != last_step_ : r.channel == 0) t_.push_back(r.t);
+    if (multirate_ ? r.step != last_step_ : r.channel == 0) {
+      ++rows_;
+      if (kept_[0]) t_.push_back(r.t);
+    }
     last_step_ = r.step;
     Signal& s = signals_[r.channel];
-    if (multirate_) s.t.push_back(r.t);
-    s.u.push_back(r.u);
-    s.e.push_back(r.error);
-    s.z0.push_back(r.estimate);
-    for (size_t j = 0; j < order_; ++j) s.d[j].push_back(r.derivatives[j]);
-    if (filled_column_) s.filled.push_back(r.filled ? 1.0 : 0.0);
+    if (multirate_ && s.kept_any()) s.t.push_back(r.t);
+    if (s.keep_u) s.u.push_back(r.u);
+    if (s.keep_e) s.e.push_back(r.error);
+    if (s.keep_z0) s.z0.push_back(r.estimate);
+    for (size_t j = 0; j < s.d_orders.size(); ++j) s.d[j].push_back(r.derivatives[s.d_orders[j]]);
+    if (s.keep_filled) s.filled.push_back(r.filled ? 1.0 : 0.0);
+    ++s.rows;
   }
   void finish() override {
-    const size_t rows = t_.size();
-    std::vector<MatMatrix> variables{{"t", rows, 1, t_.data()}};
+    const size_t rows = rows_;
+    std::vector<MatMatrix> variables;
+    if (kept_[0]) variables.push_back({"t", rows, 1, t_.data()});
     std::vector<MatStruct> structs;
+    const bool chosen = std::find(kept_.begin(), kept_.end(), false) != kept_.end();
+    std::vector<std::vector<double>> d_orders(channels_);
     for (size_t c = 0; c < channels_; ++c) {
       Signal& s = signals_[c];
       for (const auto& column : s.d) s.d_matrix.insert(s.d_matrix.end(), column.begin(), column.end());
       s.d = {};
-      const size_t own = multirate_ ? s.t.size() : rows;
-      std::vector<MatMatrix> fields{{"u", own, 1, s.u.data()},
-                                    {"e", own, 1, s.e.data()},
-                                    {"z0", own, 1, s.z0.data()},
-                                    {"d", own, order_, s.d_matrix.data()}};
-      if (multirate_) fields.insert(fields.begin(), MatMatrix{"t", own, 1, s.t.data()});
-      if (filled_column_) fields.push_back({"filled", own, 1, s.filled.data()});
+      const size_t own = s.rows;
+      std::vector<MatMatrix> fields;
+      if (multirate_ && s.kept_any()) fields.push_back({"t", own, 1, s.t.data()});
+      if (s.keep_u) fields.push_back({"u", own, 1, s.u.data()});
+      if (s.keep_e) fields.push_back({"e", own, 1, s.e.data()});
+      if (s.keep_z0) fields.push_back({"z0", own, 1, s.z0.data()});
+      if (!s.d_orders.empty()) fields.push_back({"d", own, s.d_orders.size(), s.d_matrix.data()});
+      if (s.keep_filled) fields.push_back({"filled", own, 1, s.filled.data()});
+      for (const size_t j : s.d_orders) d_orders[c].push_back(static_cast<double>(j + 1));
       if (names_.empty()) {
         variables.insert(variables.end(), fields.begin(), fields.end());
-      } else {
+      } else if (s.kept_any()) {
+        fields.push_back(mat_text("unit", c < run_.units.size() ? run_.units[c] : ""));
+        // Chosen columns: which derivatives this signal's d holds.
+        if (chosen && !d_orders[c].empty()) fields.push_back({"d_orders", 1, d_orders[c].size(), d_orders[c].data()});
         structs.push_back({names_[c], fields});
       }
     }
@@ -229,10 +265,7 @@ class MatLogWriter : public LogWriter {
                                  mat_text("time_unit", run_.time_unit), mat_text("missing", run_.missing)};
     if (names_.empty()) {
       facts.push_back(mat_text("unit", run_.units.empty() ? "" : run_.units[0]));
-    } else {
-      for (size_t c = 0; c < channels_; ++c) {
-        structs[c].fields.push_back(mat_text("unit", c < run_.units.size() ? run_.units[c] : ""));
-      }
+      if (chosen && !d_orders[0].empty()) facts.push_back({"d_orders", 1, d_orders[0].size(), d_orders[0].data()});
     }
     structs.push_back({"run", facts});
     write_mat_file(file_.path_for_library(), file_.path(), variables, structs);
@@ -242,20 +275,52 @@ class MatLogWriter : public LogWriter {
   struct Signal {
     std::vector<double> t, u, e, z0, d_matrix, filled;
     std::vector<std::vector<double>> d;
+    std::vector<size_t> d_orders;  // the derivatives kept, from 0
+    bool keep_u = true, keep_e = true, keep_z0 = true, keep_filled = false;
+    size_t rows = 0;
+    bool kept_any() const { return keep_u || keep_e || keep_z0 || !d_orders.empty() || keep_filled; }
   };
   OutputFile& file_;
   size_t order_;
   size_t channels_;
   bool multirate_;
   bool filled_column_;
+  std::vector<bool> kept_;
   RunFacts run_;
   long last_step_ = -1;
+  size_t rows_ = 0;
   std::vector<std::string> names_;  // empty for one signal
   std::vector<double> t_;
   std::vector<Signal> signals_;
 };
 
 }  // namespace
+
+std::vector<std::string> log_column_names(int order, const std::vector<std::string>& channels, bool filled_column) {
+  std::vector<std::string> names{"t"};
+  const auto signal = [&](const std::string& prefix, const char* error) {
+    for (const char* field : {"u", error, "z0"}) names.push_back(prefix + field);
+    for (int j = 1; j <= order; ++j) names.push_back(prefix + "d" + std::to_string(j));
+    if (filled_column) names.push_back(prefix + "filled");
+  };
+  if (channels.empty()) signal("", "error");
+  for (const std::string& name : unique_names(channels, {"t"})) signal(name + ".", "e");
+  return names;
+}
+
+std::string log_columns_problem(const std::vector<std::string>& wanted, const std::vector<std::string>& names) {
+  for (size_t i = 0; i < wanted.size(); ++i) {
+    if (std::find(wanted.begin(), wanted.begin() + static_cast<long>(i), wanted[i]) != wanted.begin() + static_cast<long>(i)) {
+      return "'" + wanted[i] + "' is named twice";
+    }
+    if (std::find(names.begin(), names.end(), wanted[i]) == names.end()) {
+      std::string list;
+      for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+      return "'" + wanted[i] + "' is not a column of this log; its columns are " + list;
+    }
+  }
+  return "";
+}
 
 void refuse_unfit_log_output(const std::string& path) {
   if (!is_mat_path(path)) return;

@@ -38,8 +38,20 @@ struct RunFacts {
 struct LogStyle {
   bool filled_column = false;  // a column (field) saying which inputs fill gaps
   bool decimal_comma = false;  // CSV: ';' between fields, ',' in numbers
+  // The columns kept, by their names in log_column_names (in any order; the
+  // log keeps its own); empty: every column.
+  std::vector<std::string> columns;
   RunFacts run;
 };
+
+// The names of a log's columns, as its CSV header has them and in its order:
+// t, then for one signal u, error, z0, d1..dn (and filled); for several, for
+// each signal NAME.u, NAME.e, NAME.z0, NAME.d1..NAME.dn (and NAME.filled).
+std::vector<std::string> log_column_names(int order, const std::vector<std::string>& channels, bool filled_column);
+
+// Why `wanted` is not a choice of the columns `names`: a name that is not
+// one of them (the message lists them) or one given twice; empty when it is.
+std::string log_columns_problem(const std::vector<std::string>& wanted, const std::vector<std::string>& names);
 
 class LogWriter {
  public:
@@ -53,7 +65,9 @@ class LogWriter {
 // CSV: header t,u,error,z0,d1..dn, then every number as the shortest text
 // that reads back to the same double. MAT (version 5): variables t, u, e, z0
 // (N x 1) and d (N x n), the same numbers, and a struct `run` of the run's
-// parameters, source and units.
+// parameters, source and units. With chosen columns (LogStyle::columns) only
+// those are written: a MAT log's d then holds the chosen derivatives, and
+// `run.d_orders` says which (1 3 for d1 and d3).
 // With several signals (`channels` names them): CSV t, then for each signal
 // NAME.u,NAME.e,NAME.z0,NAME.d1..NAME.dn; MAT t and a struct NAME for each
 // with fields u, e, z0 and d. Names are made unique, and fit for a MAT

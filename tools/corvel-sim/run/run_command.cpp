@@ -147,6 +147,15 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
   log_style.run = {options.gain, options.order, options.step, record->step(), record->description(),
                    options.input.empty() ? "" : !options.variable.empty() ? options.variable : options.column,
                    record->shape().units, record->shape().time_unit, missing_word(options.missing)};
+  log_style.columns = options.log_columns;
+  // Chosen log columns are checked against the log's names before anything
+  // runs (an order the block refuses is its own to report).
+  if (!options.log_columns.empty() && options.order >= 1 && options.order <= 10 &&
+      options.order == std::floor(options.order)) {
+    const std::string problem = log_columns_problem(
+        options.log_columns, log_column_names(static_cast<int>(options.order), channels, log_style.filled_column));
+    if (!problem.empty()) throw UsageError("--log-columns: " + problem);
+  }
   ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
   // The call trace streams into its file (or standard error) as the calls

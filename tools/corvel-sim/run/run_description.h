@@ -32,6 +32,7 @@ struct RunDescription : RecordSource, BlockParameters {
 
   // What the run writes.
   std::string out = "corvel-out.csv";
+  std::vector<std::string> log_columns;  // the log's columns kept, by their header names; empty: all
   std::string plot = "corvel-plot.svg";  // empty: no plot; .html: the interactive page
   double plot_window_start = 0.0, plot_window_end = 0.0;  // equal: the whole run
   std::vector<std::string> plot_panels;  // u, e, d1.. to draw; empty: every one
