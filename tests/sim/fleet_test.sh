@@ -257,6 +257,19 @@ out=$("$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir chosen "${options[@]}
 grep -qF "2 recordings: 2 done, 0 up-to-date" <<<"$out" && [ "$(head -1 chosen/rig/day1/run1.est.csv)" = "t,d1" ] ||
   fail "other log columns did not run the fleet again: $out"
 
+# Progress on standard error: through a pipe plain lines (here the last
+# one alone), on a terminal one line rewritten in place, with --quiet none.
+"$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir shown "${options[@]}" --no-plot 2> shown.err > /dev/null
+[ "$(cat shown.err)" != "" ] && grep -qE '^corvel-sim: 2/2 recordings, 0 failed, [0-9.e+]+ samples/s, in [0-9.]+ s$' shown.err &&
+  [ "$(wc -l < shown.err)" -eq 1 ] && ! grep -q $'\r' shown.err || fail "a fleet's progress through a pipe: $(cat -A shown.err)"
+if command -v script > /dev/null; then
+  script -qc "'$sim' rig/day1/run1.csv rig/day1/run2.csv --out-dir shown --force ${options[*]} --no-plot > /dev/null" /dev/null > tty.txt
+  grep -qF $'\rcorvel-sim: 1/2 recordings, 0 failed' tty.txt && grep -qF $'\rcorvel-sim: 2/2 recordings, 0 failed' tty.txt ||
+    fail "a fleet's progress on a terminal: $(cat -A tty.txt)"
+fi
+"$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir shown --force "${options[@]}" --no-plot --quiet 2> quiet.err > /dev/null
+[ ! -s quiet.err ] || fail "--quiet showed: $(cat quiet.err)"
+
 printf 'rig/day1/run1.csv\nmissing.csv\n' > missing-list.txt
 printf 'rig/day1/run1.csv\nfolder\n' > folder-list.txt
 printf '# nothing\n\n' > empty-list.txt

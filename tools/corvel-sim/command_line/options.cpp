@@ -237,7 +237,14 @@ OptionGroup fleet_options(SimOptions& o, Subcommand subcommand) {
             }},
            {"--summary-only", nullptr, nullptr,
             "run nothing: DIR/summary.csv from what earlier runs left\n(a Slurm array's last step)",
-            [&](auto&, auto&) { o.summary_only = true; }}},
+            [&](auto&, auto&) { o.summary_only = true; }},
+           {"--quiet", nullptr, nullptr,
+            "no progress on standard error: a fleet shows k/N recordings,\nfailures, samples a second and the time "
+            "left (on a terminal\none line in place, else a line about every 10 s); a run\nof one recording its bar",
+            [&](auto&, auto&) {
+              o.quiet = true;
+              o.progress = false;
+            }}},
           "  Each recording runs as it would alone, with the same options; its outputs\n"
           "  are put in place together (all or none), with DIR/.../NAME.run.txt, which\n"
           "  records the options, the input's size and time and the results. Run again,\n"
@@ -632,7 +639,7 @@ std::string typed_options(const SimOptions& options, const Table& table, const s
 // The outputs are the user's to choose again; gain and order are a tuning's result.
 const std::set<std::string> kNotRepeated = {
     "--gain",  "--order",   "--out",         "--plot",  "--no-plot", "--plot-window", "--trace",       "--help",
-    "--version", "--jobs", "--inputs-from", "--out-dir", "--force", "--shard",       "--summary-only"};
+    "--version", "--jobs", "--inputs-from", "--out-dir", "--force", "--shard",       "--summary-only", "--quiet"};
 
 }  // namespace
 

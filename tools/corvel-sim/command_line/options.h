@@ -32,6 +32,7 @@ struct SimOptions : TuneDescription {
   bool force = false;               // redo recordings whose outputs are current
   int shard_index = 0, shard_count = 0;  // --shard I/N: the recordings i with i % N == I, and no summary
   bool summary_only = false;        // the summary from what earlier runs left, running nothing
+  bool quiet = false;               // no progress shown (a fleet's line, a run's bar)
   bool fleet() const { return inputs.size() > 1 || !inputs_from.empty() || !out_dir.empty(); }
 };
 

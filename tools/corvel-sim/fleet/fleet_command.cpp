@@ -26,6 +26,7 @@
 #include "common/interrupt.h"
 #include "common/number_text.h"
 #include "fleet/fleet_plan.h"
+#include "fleet/fleet_progress.h"
 #include "output/output_file.h"
 #include "run/run_command.h"
 #include "tune/tune_command.h"
@@ -177,8 +178,20 @@ std::string worker_end(int status) {
 // own (the block's module-wide state allows one run per process); a worker
 // sends its result back over a pipe, as the text of its record. One job:
 // here, one after another.
+// The samples a result ran: each signal's rows (a tuning's joint entry of
+// several signals is theirs again).
+double samples_of(const FleetResult& r, Subcommand what) {
+  size_t count = r.signals.size();
+  if (what == Subcommand::kTune && count > 1) --count;
+  double samples = 0.0;
+  for (size_t s = 0; s < count; ++s) samples += static_cast<double>(r.signals[s].rows);
+  return samples;
+}
+
 void run_members(const std::vector<FleetMember>& members, const std::vector<size_t>& todo, const SimOptions& o,
                  const std::string& options_line, Subcommand what, std::vector<FleetResult>& results) {
+  FleetProgress progress(todo.size(), FleetProgress::for_standard_error(o.quiet));
+  const auto ended = [&](size_t i) { progress.recording_ended(results[i].status == "failed", samples_of(results[i], what)); };
 #if defined(_WIN32)
   const int jobs = 1;
 #else
@@ -186,7 +199,11 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
   const int jobs = what == Subcommand::kTune ? 1 : std::max(1, o.jobs);
 #endif
   if (jobs == 1) {
-    for (const size_t i : todo) results[i] = run_member(members[i], o, options_line, what);
+    for (const size_t i : todo) {
+      results[i] = run_member(members[i], o, options_line, what);
+      ended(i);
+    }
+    progress.finish();
     return;
   }
 #if !defined(_WIN32)
@@ -224,7 +241,9 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
     }
     std::vector<pollfd> fds;
     for (const Worker& w : running) fds.push_back({w.from, POLLIN, 0});
-    if (poll(fds.data(), fds.size(), -1) < 0) continue;  // a signal: look again
+    progress.tick();
+    // Woken at least once a second, for the progress line's clock.
+    if (poll(fds.data(), fds.size(), 1000) <= 0) continue;  // a signal or the clock: look again
     for (size_t k = fds.size(); k-- > 0;) {
       if (fds[k].revents == 0) continue;
       Worker& w = running[k];
@@ -250,9 +269,11 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
         r.message = worker_end(status);
       }
       results[w.index] = r;
+      ended(w.index);
       running.erase(running.begin() + static_cast<long>(k));
     }
   }
+  progress.finish();
 #endif
 }
 

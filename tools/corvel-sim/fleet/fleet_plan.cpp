@@ -152,7 +152,7 @@ std::vector<FleetMember> plan_fleet(const std::vector<std::string>& inputs, cons
 std::string fleet_options_line(const SimOptions& o) {
   static const std::set<std::string> not_deciding = {"--input",   "--inputs-from",  "--out-dir", "--jobs",
                                                      "--force",   "--shard",        "--summary-only", "--help",
-                                                     "--version"};
+                                                     "--version", "--quiet"};
   std::string line;
   for (const auto& [name, value] : o.typed) {
     if (not_deciding.count(name) != 0) continue;

@@ -163,7 +163,7 @@ TuningReport tune_recording(SimOptions options, bool progress, const CommitCheck
 }
 
 int tune_command(SimOptions options) {
-  const TuningReport report = tune_recording(options, true);
+  const TuningReport report = tune_recording(options, !options.quiet);
   const std::vector<Input>& inputs = report.inputs;
   const Input& input = inputs.front();
   const std::vector<TuneResult>& each = report.each;
