@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "common/number_text.h"
 #include "output/log_writer.h"
 #include "output/output_file.h"
 #include "support/scratch.h"
@@ -67,8 +68,18 @@ class LogOfColumns : public ::testing::Test {
     fs::create_directories(dir_);
   }
   void TearDown() override { fs::remove_all(dir_); }
-  // The log of `rows` (t, u, error, z0, d1, d2 each) written with `style`.
+  // The log of `rows` (t, u, error, z0, d1, d2 each) written with `style`,
+  // the same with and without a thread of its own for the text.
   std::string log_of(const std::vector<LogRow>& rows, const std::vector<std::string>& channels, bool multirate,
+                     LogStyle style) {
+    style.own_thread = false;
+    const std::string in_turn = log_in(rows, channels, multirate, style);
+    style.own_thread = true;
+    const std::string text = log_in(rows, channels, multirate, style);
+    EXPECT_EQ(text, in_turn);
+    return text;
+  }
+  std::string log_in(const std::vector<LogRow>& rows, const std::vector<std::string>& channels, bool multirate,
                      const LogStyle& style) {
     const std::string path = (dir_ / "log.csv").string();
     OutputSet outputs;
@@ -93,6 +104,20 @@ TEST_F(LogOfColumns, KeepsTheChosenColumnsInTheLogsOrder) {
             "t,error,d2\n0,0,-1.5\n0.01,0.5,-1.5\n");
   style.decimal_comma = true;
   EXPECT_EQ(log_of({{0.01, 2.0, 0.5, 1.5, d}}, {}, false, style), "t;error;d2\n0,01;0,5;-1,5\n");
+}
+
+// More rows than one block of text, so that blocks follow blocks.
+TEST_F(LogOfColumns, ManyBlocksAreWrittenInTheirOrder) {
+  const double d[2] = {0.5, 0.25};
+  std::vector<LogRow> rows;
+  std::string expected = "t,z0\n";
+  for (int k = 0; k < 10000; ++k) {
+    rows.push_back({k * 0.5, 0.0, 0.0, static_cast<double>(k), d, 0, k});
+    expected += number_text(k * 0.5) + "," + std::to_string(k) + "\n";
+  }
+  LogStyle style;
+  style.columns = {"t", "z0"};
+  EXPECT_EQ(log_of(rows, {}, false, style), expected);
 }
 
 TEST_F(LogOfColumns, AMultirateLogLeavesTheCellsOfASignalWithoutAHitEmpty) {

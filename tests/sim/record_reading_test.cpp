@@ -1,6 +1,7 @@
-// A CSV record read as a run reads it: ahead, on a second thread, in blocks
-// of 4096 rows; a bad row at a block's edge, a file that changes between the
-// two readings, and the queue between the threads closed from either side.
+// A CSV record read as a run reads it: ahead on a second thread (or in turn,
+// as a fleet's workers read it), in blocks of 4096 rows; a bad row at a
+// block's edge, a file that changes between the two readings, and the queue
+// between the threads closed from either side.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -48,9 +49,11 @@ std::string read_whole(Record& record) {
   return "";
 }
 
-std::string failure_of(const std::string& path, size_t rows_read_before_change, const std::function<void()>& change) {
+std::string failure_of(const std::string& path, size_t rows_read_before_change, const std::function<void()>& change,
+                       bool read_ahead = true) {
   SimOptions o;
   o.input = path;
+  o.helper_threads = read_ahead;
   const std::unique_ptr<Record> record = open_record(o);
   try {
     record->restart();
@@ -67,12 +70,15 @@ std::string failure_of(const std::string& path, size_t rows_read_before_change, 
 // Row k of the file is line k + 2 (after the header): a bad row as the last
 // of a block, and as the first of the next, is reported with its line after
 // every row before it was handed out.
+// The same without a thread reading ahead (a fleet's workers).
 TEST(RecordReading, ABadRowAtABlocksEdgeIsFoundWhereItIs) {
-  for (const size_t bad : {4096u, 4097u, 8192u}) {
+  for (const size_t bad : {4096u, 4097u, 8192u})
+  for (const bool read_ahead : {true, false}) {
     const std::string path = temp_csv("edge.csv");
     write_rows(path, 10000, bad);
     SimOptions o;
     o.input = path;
+    o.helper_threads = read_ahead;
     const std::unique_ptr<Record> record = open_record(o);  // the first reading counts rows only
     record->restart();
     size_t good = 0;
@@ -112,14 +118,16 @@ TEST(RecordReading, AFileThatChangesBetweenItsReadingsFailsTheRun) {
        }, "changed while it was read: it now has 1"},
       {"no change", [] {}, ""},
   };
-  for (const auto& c : cases) {
+  for (const auto& c : cases)
+  for (const bool read_ahead : {true, false}) {
     write_rows(path, 100000);
-    // Changed after the first blocks are read, far ahead of the reader.
-    const std::string message = failure_of(path, 5000, c.change);
+    // Changed after the first blocks are read, far ahead of the reader (or,
+    // without a thread reading ahead, just behind the run).
+    const std::string message = failure_of(path, 5000, c.change, read_ahead);
     if (*c.message == '\0') {
-      EXPECT_EQ(message, "") << c.what;
+      EXPECT_EQ(message, "") << c.what << (read_ahead ? "" : " (read in turn)");
     } else {
-      EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+      EXPECT_NE(message.find(c.message), std::string::npos) << c.what << (read_ahead ? "" : " (read in turn)") << ": " << message;
     }
   }
   // A first reading that saw another first row than the run does.

@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #if !defined(_WIN32)
@@ -198,9 +199,14 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
   // A tuning's --jobs are its own workers: its recordings go one after another.
   const int jobs = what == Subcommand::kTune ? 1 : std::max(1, o.jobs);
 #endif
+  // A run reads ahead and formats its log on threads of its own; workers
+  // that fill the cores gain nothing by them and lose by their hand-overs.
+  SimOptions each = o;
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  each.helper_threads = jobs == 1 || static_cast<unsigned>(jobs) * 3 <= cores;
   if (jobs == 1) {
     for (const size_t i : todo) {
-      results[i] = run_member(members[i], o, options_line, what);
+      results[i] = run_member(members[i], each, options_line, what);
       ended(i);
     }
     progress.finish();
@@ -230,7 +236,7 @@ void run_members(const std::vector<FleetMember>& members, const std::vector<size
         forget_workers();
         close(pipe_ends[0]);
         for (const Worker& w : running) close(w.from);
-        write_all(pipe_ends[1], fleet_record_text(run_member(members[i], o, options_line, what)));
+        write_all(pipe_ends[1], fleet_record_text(run_member(members[i], each, options_line, what)));
         std::cout.flush();
         std::cerr.flush();
         _exit(0);

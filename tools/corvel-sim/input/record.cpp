@@ -103,7 +103,10 @@ double timed_step(const RecordSource& o, double first, double last, size_t count
 class CsvRecord : public Record {
  public:
   CsvRecord(const RecordSource& o, double sample_time)
-      : reader_(open_csv_file(o.input, {o.column, o.time_column}, o.decimal_comma)), tolerance_(o.time_tolerance), grid_(tolerance_) {
+      : reader_(open_csv_file(o.input, {o.column, o.time_column}, o.decimal_comma)),
+        tolerance_(o.time_tolerance),
+        grid_(tolerance_),
+        read_ahead_(o.helper_threads) {
     shape_.description = o.input;
     std::error_code no_size;
     size_at_shape_ = std::filesystem::file_size(o.input, no_size);
@@ -159,7 +162,8 @@ class CsvRecord : public Record {
     next_taken_ = 0;
     rows_taken_ = 0;
     ahead_.reset();
-    reader_thread_ = std::thread([this] { read_ahead(); });
+    rows_ended_ = false;
+    if (read_ahead_) reader_thread_ = std::thread([this] { read_ahead(); });
   }
   double next() override {
     if (next_taken_ == taken_.rows.size()) take_block();
@@ -177,7 +181,7 @@ class CsvRecord : public Record {
     bool more = next_taken_ < taken_.rows.size();
     if (!more) {
       try {
-        more = ahead_.pop(&taken_) || ahead_.producer_failure() != nullptr;  // a row past the last, whole or not
+        more = pop_block(&taken_) || ahead_.producer_failure() != nullptr;  // a row past the last, whole or not
       } catch (...) {
         more = true;
       }
@@ -202,27 +206,38 @@ class CsvRecord : public Record {
   static constexpr size_t kBlocksAhead = 4;
 
   void read_ahead() {
-    while (true) {
-      RowBlock block;
-      block.rows.reserve(kRowsPerBlock);
-      if (channels_ > 1) block.values.reserve(kRowsPerBlock * channels_);
-      std::exception_ptr failure;
-      try {
-        CsvRow row;
-        while (block.rows.size() < kRowsPerBlock && reader_->next(&row)) {
-          block.rows.push_back(row);
-          if (channels_ > 1) block.values.insert(block.values.end(), reader_->signals().begin(), reader_->signals().end());
-        }
-      } catch (...) {
-        failure = std::current_exception();  // handed over after the rows before it
-      }
-      const bool last = failure != nullptr || block.rows.size() < kRowsPerBlock;
-      if (!block.rows.empty() && !ahead_.push(std::move(block))) return;  // the run stopped taking
-      if (last) {
-        ahead_.end_of_blocks(failure);
-        return;
-      }
+    while (read_block()) {
     }
+  }
+
+  // One block of rows read into the queue; false once the rows have ended
+  // (or failed: the failure follows the rows before it) or the run stopped
+  // taking them.
+  bool read_block() {
+    RowBlock block;
+    block.rows.reserve(kRowsPerBlock);
+    if (channels_ > 1) block.values.reserve(kRowsPerBlock * channels_);
+    std::exception_ptr failure;
+    try {
+      CsvRow row;
+      while (block.rows.size() < kRowsPerBlock && reader_->next(&row)) {
+        block.rows.push_back(row);
+        if (channels_ > 1) block.values.insert(block.values.end(), reader_->signals().begin(), reader_->signals().end());
+      }
+    } catch (...) {
+      failure = std::current_exception();  // handed over after the rows before it
+    }
+    const bool last = failure != nullptr || block.rows.size() < kRowsPerBlock;
+    if (!block.rows.empty() && !ahead_.push(std::move(block))) return false;  // the run stopped taking
+    if (last) ahead_.end_of_blocks(failure);
+    return !last;
+  }
+
+  // The next block of rows, or false when there is none: read here and now
+  // where no thread reads ahead.
+  bool pop_block(RowBlock* block) {
+    if (!read_ahead_ && !rows_ended_) rows_ended_ = !read_block();
+    return ahead_.pop(block);
   }
 
   // The rest of the time column judged, so that the refusal names the step
@@ -230,7 +245,7 @@ class CsvRecord : public Record {
   [[noreturn]] void refuse_time_column() {
     while (true) {
       if (next_taken_ == taken_.rows.size()) {
-        if (!ahead_.pop(&taken_)) break;
+        if (!pop_block(&taken_)) break;
         next_taken_ = 0;
       }
       const CsvRow& row = taken_.rows[next_taken_++];
@@ -244,7 +259,7 @@ class CsvRecord : public Record {
   }
 
   void take_block() {
-    if (!ahead_.pop(&taken_)) {
+    if (!pop_block(&taken_)) {
       // Rows before a bad one have all been taken: now its message, unless
       // the file was cut or grown meanwhile (a half line is no bad line).
       if (const std::exception_ptr failure = ahead_.producer_failure()) {
@@ -326,6 +341,8 @@ class CsvRecord : public Record {
   size_t next_taken_ = 0;
   size_t rows_taken_ = 0;
   BlockQueue<RowBlock> ahead_{kBlocksAhead};
+  bool read_ahead_ = true;   // a thread reads the rows ahead; else take_block reads each block
+  bool rows_ended_ = false;  // without that thread: the last block is in the queue
   std::thread reader_thread_;
 };
 

@@ -35,6 +35,9 @@ struct RecordSource {
   MissingSamples missing = MissingSamples::kKeep;
   bool missing_as_keyword = false;  // a refusal says missing='hold' (Python), not --missing hold
   bool decimal_comma = false;  // a CSV file's numbers are written 12,5 (else found from the file)
+  // A CSV file read ahead (and a run's CSV log formatted) on threads of their
+  // own: off where every core already runs a worker of its own.
+  bool helper_threads = true;
 };
 
 }  // namespace corvel::sim

@@ -64,7 +64,7 @@ class CsvLogWriter : public LogWriter {
     header += '\n';
     file_.write(header.data(), header.size());
     filling_.values.reserve(kRowsPerBlock * width_);
-    worker_ = std::thread([this] { format_blocks(); });
+    if (style.own_thread) worker_ = std::thread([this] { format_blocks(); });
   }
   ~CsvLogWriter() override { stop(); }
   void row(const LogRow& r) override {
@@ -123,6 +123,13 @@ class CsvLogWriter : public LogWriter {
 
   void hand_over() {
     if (filling_.values.empty()) return;
+    if (!worker_.joinable()) {
+      // No thread of its own: the rows are written here and now.
+      if (!write_block(filling_)) throw OutputError(file_.write_failure());
+      filling_.values.clear();
+      filling_.present.clear();
+      return;
+    }
     // Refused when the writer has failed (a full disk): no use running on.
     if (!queue_.push(std::move(filling_))) std::rethrow_exception(queue_.consumer_failure());
     filling_ = Rows();
@@ -136,32 +143,36 @@ class CsvLogWriter : public LogWriter {
   }
 
   void format_blocks() {
-    std::vector<char> text;
     Rows rows;
-    const size_t per_signal = per_signal_;
     while (queue_.pop(&rows)) {
-      const std::vector<double>& block = rows.values;
-      text.resize(block.size() * (kNumberTextMax + 1));
-      char* p = text.data();
-      for (size_t i = 0, row = 0; i < block.size(); i += width_, ++row) {
-        for (size_t k = 0; k < kept_.size(); ++k) {
-          const size_t c = kept_[k];
-          // A signal without a sample hit in this row leaves its cells empty.
-          const bool empty = !rows.present.empty() && c > 0 && rows.present[row * (last_channel_ + 1) + (c - 1) / per_signal] == 0;
-          if (!empty) {
-            char* const number = p;
-            p = write_number(p, block[i + c]);
-            if (decimal_comma_) std::replace(number, p, '.', ',');
-          }
-          *p++ = k + 1 < kept_.size() ? separator_ : '\n';
-        }
-      }
-      const auto size = static_cast<size_t>(p - text.data());
-      if (std::fwrite(text.data(), 1, size, file_.stream()) != size) {
+      if (!write_block(rows)) {
         queue_.stop_taking(std::make_exception_ptr(OutputError(file_.write_failure())));
         return;
       }
     }
+  }
+
+  // The rows as text, written; false when the write fails.
+  bool write_block(const Rows& rows) {
+    const std::vector<double>& block = rows.values;
+    const size_t per_signal = per_signal_;
+    text_.resize(block.size() * (kNumberTextMax + 1));
+    char* p = text_.data();
+    for (size_t i = 0, row = 0; i < block.size(); i += width_, ++row) {
+      for (size_t k = 0; k < kept_.size(); ++k) {
+        const size_t c = kept_[k];
+        // A signal without a sample hit in this row leaves its cells empty.
+        const bool empty = !rows.present.empty() && c > 0 && rows.present[row * (last_channel_ + 1) + (c - 1) / per_signal] == 0;
+        if (!empty) {
+          char* const number = p;
+          p = write_number(p, block[i + c]);
+          if (decimal_comma_) std::replace(number, p, '.', ',');
+        }
+        *p++ = k + 1 < kept_.size() ? separator_ : '\n';
+      }
+    }
+    const auto size = static_cast<size_t>(p - text_.data());
+    return std::fwrite(text_.data(), 1, size, file_.stream()) == size;
   }
 
   OutputFile& file_;
@@ -174,6 +185,7 @@ class CsvLogWriter : public LogWriter {
   char separator_;
   bool decimal_comma_;
   std::vector<size_t> kept_;  // the columns written, of the row's width_
+  std::vector<char> text_;    // a block's text, reused
   Rows filling_;
   long open_step_ = -1;
   std::vector<double> open_row_;

@@ -41,6 +41,7 @@ struct LogStyle {
   // The columns kept, by their names in log_column_names (in any order; the
   // log keeps its own); empty: every column.
   std::vector<std::string> columns;
+  bool own_thread = true;  // CSV: the numbers turned into text on a thread of their own
   RunFacts run;
 };
 

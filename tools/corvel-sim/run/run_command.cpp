@@ -148,6 +148,7 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
                    options.input.empty() ? "" : !options.variable.empty() ? options.variable : options.column,
                    record->shape().units, record->shape().time_unit, missing_word(options.missing)};
   log_style.columns = options.log_columns;
+  log_style.own_thread = options.helper_threads;
   // Chosen log columns are checked against the log's names before anything
   // runs (an order the block refuses is its own to report).
   if (!options.log_columns.empty() && options.order >= 1 && options.order <= 10 &&
