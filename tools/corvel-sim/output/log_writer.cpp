@@ -12,6 +12,7 @@
 #include "common/block_queue.h"
 #include "common/csv_text.h"
 #include "common/matio.h"
+#include "output/mat_log_writer.h"
 #include "output/mat_writer.h"
 #include "common/number_text.h"
 #include "output/output_file.h"
@@ -21,19 +22,6 @@
 namespace corvel::sim {
 
 namespace {
-
-// Which of `names` a log keeps: those `wanted` names, or all when it is empty.
-std::vector<bool> kept_columns(const std::vector<std::string>& wanted, const std::vector<std::string>& names) {
-  if (wanted.empty()) return std::vector<bool>(names.size(), true);
-  if (const std::string problem = log_columns_problem(wanted, names); !problem.empty()) {
-    throw OutputError("the log's columns: " + problem);
-  }
-  std::vector<bool> kept(names.size(), false);
-  for (size_t c = 0; c < names.size(); ++c) {
-    kept[c] = std::find(wanted.begin(), wanted.end(), names[c]) != wanted.end();
-  }
-  return kept;
-}
 
 // Turning doubles into their shortest text costs about as much as the block
 // itself: a second thread does it while the run goes on. Rows pass to it in
@@ -53,7 +41,7 @@ class CsvLogWriter : public LogWriter {
         decimal_comma_(style.decimal_comma),
         queue_(kBlocksInFlight) {
     const std::vector<std::string> names = log_column_names(order, channels, filled_column_);
-    const std::vector<bool> kept = kept_columns(style.columns, names);
+    const std::vector<bool> kept = kept_log_columns(style.columns, names);
     std::string header;
     for (size_t c = 0; c < names.size(); ++c) {
       if (!kept[c]) continue;
@@ -194,118 +182,6 @@ class CsvLogWriter : public LogWriter {
   std::thread worker_;
 };
 
-// The MAT format wants each variable whole: the columns are kept until the end.
-class MatLogWriter : public LogWriter {
- public:
-  MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate,
-               const LogStyle& style)
-      : file_(file),
-        order_(static_cast<size_t>(order)),
-        channels_(std::max<size_t>(1, channels.size())),
-        multirate_(multirate),
-        filled_column_(style.filled_column),
-        kept_(kept_columns(style.columns, log_column_names(order, channels, style.filled_column))),
-        run_(style.run) {
-    refuse_unfit_log_output(file_.path());
-    std::vector<std::string> names;
-    for (const std::string& name : channels) names.push_back(mat_variable_name(name));
-    names_ = unique_names(names, {"t", "run"}, channels);
-    signals_.resize(channels_);
-    const size_t per_signal = 3 + order_ + (filled_column_ ? 1 : 0);
-    for (size_t c = 0; c < channels_; ++c) {
-      Signal& s = signals_[c];
-      const auto kept = [&](size_t field) { return kept_[1 + c * per_signal + field]; };
-      s.keep_u = kept(0);
-      s.keep_e = kept(1);
-      s.keep_z0 = kept(2);
-      for (size_t j = 0; j < order_; ++j) {
-        if (kept(3 + j)) s.d_orders.push_back(j);
-      }
-      s.keep_filled = filled_column_ && kept(per_signal - 1);
-      s.d.resize(s.d_orders.size());
-    }
-  }
-  void row(const LogRow& r) override {
-    if (multirate_ ? r.step != last_step_ : r.channel == 0) {
-      ++rows_;
-      if (kept_[0]) t_.push_back(r.t);
-    }
-    last_step_ = r.step;
-    Signal& s = signals_[r.channel];
-    if (multirate_ && s.kept_any()) s.t.push_back(r.t);
-    if (s.keep_u) s.u.push_back(r.u);
-    if (s.keep_e) s.e.push_back(r.error);
-    if (s.keep_z0) s.z0.push_back(r.estimate);
-    for (size_t j = 0; j < s.d_orders.size(); ++j) s.d[j].push_back(r.derivatives[s.d_orders[j]]);
-    if (s.keep_filled) s.filled.push_back(r.filled ? 1.0 : 0.0);
-    ++s.rows;
-  }
-  void finish() override {
-    const size_t rows = rows_;
-    std::vector<MatMatrix> variables;
-    if (kept_[0]) variables.push_back({"t", rows, 1, t_.data()});
-    std::vector<MatStruct> structs;
-    const bool chosen = std::find(kept_.begin(), kept_.end(), false) != kept_.end();
-    std::vector<std::vector<double>> d_orders(channels_);
-    for (size_t c = 0; c < channels_; ++c) {
-      Signal& s = signals_[c];
-      for (const auto& column : s.d) s.d_matrix.insert(s.d_matrix.end(), column.begin(), column.end());
-      s.d = {};
-      const size_t own = s.rows;
-      std::vector<MatMatrix> fields;
-      if (multirate_ && s.kept_any()) fields.push_back({"t", own, 1, s.t.data()});
-      if (s.keep_u) fields.push_back({"u", own, 1, s.u.data()});
-      if (s.keep_e) fields.push_back({"e", own, 1, s.e.data()});
-      if (s.keep_z0) fields.push_back({"z0", own, 1, s.z0.data()});
-      if (!s.d_orders.empty()) fields.push_back({"d", own, s.d_orders.size(), s.d_matrix.data()});
-      if (s.keep_filled) fields.push_back({"filled", own, 1, s.filled.data()});
-      for (const size_t j : s.d_orders) d_orders[c].push_back(static_cast<double>(j + 1));
-      if (names_.empty()) {
-        variables.insert(variables.end(), fields.begin(), fields.end());
-      } else if (s.kept_any()) {
-        fields.push_back(mat_text("unit", c < run_.units.size() ? run_.units[c] : ""));
-        // Chosen columns: which derivatives this signal's d holds.
-        if (chosen && !d_orders[c].empty()) fields.push_back({"d_orders", 1, d_orders[c].size(), d_orders[c].data()});
-        structs.push_back({names_[c], fields});
-      }
-    }
-    // What the run was: a log that is loaded alone still says it.
-    const double numbers[4] = {run_.gain, run_.order, run_.sample_time, run_.solver_step};
-    std::vector<MatMatrix> facts{{"gain", 1, 1, &numbers[0]},        {"order", 1, 1, &numbers[1]},
-                                 {"sample_time", 1, 1, &numbers[2]}, {"solver_step", 1, 1, &numbers[3]},
-                                 mat_text("source", run_.source),    mat_text("column", run_.column),
-                                 mat_text("time_unit", run_.time_unit), mat_text("missing", run_.missing)};
-    if (names_.empty()) {
-      facts.push_back(mat_text("unit", run_.units.empty() ? "" : run_.units[0]));
-      if (chosen && !d_orders[0].empty()) facts.push_back({"d_orders", 1, d_orders[0].size(), d_orders[0].data()});
-    }
-    structs.push_back({"run", facts});
-    write_mat_file(file_.path_for_library(), file_.path(), variables, structs);
-  }
-
- private:
-  struct Signal {
-    std::vector<double> t, u, e, z0, d_matrix, filled;
-    std::vector<std::vector<double>> d;
-    std::vector<size_t> d_orders;  // the derivatives kept, from 0
-    bool keep_u = true, keep_e = true, keep_z0 = true, keep_filled = false;
-    size_t rows = 0;
-    bool kept_any() const { return keep_u || keep_e || keep_z0 || !d_orders.empty() || keep_filled; }
-  };
-  OutputFile& file_;
-  size_t order_;
-  size_t channels_;
-  bool multirate_;
-  bool filled_column_;
-  std::vector<bool> kept_;
-  RunFacts run_;
-  long last_step_ = -1;
-  size_t rows_ = 0;
-  std::vector<std::string> names_;  // empty for one signal
-  std::vector<double> t_;
-  std::vector<Signal> signals_;
-};
-
 }  // namespace
 
 std::vector<std::string> log_column_names(int order, const std::vector<std::string>& channels, bool filled_column) {
@@ -334,6 +210,18 @@ std::string log_columns_problem(const std::vector<std::string>& wanted, const st
   return "";
 }
 
+std::vector<bool> kept_log_columns(const std::vector<std::string>& wanted, const std::vector<std::string>& names) {
+  if (wanted.empty()) return std::vector<bool>(names.size(), true);
+  if (const std::string problem = log_columns_problem(wanted, names); !problem.empty()) {
+    throw OutputError("the log's columns: " + problem);
+  }
+  std::vector<bool> kept(names.size(), false);
+  for (size_t c = 0; c < names.size(); ++c) {
+    kept[c] = std::find(wanted.begin(), wanted.end(), names[c]) != wanted.end();
+  }
+  return kept;
+}
+
 void refuse_unfit_log_output(const std::string& path) {
   if (!is_mat_path(path)) return;
   if (!mat_files_supported()) write_mat_file(path, path, {});  // says why not
@@ -342,7 +230,7 @@ void refuse_unfit_log_output(const std::string& path) {
 
 std::unique_ptr<LogWriter> make_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels,
                                            bool multirate, const LogStyle& style) {
-  if (is_mat_path(file.path())) return std::make_unique<MatLogWriter>(file, order, channels, multirate, style);
+  if (is_mat_path(file.path())) return make_mat_log_writer(file, order, channels, multirate, style);
   return std::make_unique<CsvLogWriter>(file, order, channels, multirate, style);
 }
 

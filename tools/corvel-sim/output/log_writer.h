@@ -54,6 +54,10 @@ std::vector<std::string> log_column_names(int order, const std::vector<std::stri
 // one of them (the message lists them) or one given twice; empty when it is.
 std::string log_columns_problem(const std::vector<std::string>& wanted, const std::vector<std::string>& names);
 
+// Which of `names` a log keeps: the `wanted` ones, or all when it is empty.
+// Throws OutputError with the problem of a wrong choice.
+std::vector<bool> kept_log_columns(const std::vector<std::string>& wanted, const std::vector<std::string>& names);
+
 class LogWriter {
  public:
   virtual ~LogWriter() = default;
@@ -64,9 +68,9 @@ class LogWriter {
 };
 
 // CSV: header t,u,error,z0,d1..dn, then every number as the shortest text
-// that reads back to the same double. MAT (version 5): variables t, u, e, z0
-// (N x 1) and d (N x n), the same numbers, and a struct `run` of the run's
-// parameters, source and units. With chosen columns (LogStyle::columns) only
+// that reads back to the same double. MAT (version 5, in bounded memory):
+// variables t, u, e, z0 (N x 1) and d (N x n), the same numbers, and a struct
+// `run` of the run's parameters, source and units. With chosen columns (LogStyle::columns) only
 // those are written: a MAT log's d then holds the chosen derivatives, and
 // `run.d_orders` says which (1 3 for d1 and d3).
 // With several signals (`channels` names them): CSV t, then for each signal
