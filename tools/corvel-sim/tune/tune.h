@@ -40,6 +40,9 @@ struct OrderResult {
   // gain to the top of the search: the estimate no longer changes there, and
   // this, the smallest gain of the span, is the best gain.
   double flat_from;
+  // The best gain's score as the search saw it: best_error_rms, or for a long
+  // record searched on parts of it, the parts' (the evaluations' terms).
+  double searched_error_rms = 0.0;
 };
 
 struct TuneResult {
@@ -48,7 +51,15 @@ struct TuneResult {
   double warmup_end;   // time from which the RMS counts
   long runs;           // block runs made
   int jobs;            // processes that made them
+  // A long record's search: `parts` stretches of `part_samples` samples each
+  // (0: the search ran over the whole record), each order's best gain then
+  // run over the whole record for the numbers of `orders`.
+  size_t parts = 0, part_samples = 0;
 };
+
+constexpr size_t kWholeSearchSamples = 400000;
+constexpr size_t kSearchParts = 4;
+constexpr size_t kPartSamples = 50000;
 
 // Progress after each run: runs done, runs expected (an estimate).
 using Progress = std::function<void(long done, long expected)>;
@@ -56,7 +67,11 @@ using Progress = std::function<void(long done, long expected)>;
 // For each order from first_order to last_order: a coarse logarithmic grid of
 // gains around R^(1/(n+1)) / h (R the signal's range, h the solver step),
 // widened while the best gain sits at an edge, then a refinement of the best
-// bracket by parabolas and golden sections. The runs go to options.jobs worker
+// bracket by parabolas and golden sections. A record of more than
+// kWholeSearchSamples scored samples is searched on kSearchParts stretches of
+// it spread over its scored span, each of kPartSamples samples whose first
+// third warms the block up; each order's best gain is then run over the whole
+// record, and those runs give the orders' numbers and the recommendation. The runs go to options.jobs worker
 // processes (the block's kernel state is shared by a whole process); the
 // result is the same whatever their number. Throws TuneError for data it cannot tune on.
 TuneResult tune(host::MexFunction entry, const TuneDescription& options, const Input& input, int first_order,

@@ -48,7 +48,14 @@ void print_table(std::FILE* out, const TuneResult& result, const Input& input, i
   std::fprintf(out, "corvel-sim tune: %s, %zu samples at %g s", input.description.c_str(), samples,
               input.solver_step * static_cast<double>(every));
   if (every > 1) std::fprintf(out, " (one row in %ld of %zu)", every, input.u.size());
-  std::fprintf(out, ", %ld block runs; %s from t = %g s on\n", result.runs, what.c_str(), result.warmup_end);
+  if (result.parts > 0) {
+    // A long record: the search's runs are over parts of it.
+    std::fprintf(out, ", %ld block runs (the search on %zu parts of %zu samples, then each order's gain over the whole)",
+                 result.runs, result.parts, result.part_samples);
+    std::fprintf(out, "; %s from t = %g s on\n", what.c_str(), result.warmup_end);
+  } else {
+    std::fprintf(out, ", %ld block runs; %s from t = %g s on\n", result.runs, what.c_str(), result.warmup_end);
+  }
   const bool truth = !input.truth.empty();
   std::fprintf(out, "  %5s %12s %14s", "order", "best gain", what == "error RMS" ? "error RMS" : "score");
   if (truth) {
@@ -127,10 +134,12 @@ TuningReport tune_recording(SimOptions options, bool progress, const CommitCheck
   for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) each.push_back(tuned(std::vector<Input>{inputs[c]}));
   const TuneResult result = tuned(inputs);
 
-  const auto draw = [&](OutputFile& file, const TuneResult& r, const std::string& title, const std::string& score) {
+  const auto draw = [&](OutputFile& file, const TuneResult& r, const std::string& title, std::string score) {
+    if (r.parts > 0) score += " on " + std::to_string(r.parts) + " parts of the record";
     std::vector<TuneCurve> curves;
     for (const OrderResult& o : r.orders) {
-      TuneCurve curve{o.order, {}, o.best_gain, o.best_error_rms};
+      // The curves are the search's own scores (over parts of a long record).
+      TuneCurve curve{o.order, {}, o.best_gain, o.searched_error_rms};
       for (const Evaluation& e : o.evaluations) curve.points.emplace_back(e.gain, e.error_rms);
       curves.push_back(std::move(curve));
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "tune/tune.h"
 
@@ -18,17 +19,13 @@
 
 namespace corvel::sim {
 
-Evaluation EvaluationPool::evaluate_here(const TuneRequest& request) const {
-  return evaluate_together(entry_, options_, inputs_, request.gain, request.order, warmup_end_);
-}
+Evaluation EvaluationPool::evaluate_here(const TuneRequest& request) const { return evaluate_(request); }
 
 #if defined(_WIN32)
 
 bool EvaluationPool::parallel_supported() { return false; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
-                               double warmup_end, int)
-    : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {}
+EvaluationPool::EvaluationPool(Evaluator evaluate, int) : evaluate_(std::move(evaluate)) {}
 
 EvaluationPool::~EvaluationPool() = default;
 void EvaluationPool::stop_workers() {}
@@ -128,9 +125,7 @@ bool receive_result(int fd, Evaluation* e) {
 
 bool EvaluationPool::parallel_supported() { return true; }
 
-EvaluationPool::EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs,
-                               double warmup_end, int jobs)
-    : entry_(entry), options_(options), inputs_(inputs), warmup_end_(warmup_end) {
+EvaluationPool::EvaluationPool(Evaluator evaluate, int jobs) : evaluate_(std::move(evaluate)) {
   if (jobs <= 1) return;
   // A worker that has died must not take the tuning down with a SIGPIPE: the
   // failed write says so.

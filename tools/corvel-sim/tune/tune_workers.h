@@ -5,6 +5,7 @@
 #define CORVEL_SIM_TUNE_WORKERS_H
 
 #include <deque>
+#include <functional>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -36,10 +37,12 @@ class TuneRunError : public std::runtime_error {
 
 class EvaluationPool {
  public:
-  // `jobs` workers (1: every run in this process). Where processes cannot be
-  // forked (Windows) the runs are made here, one after another.
-  EvaluationPool(host::MexFunction entry, const RunDescription& options, const std::vector<Input>& inputs, double warmup_end,
-                 int jobs);
+  // One run of the block at a request's order and gain, scored.
+  using Evaluator = std::function<Evaluation(const TuneRequest&)>;
+  // `jobs` workers (1: every run in this process), each making its runs with
+  // `evaluate` (and its own copy of what that holds). Where processes cannot
+  // be forked (Windows) the runs are made here, one after another.
+  EvaluationPool(Evaluator evaluate, int jobs);
   ~EvaluationPool();
   EvaluationPool(const EvaluationPool&) = delete;
   EvaluationPool& operator=(const EvaluationPool&) = delete;
@@ -68,10 +71,7 @@ class EvaluationPool {
   void stop_workers();
   void start_queued();
 
-  host::MexFunction entry_;
-  const RunDescription& options_;
-  const std::vector<Input>& inputs_;
-  double warmup_end_;
+  Evaluator evaluate_;
   std::vector<Worker> workers_;
   struct Queued {
     RunTag tag;
