@@ -3,8 +3,8 @@
 # generates a two-column CSV of SAMPLES rows (default 10 000 000, 1 kHz) once
 # under build/bench-data, runs corvel-sim on it at order 3 with a CSV log
 # (peak memory and time from GNU time), then the block alone over the same
-# samples in memory (bench/block_only.cpp). Prints samples/s, the ratio,
-# peak resident memory and the log's size. OUT_DIR (default: beside the
+# samples in memory (bench/block_only.cpp). Prints samples/s, the ratio (of
+# medians over REPEATS turns of each), peak resident memory and the log's size. OUT_DIR (default: beside the
 # record) is where the log goes: /dev/shm leaves the disk out of it.
 #   [OUT_DIR=/dev/shm] bench/sim_bench.sh [SAMPLES]   (after cmake --build --preset default)
 set -euo pipefail
@@ -34,10 +34,20 @@ for plot in "--no-plot" "--plot $data/out.svg"; do
   echo "corvel-sim ($plot): $wall s wall, $(awk -v s="$samples" -v w="$wall" 'BEGIN { printf "%.0f", s / w }') samples/s, peak resident $((rss_kb / 1024)) MB, log $(du -h "$out_dir/out.csv" | cut -f1)"
   whole=$wall
 done
-rm -f "$out_dir/out.csv"
-sync
-block=$("$build/bench/corvel_block_only" "$build/corvel.mexa64" "$samples" 3 30)
-echo "$block"
-block_s=$(awk '{ print $6 }' <<<"$block")
+# The ratio, from REPEATS (default 5) runs of each taking turns, as the
+# median of each: one run of either on a shared machine says little.
+repeats=${REPEATS:-5}
+wholes=() blocks=()
+for _ in $(seq "$repeats"); do
+  rm -f "$out_dir/out.csv"
+  sync
+  /usr/bin/time -f '%e' -o "$data/time.txt" "$build/corvel-sim" "$csv" --order 3 --gain 30 \
+    --out "$out_dir/out.csv" --plot "$data/out.svg" > /dev/null
+  wholes+=("$(cat "$data/time.txt")")
+  blocks+=("$("$build/bench/corvel_block_only" "$build/corvel.mexa64" "$samples" 3 30 | awk '{ print $6 }')")
+done
+median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+whole=$(median "${wholes[@]}") block_s=$(median "${blocks[@]}")
+echo "block alone: median $block_s s of ${blocks[*]}; whole run (with plot): median $whole s of ${wholes[*]}"
 awk -v w="$whole" -v b="$block_s" 'BEGIN { printf "whole run (with plot) / block alone: %.2f (goal <= 1.5)\n", w / b }'
-rm -f "$data/out.svg"
+rm -f "$out_dir/out.csv" "$data/out.svg"

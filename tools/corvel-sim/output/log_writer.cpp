@@ -113,7 +113,7 @@ class CsvLogWriter : public LogWriter {
     if (filling_.values.empty()) return;
     if (!worker_.joinable()) {
       // No thread of its own: the rows are written here and now.
-      if (!write_block(filling_)) throw OutputError(file_.write_failure());
+      if (!write_block(filling_, text_)) throw OutputError(file_.write_failure());
       filling_.values.clear();
       filling_.present.clear();
       return;
@@ -132,20 +132,21 @@ class CsvLogWriter : public LogWriter {
 
   void format_blocks() {
     Rows rows;
+    std::vector<char> text;  // the thread's own: nothing it writes shares a cache line with the run's rows
     while (queue_.pop(&rows)) {
-      if (!write_block(rows)) {
+      if (!write_block(rows, text)) {
         queue_.stop_taking(std::make_exception_ptr(OutputError(file_.write_failure())));
         return;
       }
     }
   }
 
-  // The rows as text, written; false when the write fails.
-  bool write_block(const Rows& rows) {
+  // The rows as text (in `text`), written; false when the write fails.
+  bool write_block(const Rows& rows, std::vector<char>& text) {
     const std::vector<double>& block = rows.values;
     const size_t per_signal = per_signal_;
-    text_.resize(block.size() * (kNumberTextMax + 1));
-    char* p = text_.data();
+    text.resize(block.size() * (kNumberTextMax + 1));
+    char* p = text.data();
     for (size_t i = 0, row = 0; i < block.size(); i += width_, ++row) {
       for (size_t k = 0; k < kept_.size(); ++k) {
         const size_t c = kept_[k];
@@ -159,8 +160,8 @@ class CsvLogWriter : public LogWriter {
         *p++ = k + 1 < kept_.size() ? separator_ : '\n';
       }
     }
-    const auto size = static_cast<size_t>(p - text_.data());
-    return std::fwrite(text_.data(), 1, size, file_.stream()) == size;
+    const auto size = static_cast<size_t>(p - text.data());
+    return std::fwrite(text.data(), 1, size, file_.stream()) == size;
   }
 
   OutputFile& file_;
@@ -173,12 +174,15 @@ class CsvLogWriter : public LogWriter {
   char separator_;
   bool decimal_comma_;
   std::vector<size_t> kept_;  // the columns written, of the row's width_
-  std::vector<char> text_;    // a block's text, reused
-  Rows filling_;
+  std::vector<char> text_;  // a block's text, where no thread of its own writes it
+  // The rows being filled, on cache lines of their own: the writing thread
+  // touches the members around them, and sharing a line would cost the run
+  // a miss on every row.
+  alignas(64) Rows filling_;
   long open_step_ = -1;
   std::vector<double> open_row_;
   std::vector<unsigned char> open_present_;
-  BlockQueue<Rows> queue_;
+  alignas(64) BlockQueue<Rows> queue_;
   std::thread worker_;
 };
 
