@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/errors.h"
+#include "output/mat_log_writer.h"
 
 namespace corvel::sim {
 namespace {
@@ -64,6 +65,40 @@ TEST(Mat5File, AVariablePastFourGigabytesIsRefused) {
               "fewer columns with --log-columns)");
   }
   std::fclose(file);
+}
+
+// Before a run, from the rows it will have: a log whose d would pass 4 GB is
+// refused, the same log of fewer columns is not, and in a multirate log each
+// signal's struct is judged by its own rows.
+TEST(Mat5File, ALogThatWouldNotFitIsRefusedBeforeTheRun) {
+  struct Case {
+    size_t rows;
+    std::vector<size_t> rows_of;
+    int order;
+    std::vector<std::string> channels, columns;
+    bool refused;
+  } cases[] = {
+      {180000000, {}, 3, {}, {}, true},             // d: 4.3 GB
+      {170000000, {}, 3, {}, {}, false},            // d: 4.08 GB
+      {180000000, {}, 3, {}, {"t", "d1"}, false},   // d of one column
+      {60000000, {}, 10, {}, {}, true},             // d of ten derivatives: 4.8 GB
+      {100000000, {100000000, 1000}, 1, {"fast", "slow"}, {}, false},  // fast: 4.0 GB, just inside
+      {140000000, {140000000, 1000}, 1, {"fast", "slow"}, {}, true},   // fast: 5.6 GB
+      {140000000, {1000, 1000}, 1, {"fast", "slow"}, {}, false},       // t alone: 1.1 GB
+  };
+  for (const Case& c : cases) {
+    LogStyle style;
+    style.columns = c.columns;
+    const bool multirate = !c.rows_of.empty();
+    bool refused = false;
+    try {
+      refuse_mat_log_past_limit("day.mat", c.rows, c.rows_of, c.order, c.channels, multirate, style);
+    } catch (const OutputError& e) {
+      refused = true;
+      EXPECT_NE(std::string(e.what()).find("a version-5 MAT-file's variable ends at 4 GB"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(refused, c.refused) << c.rows << " rows, order " << c.order;
+  }
 }
 
 }  // namespace

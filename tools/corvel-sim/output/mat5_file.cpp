@@ -68,11 +68,7 @@ class Layout {
 
   void item(const Mat5Item& item) {
     const std::uint64_t body = body_bytes(item);
-    if (body > std::numeric_limits<std::uint32_t>::max()) {
-      throw OutputError("the MAT log " + shown_ + " cannot hold " + (item.name.empty() ? "a field" : item.name) +
-                        ": a version-5 MAT-file's variable ends at 4 GB (write a CSV log, or fewer columns with "
-                        "--log-columns)");
-    }
+    refuse_past_mat5_limit(shown_, {item});
     tag(kMatrix, static_cast<std::uint32_t>(body));
     const std::uint32_t class_of = item.kind == Mat5Item::Kind::kNumbers ? kDoubleClass
                                    : item.kind == Mat5Item::Kind::kText  ? kCharClass
@@ -180,6 +176,16 @@ class Layout {
 };
 
 }  // namespace
+
+void refuse_past_mat5_limit(const std::string& shown, const std::vector<Mat5Item>& items) {
+  for (const Mat5Item& item : items) {
+    if (body_bytes(item) > std::numeric_limits<std::uint32_t>::max()) {
+      throw OutputError("the MAT log " + shown + " cannot hold " + item.name +
+                        ": a version-5 MAT-file's variable ends at 4 GB (write a CSV log, or fewer columns with "
+                        "--log-columns)");
+    }
+  }
+}
 
 std::vector<std::int64_t> write_mat5_layout(std::FILE* out, const std::string& shown, const std::vector<Mat5Item>& items) {
   Layout layout(out, shown);

@@ -53,6 +53,9 @@ inline Mat5Item mat5_struct(std::string name, std::vector<Mat5Item> fields) {
 // a variable would pass the format's 4 GB or a write fails.
 std::vector<std::int64_t> write_mat5_layout(std::FILE* out, const std::string& shown, const std::vector<Mat5Item>& items);
 
+// Throws OutputError when one of `items` would pass the format's 4 GB.
+void refuse_past_mat5_limit(const std::string& shown, const std::vector<Mat5Item>& items);
+
 // The bytes a matrix of `rows` x `cols` doubles takes in the file, its
 // tags and `name` included.
 std::uint64_t mat5_matrix_bytes(std::size_t rows, std::size_t cols, const std::string& name);

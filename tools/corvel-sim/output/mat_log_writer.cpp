@@ -34,26 +34,122 @@ std::FILE* spill_file(const std::string& beside) {
   return std::tmpfile();
 }
 
+// A matrix whose numbers are in the spill: its rows, the row's columns it
+// takes, and the signal whose sample hits they are (-1: every row).
+struct Source {
+  size_t rows;
+  std::vector<size_t> columns;
+  long channel;
+};
+
+// What a MAT log is made of: its order, its signals' names (made fit for
+// MAT variables; empty for one signal), the columns kept and the run's facts.
+struct MatLogShape {
+  size_t order, channels;
+  bool multirate, filled_column;
+  size_t per_signal;  // u, e, z0, d1..dn and, when asked, filled
+  size_t width;       // t and every signal's columns
+  std::vector<bool> kept;
+  std::vector<std::string> names;
+  RunFacts run;
+
+  MatLogShape(int order_given, const std::vector<std::string>& channel_names, bool multirate_given,
+              const LogStyle& style)
+      : order(static_cast<size_t>(order_given)),
+        channels(std::max<size_t>(1, channel_names.size())),
+        multirate(multirate_given),
+        filled_column(style.filled_column),
+        per_signal(3 + order + (filled_column ? 1 : 0)),
+        width(1 + channels * per_signal),
+        kept(kept_log_columns(style.columns, log_column_names(order_given, channel_names, style.filled_column))),
+        run(style.run) {
+    std::vector<std::string> safe;
+    for (const std::string& name : channel_names) safe.push_back(mat_variable_name(name));
+    names = unique_names(safe, {"t", "run"}, channel_names);
+  }
+};
+
+// The log's variables for `rows` rows (each signal's own in `own_rows`, for a
+// multirate log), their numbers left for later; `sources` says where in the
+// spilled rows each of those comes from, in the order of the file.
+std::vector<Mat5Item> mat_log_items(const MatLogShape& shape, size_t rows, const std::vector<size_t>& own_rows,
+                                    std::vector<Source>* sources) {
+  std::vector<Mat5Item> items;
+  const auto add_matrix = [&](std::vector<Mat5Item>& to, const char* name, size_t n, std::vector<size_t> columns,
+                              long channel) {
+    const size_t cols = columns.size();
+    if (n > 0 && cols > 0) sources->push_back({n, std::move(columns), channel});
+    to.push_back(mat5_numbers(name, n, cols));
+  };
+  if (shape.kept[0]) add_matrix(items, "t", rows, {0}, -1);
+  std::vector<std::vector<double>> d_orders(shape.channels);
+  const bool chosen = std::find(shape.kept.begin(), shape.kept.end(), false) != shape.kept.end();
+  for (size_t c = 0; c < shape.channels; ++c) {
+    const size_t first = 1 + c * shape.per_signal;
+    const auto kept = [&](size_t field) { return shape.kept[first + field]; };
+    std::vector<size_t> d_columns;
+    for (size_t j = 0; j < shape.order; ++j) {
+      if (kept(3 + j)) {
+        d_columns.push_back(first + 3 + j);
+        d_orders[c].push_back(static_cast<double>(j + 1));
+      }
+    }
+    const bool filled = shape.filled_column && kept(shape.per_signal - 1);
+    const bool any = kept(0) || kept(1) || kept(2) || !d_columns.empty() || filled;
+    const size_t own = shape.multirate ? own_rows[c] : rows;
+    const long channel = shape.multirate ? static_cast<long>(c) : -1;
+    std::vector<Mat5Item> fields;
+    if (shape.multirate && any) add_matrix(fields, "t", own, {0}, channel);
+    if (kept(0)) add_matrix(fields, "u", own, {first}, channel);
+    if (kept(1)) add_matrix(fields, "e", own, {first + 1}, channel);
+    if (kept(2)) add_matrix(fields, "z0", own, {first + 2}, channel);
+    if (!d_columns.empty()) add_matrix(fields, "d", own, d_columns, channel);
+    if (filled) add_matrix(fields, "filled", own, {first + shape.per_signal - 1}, channel);
+    if (shape.names.empty()) {
+      for (Mat5Item& f : fields) items.push_back(std::move(f));
+    } else if (any) {
+      fields.push_back(mat5_text("unit", c < shape.run.units.size() ? shape.run.units[c] : ""));
+      // Chosen columns: which derivatives this signal's d holds.
+      if (chosen && !d_orders[c].empty()) fields.push_back(mat5_numbers("d_orders", 1, d_orders[c].size(), d_orders[c]));
+      items.push_back(mat5_struct(shape.names[c], std::move(fields)));
+    }
+  }
+  // What the run was: a log that is loaded alone still says it.
+  const RunFacts& run = shape.run;
+  std::vector<Mat5Item> facts{mat5_numbers("gain", 1, 1, {run.gain}),
+                              mat5_numbers("order", 1, 1, {run.order}),
+                              mat5_numbers("sample_time", 1, 1, {run.sample_time}),
+                              mat5_numbers("solver_step", 1, 1, {run.solver_step}),
+                              mat5_text("source", run.source),
+                              mat5_text("column", run.column),
+                              mat5_text("time_unit", run.time_unit),
+                              mat5_text("missing", run.missing)};
+  if (shape.names.empty()) {
+    facts.push_back(mat5_text("unit", run.units.empty() ? "" : run.units[0]));
+    if (chosen && !d_orders[0].empty()) facts.push_back(mat5_numbers("d_orders", 1, d_orders[0].size(), d_orders[0]));
+  }
+  items.push_back(mat5_struct("run", std::move(facts)));
+  return items;
+}
+
 class MatLogWriter : public LogWriter {
  public:
   MatLogWriter(OutputFile& file, int order, const std::vector<std::string>& channels, bool multirate,
                const LogStyle& style)
       : file_(file),
-        order_(static_cast<size_t>(order)),
-        channels_(std::max<size_t>(1, channels.size())),
+        shape_(order, channels, multirate, style),
+        order_(shape_.order),
+        channels_(shape_.channels),
         multirate_(multirate),
-        filled_column_(style.filled_column),
-        per_signal_(3 + order_ + (filled_column_ ? 1 : 0)),
-        width_(1 + channels_ * per_signal_),
-        kept_(kept_log_columns(style.columns, log_column_names(order, channels, style.filled_column))),
-        run_(style.run),
+        filled_column_(shape_.filled_column),
+        per_signal_(shape_.per_signal),
+        width_(shape_.width),
         own_rows_(channels_, 0) {
     refuse_unfit_log_output(file_.path());
-    std::vector<std::string> names;
-    for (const std::string& name : channels) names.push_back(mat_variable_name(name));
-    names_ = unique_names(names, {"t", "run"}, channels);
     spill_ = spill_file(file_.path_for_library());
-    if (spill_ == nullptr) throw OutputError("no room for the MAT log's rows on their way to " + file_.path() + ": " + std::strerror(errno));
+    if (spill_ == nullptr) {
+      throw OutputError("no room for the MAT log's rows on their way to " + file_.path() + ": " + std::strerror(errno));
+    }
     buffer_.reserve(kRowsPerPiece * width_);
   }
   ~MatLogWriter() override {
@@ -82,62 +178,8 @@ class MatLogWriter : public LogWriter {
     spill();
     if (std::fflush(spill_) != 0 || std::fseek(spill_, 0, SEEK_SET) != 0) failed_spill();
 
-    std::vector<Mat5Item> items;
-    std::vector<Source> sources;  // the deferred matrices' columns, in the layout's order
-    const auto add_matrix = [&](std::vector<Mat5Item>& to, const char* name, size_t rows, std::vector<size_t> columns,
-                                long channel) {
-      const size_t cols = columns.size();
-      if (rows > 0 && cols > 0) sources.push_back({rows, std::move(columns), channel});
-      to.push_back(mat5_numbers(name, rows, cols));
-    };
-    if (kept_[0]) add_matrix(items, "t", rows_, {0}, -1);
-    std::vector<std::vector<double>> d_orders(channels_);
-    const bool chosen = std::find(kept_.begin(), kept_.end(), false) != kept_.end();
-    for (size_t c = 0; c < channels_; ++c) {
-      const size_t first = 1 + c * per_signal_;
-      const auto kept = [&](size_t field) { return kept_[first + field]; };
-      std::vector<size_t> d_columns;
-      for (size_t j = 0; j < order_; ++j) {
-        if (kept(3 + j)) {
-          d_columns.push_back(first + 3 + j);
-          d_orders[c].push_back(static_cast<double>(j + 1));
-        }
-      }
-      const bool filled = filled_column_ && kept(per_signal_ - 1);
-      const bool any = kept(0) || kept(1) || kept(2) || !d_columns.empty() || filled;
-      const size_t own = multirate_ ? own_rows_[c] : rows_;
-      const long channel = multirate_ ? static_cast<long>(c) : -1;
-      std::vector<Mat5Item> fields;
-      if (multirate_ && any) add_matrix(fields, "t", own, {0}, channel);
-      if (kept(0)) add_matrix(fields, "u", own, {first}, channel);
-      if (kept(1)) add_matrix(fields, "e", own, {first + 1}, channel);
-      if (kept(2)) add_matrix(fields, "z0", own, {first + 2}, channel);
-      if (!d_columns.empty()) add_matrix(fields, "d", own, d_columns, channel);
-      if (filled) add_matrix(fields, "filled", own, {first + per_signal_ - 1}, channel);
-      if (names_.empty()) {
-        for (Mat5Item& f : fields) items.push_back(std::move(f));
-      } else if (any) {
-        fields.push_back(mat5_text("unit", c < run_.units.size() ? run_.units[c] : ""));
-        // Chosen columns: which derivatives this signal's d holds.
-        if (chosen && !d_orders[c].empty()) fields.push_back(mat5_numbers("d_orders", 1, d_orders[c].size(), d_orders[c]));
-        items.push_back(mat5_struct(names_[c], std::move(fields)));
-      }
-    }
-    // What the run was: a log that is loaded alone still says it.
-    std::vector<Mat5Item> facts{mat5_numbers("gain", 1, 1, {run_.gain}),
-                                mat5_numbers("order", 1, 1, {run_.order}),
-                                mat5_numbers("sample_time", 1, 1, {run_.sample_time}),
-                                mat5_numbers("solver_step", 1, 1, {run_.solver_step}),
-                                mat5_text("source", run_.source),
-                                mat5_text("column", run_.column),
-                                mat5_text("time_unit", run_.time_unit),
-                                mat5_text("missing", run_.missing)};
-    if (names_.empty()) {
-      facts.push_back(mat5_text("unit", run_.units.empty() ? "" : run_.units[0]));
-      if (chosen && !d_orders[0].empty()) facts.push_back(mat5_numbers("d_orders", 1, d_orders[0].size(), d_orders[0]));
-    }
-    items.push_back(mat5_struct("run", std::move(facts)));
-
+    std::vector<Source> sources;
+    const std::vector<Mat5Item> items = mat_log_items(shape_, rows_, own_rows_, &sources);
     const std::vector<std::int64_t> offsets = write_mat5_layout(file_.stream(), file_.path(), items);
     if (offsets.size() != sources.size()) throw std::logic_error("a MAT log's matrices and their places disagree");
     fill(sources, offsets);
@@ -146,14 +188,6 @@ class MatLogWriter : public LogWriter {
 
  private:
   static constexpr size_t kRowsPerPiece = 8192;
-
-  // A matrix whose numbers are in the spill: its rows, the row's columns it
-  // takes, and the signal whose sample hits they are (-1: every row).
-  struct Source {
-    size_t rows;
-    std::vector<size_t> columns;
-    long channel;
-  };
 
   void close_row() {
     buffer_.insert(buffer_.end(), open_row_.begin(), open_row_.end());
@@ -227,15 +261,13 @@ class MatLogWriter : public LogWriter {
   };
 
   OutputFile& file_;
+  MatLogShape shape_;
   size_t order_;
   size_t channels_;
   bool multirate_;
   bool filled_column_;
-  size_t per_signal_;  // u, e, z0, d1..dn and, when asked, filled
-  size_t width_;       // t and every signal's columns
-  std::vector<bool> kept_;
-  RunFacts run_;
-  std::vector<std::string> names_;  // empty for one signal
+  size_t per_signal_;
+  size_t width_;
   std::FILE* spill_ = nullptr;      // the rows so far, width_ doubles each
   std::unique_ptr<std::FILE, Closer> presence_;  // a multirate log's rows' sample hits, a byte a signal
   std::vector<double> buffer_;
@@ -248,6 +280,15 @@ class MatLogWriter : public LogWriter {
 };
 
 }  // namespace
+
+void refuse_mat_log_past_limit(const std::string& path, size_t rows, const std::vector<size_t>& rows_of, int order,
+                               const std::vector<std::string>& channels, bool multirate, const LogStyle& style) {
+  const MatLogShape shape(order, channels, multirate, style);
+  std::vector<size_t> own(shape.channels, rows);
+  for (size_t c = 0; c < own.size() && c < rows_of.size(); ++c) own[c] = rows_of[c];
+  std::vector<Source> sources;
+  refuse_past_mat5_limit(path, mat_log_items(shape, rows, own, &sources));
+}
 
 std::unique_ptr<LogWriter> make_mat_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels,
                                                bool multirate, const LogStyle& style) {

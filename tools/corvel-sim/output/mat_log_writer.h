@@ -12,6 +12,12 @@
 
 namespace corvel::sim {
 
+// Refuses, before a run, a MAT log at `path` whose variables would not fit
+// the format: `rows` rows, each signal's own in `rows_of` (a multirate log).
+// Throws OutputError.
+void refuse_mat_log_past_limit(const std::string& path, size_t rows, const std::vector<size_t>& rows_of, int order,
+                               const std::vector<std::string>& channels, bool multirate, const LogStyle& style);
+
 std::unique_ptr<LogWriter> make_mat_log_writer(OutputFile& file, int order, const std::vector<std::string>& channels,
                                                bool multirate, const LogStyle& style);
 

@@ -23,6 +23,7 @@
 #include "output/figure_names.h"
 #include "output/figure_render.h"
 #include "output/log_writer.h"
+#include "output/mat_log_writer.h"
 #include "output/output_file.h"
 #include "output/run_plot.h"
 #include "run/sample_span.h"
@@ -156,6 +157,11 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
     const std::string problem = log_columns_problem(
         options.log_columns, log_column_names(static_cast<int>(options.order), channels, log_style.filled_column));
     if (!problem.empty()) throw UsageError("--log-columns: " + problem);
+  }
+  // A MAT log too large for its format is refused now, not after the run.
+  if (is_mat_path(options.out) && options.order >= 1 && options.order <= 10 && options.order == std::floor(options.order)) {
+    refuse_mat_log_past_limit(options.out, shape.rows, shape.rows_of, static_cast<int>(options.order), channels,
+                              shape.multirate(), log_style);
   }
   ProgressBar progress("samples", options.progress && ProgressBar::terminal_watching());
   const long expected = static_cast<long>(shape.rows);
