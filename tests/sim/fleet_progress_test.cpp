@@ -23,6 +23,13 @@ TEST(FleetProgress, SaysHowFarAndHowFast) {
       {40, 10, 2, 3.6e7, 20.0, "corvel-sim: 10/40 recordings, 2 failed, 1.8e+06 samples/s, 1 min 00 s left"},
       {3, 3, 3, 0, 65.0, "corvel-sim: 3/3 recordings, 3 failed, in 1 min 05 s"},
       {1000, 1, 0, 3.6e6, 30.0, "corvel-sim: 1/1000 recordings, 0 failed, 1.2e+05 samples/s, 8 h 19 min left"},
+      // Where one unit gives way to the next: 9.9 s, 10 s; 59 s, 1 min; 59 min 59 s, 1 h.
+      {2, 1, 0, 0, 9.9, "corvel-sim: 1/2 recordings, 0 failed, 9.9 s left"},
+      {2, 1, 0, 0, 10.0, "corvel-sim: 1/2 recordings, 0 failed, 10 s left"},
+      {2, 1, 0, 0, 59.0, "corvel-sim: 1/2 recordings, 0 failed, 59 s left"},
+      {2, 1, 0, 0, 60.0, "corvel-sim: 1/2 recordings, 0 failed, 1 min 00 s left"},
+      {2, 1, 0, 0, 3599.0, "corvel-sim: 1/2 recordings, 0 failed, 59 min 59 s left"},
+      {2, 1, 0, 0, 3600.0, "corvel-sim: 1/2 recordings, 0 failed, 1 h 00 min left"},
   };
   for (const Case& c : cases) {
     FleetProgress progress(c.total, FleetProgress::Shown::kNot);

@@ -60,6 +60,15 @@ cmp -s from-own-log.csv from-d1.csv || fail "the MAT log's d(:,1) read back is n
 mkdir -p alone && (cd alone && "$sim" ../matrix7.mat --order 3 --no-plot --out log.mat > /dev/null) &&
   [ "$(ls -A alone)" = "log.mat" ] || fail "a MAT log's run left beside it: $(ls -A alone)"
 
+# A run of one sample: its one row in the MAT log, as in the CSV log.
+printf 'u\n0.5\n' > one.csv
+"$sim" one.csv --solver-step 0.01 --order 3 --no-plot --out one-log.mat > /dev/null || fail "a MAT log of one sample"
+"$sim" one.csv --solver-step 0.01 --order 3 --no-plot --out one-log.csv > /dev/null || fail "a CSV log of one sample"
+result=$(oct '
+  m = load("one-log.mat"); L = dlmread("one-log.csv", ",", 1, 0);
+  printf("%d\n", isequal(size(m.d), [1 3]) && isequal([m.t m.u m.e m.z0 m.d], L));')
+[ "$result" = "1" ] || fail "the MAT log of one sample: $result"
+
 # The MAT log says what the run was: its parameters, source, column, units,
 # and which inputs filled gaps.
 printf 'Time [s];Position [mm]\n0;1\n0,001;\n0,002;3\n0,003;4\n' > gap.csv
