@@ -267,6 +267,9 @@ if command -v script > /dev/null; then
   grep -qF $'\rcorvel-sim: 1/2 recordings, 0 failed' tty.txt && grep -qF $'\rcorvel-sim: 2/2 recordings, 0 failed' tty.txt ||
     fail "a fleet's progress on a terminal: $(cat -A tty.txt)"
 fi
+"$sim" tune rig/day1/run1.csv rig/day1/run2.csv --out-dir shown-tune --orders 1-2 --no-plot 2> tune.err > /dev/null
+grep -qE '^corvel-sim: 2/2 recordings, 0 failed, [0-9.e+]+ samples/s, in ' tune.err ||
+  fail "a tune fleet's progress does not count its samples: $(cat tune.err)"
 "$sim" rig/day1/run1.csv rig/day1/run2.csv --out-dir shown --force "${options[@]}" --no-plot --quiet 2> quiet.err > /dev/null
 [ ! -s quiet.err ] || fail "--quiet showed: $(cat quiet.err)"
 

@@ -111,6 +111,9 @@ row plot-folder-missing-leaves-no-log 1 "cannot write the plot to nodir/p.svg" -
 row trace-folder-missing 1 "cannot write the call trace to nodir/t.txt" - -- data.csv --order 11 --trace nodir/t.txt
 row failed-run-keeps-no-trace 1 "Order of the differantiator must be an integer greater than zero" - -- data.csv --order 11 --trace t.txt --no-plot
 row mat-log-to-a-fifo 1 "cannot write the log to fifo.mat: it must be a regular file" - -- data.csv --out fifo.mat --no-plot
+# An order the block refuses is the block's to say, chosen log columns or not.
+row log-columns-of-an-order-refused 1 "Order of the differantiator must be a positive integer." - -- data.csv --order 0 --log-columns t,d1 --no-plot
+row log-columns-past-the-order 2 "--log-columns: 'd3' is not a column of this log; its columns are t, u, error, z0, d1, d2" - -- data.csv --order 2 --log-columns t,d3 --no-plot
 row plain-run-refuses-tune-options 2 "--orders is an option of corvel-sim tune" - -- data.csv --orders 2 --no-plot
 row plain-run-refuses-window 2 "--window is an option of corvel-sim tune" - -- --window 2:5 --jobs 4 --orders 2 --gains 1:10
 row tune-refuses-run-options 2 "--out is an option of corvel-sim run" - -- tune data.csv --out x.csv
