@@ -205,6 +205,8 @@ TEST(Tune, ALongRecordIsSearchedOnPartsAndScoredOnTheWhole) {
   const TuneResult parts = tune(entry, o, input, 2, 2);
   ASSERT_EQ(parts.parts, kSearchParts);
   EXPECT_EQ(parts.part_samples, kPartSamples);
+  // Each evaluation a block run on every part, then one over the whole record.
+  EXPECT_EQ(parts.runs, static_cast<long>(parts.orders[0].evaluations.size() * kSearchParts) + 1);
   for (const OrderResult& r : parts.orders) {
     const Evaluation whole_run = evaluate(entry, o, input, r.best_gain, r.order, parts.warmup_end);
     EXPECT_EQ(r.best_error_rms, whole_run.error_rms) << "order " << r.order;

@@ -207,7 +207,7 @@ TuneResult tune_together(host::MexFunction entry, const TuneDescription& options
   const std::vector<std::vector<Input>> parts =
       in_parts ? search_parts(inputs, warmup_ends, &part_warmup_ends) : std::vector<std::vector<Input>>{};
   // A search run over parts is that many block runs.
-  const long runs_each = in_parts ? static_cast<long>(kSearchParts * inputs.size()) : 1;
+  const long runs_each = in_parts ? static_cast<long>(parts.size() * inputs.size()) : 1;
   const long expected = orders * (coarse_points + search::kRefinementSteps / 2) * runs_each + (in_parts ? orders : 0);
 
   TuneResult result{{}, 0, warmup_ends, 0, 1};
