@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "host/array_api.h"
 #include "host/engine.h"
@@ -23,7 +24,7 @@ class BlockStream {
  public:
   // Registers and sets up a block for each of `channels` signals sampled
   // every `step` seconds (each block inherits that step), with `block`'s gain
-  // and order. Throws host::EngineError with the block's text for parameters
+  // (or each channel's own from its gains) and order. Throws host::EngineError with the block's text for parameters
   // it refuses.
   BlockStream(host::MexFunction entry, const BlockParameters& block, size_t channels, double step);
   ~BlockStream();
@@ -39,6 +40,11 @@ class BlockStream {
   // host::EngineError with the block's text.
   void change_gain(double gain);
   void change_order(double order);
+  // Each channel's block a gain of its own: a refusal of any leaves every
+  // block with the gain it had. Throws std::invalid_argument for a list
+  // that is not one gain a channel.
+  void change_gains(const std::vector<double>& gains);
+  const std::vector<double>& gains() const { return gains_; }
 
   // Where the blocks are between two samples, and the same put back into a
   // stream made with the same channels, step and order (its gain and order
@@ -65,6 +71,7 @@ class BlockStream {
   size_t channels_;
   double step_;
   int width_ = 0;
+  std::vector<double> gains_;  // each channel's block's gain now
   bool started_ = false;
   const double* piece_ = nullptr;  // the samples being fed, from row `piece_start_`
   long piece_start_ = 0;

@@ -27,6 +27,7 @@
 #include "output/output_file.h"
 #include "output/run_plot.h"
 #include "run/sample_span.h"
+#include "run/prediction_score.h"
 #include "run/simulate.h"
 
 namespace corvel::sim {
@@ -34,17 +35,6 @@ namespace corvel::sim {
 namespace {
 
 void say(const std::string& note) { std::cerr << "corvel-sim: " << note << '\n'; }
-
-// The error output's RMS, as a share of the input's change from sample to
-// sample, beyond which a run on recorded data says its gain does not suit it.
-constexpr double kLargeErrorShare = 1.0;
-
-// Four digits are enough to judge a gain by.
-std::string four_digits(double x) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%.4g", x);
-  return text;
-}
 
 // The files the command line names: the input and every output (each
 // signal's plot, when a record has several).
@@ -123,7 +113,7 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
     }
   }
   for (const std::string& note : notes) say(note);
-  if (const std::string warning = gain_warning(options.gain); !warning.empty()) say("warning: " + warning);
+  if (const std::string warning = gain_warning(options.gain, "--gain "); !warning.empty()) say("warning: " + warning);
   corvel::host::MexModule mex(options.mex.empty() ? default_mex_path() : options.mex);
 
   const bool truth = record->truth() != nullptr;
@@ -135,13 +125,8 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
   long last_step = -1;
   std::vector<size_t> hits(record->channels(), 0);  // each block's rows so far
   // Each block's error output after the warm-up, for the report.
-  std::vector<double> error_squares(record->channels(), 0.0);
-  std::vector<size_t> error_count(record->channels(), 0);
+  PredictionScore score(record->channels(), warmup_ends);
   std::vector<size_t> filled(record->channels(), 0);
-  // Each input's change from one hit to the next, after the warm-up: what
-  // holding the last sample would miss by.
-  std::vector<double> change_squares(record->channels(), 0.0), last_input(record->channels(), std::nan(""));
-  std::vector<size_t> change_count(record->channels(), 0);
   LogStyle log_style;
   log_style.filled_column = options.missing == MissingSamples::kHold || options.missing == MissingSamples::kInterpolate;
   log_style.decimal_comma = options.decimal_comma;
@@ -202,25 +187,14 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
           if (!plots.empty()) plots[row.channel]->add(hits[row.channel], row, sample_truth);
           ++hits[row.channel];
           if (row.filled) ++filled[row.channel];
-          const double input_before = last_input[row.channel];
-          last_input[row.channel] = row.u;
-          if (row.t >= warmup_ends) {
-            error_squares[row.channel] += row.error * row.error;
-            ++error_count[row.channel];
-            const double change = row.u - input_before;
-            if (std::isfinite(change)) {
-              change_squares[row.channel] += change * change;
-              ++change_count[row.channel];
-            }
-          }
+          score.add(row.channel, row.t, row.u, row.error);
           if (row.step == last_step) return;  // another signal of a row already counted
           last_step = row.step;
           if ((++rows & 0xfff) == 0) progress.update(static_cast<long>(rows), expected);
         },
         [&](const FirstNonFinite& first) {
           const std::string signal = channels.empty() ? "" : " ('" + channels[first.channel] + "')";
-          const std::string text = first.where + signal + " (t = " + number_text(first.t) + " s): the input is " +
-                                   number_text(first.u) + "; every estimate from there on is NaN";
+          const std::string text = non_finite_warning(first, signal);
           if (options.strict) throw InputError(text + " (--strict)");
           progress.finish();
           say("warning: " + text);
@@ -267,9 +241,10 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
     SignalReport signal;
     signal.name = channels.empty() ? record->signal_name() : channels[c];
     signal.rows = hits[c];
-    signal.error_rms = error_count[c] > 0 ? std::sqrt(error_squares[c] / static_cast<double>(error_count[c])) : 0.0;
+    signal.error_rms = score.error_rms(c);
     signal.filled = filled[c];
-    signal.change_rms = change_count[c] > 0 ? std::sqrt(change_squares[c] / static_cast<double>(change_count[c])) : 0.0;
+    signal.change_rms = score.change_rms(c);
+    signal.worse_than_holding = score.predicts_worse_than_holding(c);
     report.signals.push_back(signal);
   }
   report.log = options.out;
@@ -319,12 +294,12 @@ int run_command(const SimOptions& options) {
   // would: the estimates lag the signal (a gain too low) or follow its
   // noise (too high).
   for (const SignalReport& signal : r.signals) {
-    if (!r.errors.empty() || !(signal.error_rms > kLargeErrorShare * signal.change_rms)) continue;
+    if (!r.errors.empty() || !signal.worse_than_holding) continue;
     const std::string name = signal.name.empty() ? r.description : "'" + signal.name + "'";
-    out << "corvel-sim: note: the error output of " << name << " (RMS " << four_digits(signal.error_rms)
-        << ") is larger than its change from one sample to the next (RMS " << four_digits(signal.change_rms)
-        << "): the block predicts it worse than repeating the last sample would, so gain "
-        << number_text(options.gain) << " does not suit this recording. To find the gain and order: " << tune_command_line(options) << '\n';
+    out << "corvel-sim: note: "
+        << unsuited_gain_note(name, signal.error_rms, signal.change_rms, number_text(options.gain),
+                              tune_command_line(options))
+        << '\n';
     break;
   }
   return 0;

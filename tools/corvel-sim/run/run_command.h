@@ -22,6 +22,7 @@ struct SignalReport {
   double error_rms = 0.0;  // RMS of the error output (the one-step prediction error) after the warm-up
   size_t filled = 0;       // inputs that filled a gap (--missing hold or interpolate)
   double change_rms = 0.0;  // RMS of its input's change from one sample hit to the next, after the warm-up
+  bool worse_than_holding = false;  // its block predicts it worse than holding the last sample would
 };
 struct RunReport {
   std::string description;

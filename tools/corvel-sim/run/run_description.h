@@ -22,7 +22,14 @@ struct BlockParameters {
   // Each signal's block its own P2, in the order of the record's signals (a
   // multirate model); empty: every block takes `step`.
   std::vector<double> steps;
+  // Each signal's block its own P1, in the same order (channels of unlike
+  // bandwidth); empty: every block takes `gain`.
+  std::vector<double> gains;
 };
+
+// The gain P1 of signal `channel`'s block: its own from a list of gains,
+// else the one gain.
+double block_gain(const BlockParameters& block, size_t channel);
 
 struct RunDescription : RecordSource, BlockParameters {
   bool variable_step = false;  // a variable-step solver: an inherited sample time becomes continuous

@@ -73,8 +73,8 @@ long steps_per_sample_hit(double block_step, double solver_step) {
   return host::solver_steps_per_hit(block_step, solver_step);
 }
 
-std::string gain_warning(double gain) {
-  const std::string given = "--gain " + number_text(gain);
+std::string gain_warning(double gain, const std::string& named) {
+  const std::string given = named + number_text(gain);
   if (std::isnan(gain)) return given + " is not a number: every estimate from the first error on is NaN";
   if (gain == 0.0) {
     return given + ": the block never corrects its prediction, so its estimates do not follow the signal";
@@ -82,6 +82,11 @@ std::string gain_warning(double gain) {
   if (gain < 0.0) return given + " is negative: the block's error grows from sample to sample and its estimates diverge";
   if (std::isinf(gain)) return given + " is infinite: the block places its poles at 0 and passes the noise whole";
   return "";
+}
+
+std::string non_finite_warning(const FirstNonFinite& first, const std::string& signal) {
+  return first.where + signal + " (t = " + number_text(first.t) + " s): the input is " + number_text(first.u) +
+         "; every estimate from there on is NaN";
 }
 
 namespace {
@@ -108,6 +113,11 @@ RunShape plan_run(const RunDescription& o, const Record& record, std::vector<std
     throw UsageError("--step: " + std::to_string(o.steps.size()) + " sample times for " + std::to_string(channels) +
                      (channels == 1 ? " signal" : " signals") + " of " + record.description() +
                      " (one --step for all, or one for each)");
+  }
+  if (!o.gains.empty() && o.gains.size() != channels) {
+    throw UsageError("gains: " + std::to_string(o.gains.size()) + " gains for " + std::to_string(channels) +
+                     (channels == 1 ? " signal" : " signals") + " of " + record.description() +
+                     " (one gain for all, or one for each)");
   }
   const size_t count = record.count();
   for (size_t c = 0; c < channels; ++c) {
@@ -166,7 +176,7 @@ void simulate(host::MexFunction entry, const RunDescription& o, Record& record, 
   std::vector<FirstNonFinite> first(channels);
   std::vector<unsigned char> filled(channels, 0);  // whether each block's last input filled a gap
   for (size_t c = 0; c < channels; ++c) {
-    engine.add_block({o.gain, block_step(o, c), o.order}, [&, c](long k, double) {
+    engine.add_block({block_gain(o, c), block_step(o, c), o.order}, [&, c](long k, double) {
       while (next_index <= k) {
         first_signal = record.next();
         ++next_index;

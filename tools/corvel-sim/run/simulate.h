@@ -76,8 +76,9 @@ long steps_per_sample_hit(double block_step, double solver_step);
 
 // Said once before a run whose gain the block takes but cannot track with:
 // 0, negative or not finite (the run goes on, as the model would). Empty for
-// any other gain.
-std::string gain_warning(double gain);
+// any other gain. `named` is how the door names the gain before its value
+// ("--gain ", "gain=").
+std::string gain_warning(double gain, const std::string& named);
 
 // The sample time P2 of signal `channel`'s block: its own from a --step list,
 // else the one --step.
@@ -86,7 +87,7 @@ double block_step(const RunDescription& options, size_t channel);
 // When the block's own sample time P2 is given with recorded data: a whole
 // multiple of the record's step samples every k-th row (said in a note);
 // anything else is refused with a UsageError naming both steps. A list of
-// sample times needs one for each of the record's signals.
+// sample times, or of gains, needs one for each of the record's signals.
 RunShape plan_run(const RunDescription& options, const Record& record, std::vector<std::string>* notes);
 
 // Called for each log row with the truth at its sample (null for data); with
@@ -101,6 +102,10 @@ struct FirstNonFinite {
   double t = 0.0, u = 0.0;
   size_t channel = 0;  // which of the record's signals
 };
+
+// What a run says of it: where it is, which signal (`signal`, as
+// " ('x')", empty for a record of one), its time and value.
+std::string non_finite_warning(const FirstNonFinite& first, const std::string& signal);
 
 // Runs the block with the options' parameters over the record. Throws
 // host::EngineError with the block's own message when a call fails. Each
