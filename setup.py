@@ -38,6 +38,7 @@ class CMakeBuild(build_ext):
 setup(
     packages=["corvel"],
     package_dir={"corvel": "python/corvel"},
+    package_data={"corvel": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("corvel._corvel", sources=[])],
     cmdclass={"build_ext": CMakeBuild},
     zip_safe=False,

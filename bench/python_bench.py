@@ -84,7 +84,7 @@ def main():
 
     per_step = alone / SAMPLES
     n = 100_000
-    d = corvel.Differentiator(GAIN, ORDER, DT)
+    d = corvel.Differentiator(DT, GAIN, ORDER)
     d.update(u[:1])
     start = time.perf_counter()
     for x in u[1:n + 1]:

@@ -11,7 +11,7 @@ else
   packages+=(g++-multilib qemu-user octave liboctave-dev mingw-w64 wine64 clang-14 libclang-rt-14-dev valgrind
     librsvg2-bin chromium
     python3-dev python3-pybind11 pybind11-dev python3-numpy python3-pytest python3-hypothesis python3-distributed
-    python3-matplotlib python3-venv python3-setuptools python3-wheel python3-pip
+    python3-matplotlib python3-venv python3-setuptools python3-wheel python3-pip python3-pandas mypy
     munge slurmctld slurmd slurm-client)
 fi
 packages+=("$@")

@@ -37,7 +37,10 @@
 #include "host/mex_module.h"
 #include "input/missing_samples.h"
 #include "input/record.h"
+#include "common/number_text.h"
 #include "run/block_stream.h"
+#include "run/prediction_score.h"
+#include "run/sample_span.h"
 #include "run/run_description.h"
 #include "run/simulate.h"
 #include "tune/tune.h"
@@ -294,10 +297,17 @@ size_t width_for(double order) {
   return static_cast<size_t>(probe.width());
 }
 
-py::tuple estimate(const Array& u, double dt, double gain, double order, const std::optional<Array>& times,
-                   double noise, std::optional<double> snr, std::uint64_t seed, double tolerance, bool flat,
-                   const std::string& missing) {
+// The block over a whole record, and what the run says on the way: a list of
+// (kind, channel, text), kind "non-finite" for a channel's first sample that
+// is not finite, "unsuited gain" for a channel its block predicts worse than
+// holding the last sample would (its error output after the warm-up against
+// its change from one sample to the next). `how_to_tune` ends that note.
+py::tuple estimate(const Array& u, double dt, const std::vector<double>& gains, double order,
+                   const std::optional<Array>& times, double noise, std::optional<double> snr, std::uint64_t seed,
+                   double tolerance, bool flat, const std::string& missing, const std::vector<std::string>& names,
+                   const std::string& how_to_tune) {
   const Samples s = samples_of(u);
+  if (gains.empty()) throw py::value_error("corvel: no gain");
   const sim::RecordSource source = noise_source(noise, snr, seed, tolerance, missing);
   size_t width = 0;
   {
@@ -312,30 +322,62 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
   }
   Outputs out(s.rows, s.channels, width, flat && s.channels == 1);
   OutputPointers to(out);
+  struct Said {
+    std::string kind;
+    size_t channel;
+    std::string text;
+  };
+  std::vector<Said> said;
   const WatchInterrupts watch;
   while (true) {
     Outcome done;
+    said.clear();
     {
       const ReleaseInterpreter release;
       const HoldBlock hold;
       done = outcome_of([&] {
-        std::unique_ptr<sim::Record> record = sim::open_samples(sample_array(s, dt, times), source);
+        sim::SampleArray samples = sample_array(s, dt, times);
+        samples.channel_names = names;
+        std::unique_ptr<sim::Record> record = sim::open_samples(samples, source);
         sim::RunDescription run;
-        run.gain = gain;
+        run.gain = gains[0];
+        if (gains.size() > 1) run.gains = gains;
         run.order = order;
         run.step = -1.0;  // every sample a sample hit, at the record's step
+        const sim::RunShape shape = sim::plan_run(run, *record, nullptr);
+        sim::PredictionScore score(s.channels, sim::warmup_end(run.warmup, shape.first_t, shape.last_t));
+        const std::vector<std::string> channels = record->shape().channel_names;
         size_t until_look = kRowsBetweenLooks * s.channels;
-        sim::simulate(entry(), run, *record, [&](const sim::LogRow& row, int, const sim::Derivatives*) {
-          to.put(static_cast<size_t>(row.step), row.channel, row.t, row.u, row.error, row.estimate, row.derivatives);
-          if (--until_look == 0) {
-            until_look = kRowsBetweenLooks * s.channels;
-            WatchInterrupts::check();
-          }
-        });
+        sim::simulate(
+            entry(), run, *record,
+            [&](const sim::LogRow& row, int, const sim::Derivatives*) {
+              to.put(static_cast<size_t>(row.step), row.channel, row.t, row.u, row.error, row.estimate,
+                     row.derivatives);
+              score.add(row.channel, row.t, row.u, row.error);
+              if (--until_look == 0) {
+                until_look = kRowsBetweenLooks * s.channels;
+                WatchInterrupts::check();
+              }
+            },
+            [&](const sim::FirstNonFinite& first) {
+              const std::string signal = channels.empty() ? "" : " ('" + channels[first.channel] + "')";
+              said.push_back({"non-finite", first.channel, sim::non_finite_warning(first, signal)});
+            });
+        for (size_t c = 0; c < s.channels; ++c) {
+          if (!score.predicts_worse_than_holding(c)) continue;
+          const std::string signal = channels.empty() ? record->description() : "'" + channels[c] + "'";
+          said.push_back({"unsuited gain", c,
+                          sim::unsuited_gain_note(signal, score.error_rms(c), score.change_rms(c),
+                                                  sim::number_text(sim::block_gain(run, c)), how_to_tune)});
+        }
       });
     }
     if (!done.failure.empty()) throw py::value_error(done.failure);
-    if (!done.interrupted) return out.to_tuple();
+    if (!done.interrupted) {
+      py::list notes;
+      for (const Said& one : said) notes.append(py::make_tuple(one.kind, one.channel, one.text));
+      return py::make_tuple(out.to_tuple(), notes);
+    }
     raise_interrupt();  // KeyboardInterrupt; or, where the program's handler took it, the run from its start
   }
 }
@@ -343,9 +385,12 @@ py::tuple estimate(const Array& u, double dt, double gain, double order, const s
 // A running model of a block per channel.
 class Stream {
  public:
-  Stream(double gain, double order, double dt, size_t channels) : dt_(dt) {
+  // One gain for every channel's block, or one for each.
+  Stream(const std::vector<double>& gains, double order, double dt, size_t channels) : dt_(dt) {
+    if (gains.size() != 1 && gains.size() != channels) throw py::value_error("corvel: one gain, or one for each channel");
     sim::BlockParameters block;
-    block.gain = gain;
+    block.gain = gains[0];
+    if (gains.size() > 1) block.gains = gains;
     block.order = order;
     const ReleaseInterpreter release;
     const HoldBlock hold;
@@ -384,6 +429,19 @@ class Stream {
   py::tuple update_one(double x) {
     if (stream_->channels() != 1) throw py::value_error("corvel: one number is one sample of one channel");
     return feed({&x, 1, 1}, true);
+  }
+  void change_gains(const std::vector<double>& gains) {
+    const ReleaseInterpreter release;
+    const HoldBlock hold;
+    try {
+      stream_->change_gains(gains);
+    } catch (const EngineError& e) {
+      py::gil_scoped_acquire acquire;
+      rethrow_as_value_error(e);
+    } catch (const std::invalid_argument& e) {
+      py::gil_scoped_acquire acquire;
+      throw py::value_error(std::string("corvel: ") + e.what());
+    }
   }
   void change(bool gain, double value) {
     const ReleaseInterpreter release;
@@ -641,18 +699,21 @@ PYBIND11_MODULE(_corvel, m) {
       throw py::import_error(e.what());
     }
   });
-  m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gain"), py::arg("order"), py::arg("times"),
-        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"), py::arg("missing"));
+  m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gains"), py::arg("order"), py::arg("times"),
+        py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"), py::arg("missing"),
+        py::arg("names"), py::arg("how_to_tune"));
+  m.def("gain_warning", &sim::gain_warning, py::arg("gain"), py::arg("named"));
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),
         py::arg("tolerance"), py::arg("missing"));
   m.def("signal", &built_in_signal);
   py::class_<Stream>(m, "Stream")
-      .def(py::init<double, double, double, size_t>())
+      .def(py::init<const std::vector<double>&, double, double, size_t>())
       .def("update", &Stream::update)
       .def("update_one", &Stream::update_one)
       .def("change_gain", [](Stream& s, double v) { s.change(true, v); })
       .def("change_order", [](Stream& s, double v) { s.change(false, v); })
+      .def("change_gains", &Stream::change_gains)
       .def_property_readonly("width", &Stream::width)
       .def_property_readonly("samples_done", &Stream::samples_done)
       .def("state", &Stream::state)

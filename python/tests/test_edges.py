@@ -25,7 +25,7 @@ def test_a_copy_or_a_pickle_is_a_stream_of_its_own_with_the_same_bits():
     u = record(3000)
     whole = corvel.estimate(u, 1e-3, gain=40, order=3)
     for make in (copy.copy, copy.deepcopy, lambda d: pickle.loads(pickle.dumps(d))):
-        d = corvel.Differentiator(40, 3, 1e-3)
+        d = corvel.Differentiator(gain=40, order=3, dt=1e-3)
         first = d.update(u[:1000])
         twin = make(d)
         assert twin.samples_done == d.samples_done == 1000
@@ -47,7 +47,7 @@ def test_a_copy_or_a_pickle_is_a_stream_of_its_own_with_the_same_bits():
 
 def test_a_pickle_keeps_changed_parameters_and_a_fresh_stream_starts_fresh():
     u = record(2000, seed=5)
-    d = corvel.Differentiator(30, 4, 1e-3, channels=2)
+    d = corvel.Differentiator(gain=30, order=4, dt=1e-3, channels=2)
     two = np.column_stack([u, -u])
     d.update(two[:700])
     d.gain = 55.0
@@ -55,14 +55,14 @@ def test_a_pickle_keeps_changed_parameters_and_a_fresh_stream_starts_fresh():
     back = pickle.loads(pickle.dumps(d))
     assert (back.gain, back.order, back.width, back.channels, back.dt) == (55.0, 2, 4, 2, 1e-3)
     assert same_bits(back.update(two[700:]).derivatives, d.update(two[700:]).derivatives)
-    fresh = pickle.loads(pickle.dumps(corvel.Differentiator(30, 4, 1e-3)))
+    fresh = pickle.loads(pickle.dumps(corvel.Differentiator(gain=30, order=4, dt=1e-3)))
     assert fresh.samples_done == 0
     assert same_bits(fresh.update(u).derivatives, corvel.estimate(u, 1e-3, gain=30, order=4).derivatives)
 
 
 def test_a_lower_order_leaves_the_columns_past_it_nan():
     u = record(400)
-    d = corvel.Differentiator(30, 4, 1e-3)
+    d = corvel.Differentiator(gain=30, order=4, dt=1e-3)
     before = d.update(u[:200])
     assert not np.isnan(before.derivatives).any()
     d.order = 2
@@ -164,13 +164,13 @@ def test_ctrl_c_ends_a_long_call_soon_and_a_stream_where_it_was():
             "tune": lambda: corvel.tune(u[:1_000_000], 1e-3, orders=range(1, 3)),
             "update": lambda: stream.update(u),
         }
-        stream = corvel.Differentiator(30, 3, 1e-3)
+        stream = corvel.Differentiator(gain=30, order=3, dt=1e-3)
         for name, call in calls.items():
             start = time.perf_counter()
             call()
             whole = time.perf_counter() - start
             if name == "update":
-                stream = corvel.Differentiator(30, 3, 1e-3)
+                stream = corvel.Differentiator(gain=30, order=3, dt=1e-3)
                 stream.update(u[:1000])
             timer = threading.Timer(whole / 5, os.kill, (os.getpid(), signal.SIGINT))
             start = time.perf_counter()
@@ -222,7 +222,7 @@ def test_where_the_programs_handler_takes_ctrl_c_the_call_runs_whole():
         print("tune", a == b)
         streams = []
         def update():
-            streams.append(corvel.Differentiator(30, 3, 1e-3))
+            streams.append(corvel.Differentiator(gain=30, order=3, dt=1e-3))
             return streams[-1].update(u).derivatives
         a, b = interrupted(update)
         print("update", np.array_equal(a.view(np.uint64), b.view(np.uint64)) and streams[-1].samples_done == len(u))

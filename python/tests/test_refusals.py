@@ -19,7 +19,7 @@ U = np.sin(np.arange(200) * 0.05)
      "Order of the differantiator must be a positive integer."),
     (lambda: corvel.estimate(U, 0.01, 20, 11), ValueError,
      "Order of the differantiator must be an integer greater than zero and less or equal than 10."),
-    (lambda: corvel.Differentiator(20, -1, 0.01), ValueError, "Order of the differantiator must be a positive integer."),
+    (lambda: corvel.Differentiator(gain=20, order=-1, dt=0.01), ValueError, "Order of the differantiator must be a positive integer."),
     (lambda: corvel.estimate(U + 1j, 0.01, 20, 2), TypeError, "u must be real"),
     (lambda: corvel.estimate(np.array(["a", "b"]), 0.01, 20, 2), TypeError, "u must be an array of real numbers"),
     (lambda: corvel.estimate(np.array([object(), 1]), 0.01, 20, 2), TypeError, "u must be an array of real numbers"),
@@ -39,9 +39,9 @@ U = np.sin(np.arange(200) * 0.05)
     (lambda: corvel.estimate(U, 0.01, 20, 2, noise=-1), ValueError, "noise must be 0 or more"),
     (lambda: corvel.estimate(U, 0.01, 20, 2, noise=0.1, snr=30), ValueError, "noise or snr, not both"),
     (lambda: corvel.estimate(U, 0.01, 20, 2, seed=-1), ValueError, "seed must be a whole number"),
-    (lambda: corvel.Differentiator(20, 2, 0.01).update(np.zeros((3, 2))), ValueError, "1-D array"),
-    (lambda: corvel.Differentiator(20, 2, 0.01, channels=2).update(np.zeros(3)), ValueError, "rows x 2"),
-    (lambda: corvel.Differentiator(20, 2, 0.01, channels=0), ValueError, "channels must be"),
+    (lambda: corvel.Differentiator(gain=20, order=2, dt=0.01).update(np.zeros((3, 2))), ValueError, "1-D array"),
+    (lambda: corvel.Differentiator(gain=20, order=2, dt=0.01, channels=2).update(np.zeros(3)), ValueError, "rows x 2"),
+    (lambda: corvel.Differentiator(gain=20, order=2, dt=0.01, channels=0), ValueError, "channels must be"),
     (lambda: corvel.tune(U, 0.01, orders=[1, 3]), ValueError, "consecutive whole numbers"),
     (lambda: corvel.tune(U, 0.01, orders=range(0, 3)), ValueError, "consecutive whole numbers"),
     (lambda: corvel.tune(U, 0.01, gains=(-1, 5)), ValueError, "gains must be"),
@@ -89,7 +89,7 @@ def test_nothing_crashes_the_interpreter(data, dtype, shape, dt, gain, order, ax
     if strided and u.ndim >= 1 and u.shape[0] > 1:
         u = u[::2]
     for call in (lambda: corvel.estimate(u, dt, gain, order, axis=axis),
-                 lambda: corvel.Differentiator(gain, order, dt).update(u)):
+                 lambda: corvel.Differentiator(gain=gain, order=order, dt=dt).update(u)):
         try:
             out = call()
         except (TypeError, ValueError):

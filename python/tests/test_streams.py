@@ -27,13 +27,13 @@ def test_any_cutting_gives_the_whole_records_bits(cuts, shape):
     u = U if channels == 1 else U6
     whole = corvel.estimate(u, DT, 35, order)
     cuts = sorted(cuts)  # repeated cuts are empty pieces; a cut at k + 1 a piece of one
-    pieces = fed_in_pieces(corvel.Differentiator(35, order, DT, channels=channels), u, cuts)
+    pieces = fed_in_pieces(corvel.Differentiator(gain=35, order=order, dt=DT, channels=channels), u, cuts)
     for name in pieces:
         assert same_bits(pieces[name], getattr(whole, name)), name
 
 
 def test_one_sample_at_a_time_and_empty_calls():
-    d = corvel.Differentiator(35, 2, DT)
+    d = corvel.Differentiator(gain=35, order=2, dt=DT)
     assert d.update([]).derivatives.shape == (0, 2)
     got = [d.update(x).derivatives for x in U[:300]]
     assert same_bits(np.concatenate(got), corvel.estimate(U[:300], DT, 35, 2).derivatives)
@@ -47,7 +47,7 @@ def test_one_sample_at_a_time_and_empty_calls():
     {"gain": 5.0, "order": 1},
 ])
 def test_a_parameter_changed_between_pieces_matches_the_reference(reference_run, change):
-    d = corvel.Differentiator(30, 3, DT)
+    d = corvel.Differentiator(gain=30, order=3, dt=DT)
     first = d.update(U[:1234])
     for name, value in change.items():
         setattr(d, name, value)
@@ -69,7 +69,7 @@ def test_a_parameter_changed_between_pieces_matches_the_reference(reference_run,
     (11, "Order of the differantiator must be an integer greater than zero and less or equal than 10."),
 ])
 def test_a_refused_order_keeps_the_old_one(order, message):
-    d = corvel.Differentiator(30, 3, DT)
+    d = corvel.Differentiator(gain=30, order=3, dt=DT)
     a = d.update(U[:100])
     with pytest.raises(ValueError) as refused:
         d.order = order
@@ -80,7 +80,7 @@ def test_a_refused_order_keeps_the_old_one(order, message):
 
 
 def test_objects_of_different_sample_times_taken_in_turns_keep_their_own_bits():
-    slow, fast = corvel.Differentiator(20, 2, 0.01), corvel.Differentiator(20, 2, 0.001)
+    slow, fast = corvel.Differentiator(gain=20, order=2, dt=0.01), corvel.Differentiator(gain=20, order=2, dt=0.001)
     got_slow, got_fast = [], []
     for k in range(0, 5000, 250):
         got_fast.append(fast.update(U[k:k + 250]).derivatives)
@@ -96,7 +96,7 @@ def test_four_threads_each_with_its_own_object_get_their_own_bits():
     long = np.tile(U, 4)
 
     def work(i):  # many short pieces, so that the threads' calls interleave
-        d = corvel.Differentiator(25 + i, 1 + i, steps[i])
+        d = corvel.Differentiator(gain=25 + i, order=1 + i, dt=steps[i])
         results[i] = np.concatenate([d.update(long[k:k + 31]).derivatives for k in range(0, len(long), 31)])
 
     threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
@@ -113,7 +113,7 @@ def test_objects_made_and_dropped_in_threads_at_once():
     # every other call does, while other threads' objects run.
     def work(i):
         for k in range(60):
-            d = corvel.Differentiator(20 + i, 1 + (k % 3), 0.001)
+            d = corvel.Differentiator(gain=20 + i, order=1 + (k % 3), dt=0.001)
             for piece in np.array_split(U[:600], 6):
                 d.update(piece)
             del d
@@ -123,5 +123,5 @@ def test_objects_made_and_dropped_in_threads_at_once():
         t.start()
     for t in threads:
         t.join()
-    assert same_bits(corvel.Differentiator(25, 2, 0.01).update(U[:500]).derivatives,
+    assert same_bits(corvel.Differentiator(gain=25, order=2, dt=0.01).update(U[:500]).derivatives,
                      corvel.estimate(U[:500], 0.01, 25, 2).derivatives)

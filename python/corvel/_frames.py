@@ -1,0 +1,115 @@
+"""pandas in and out. pandas is imported only when a caller gives a pandas
+object or asks for one: the package runs without it.
+
+Which column of a DataFrame is its time: the one `t` names; else a column of
+datetime64 or timedelta64, or one named t or time (any case). Such a column
+is never a signal. Without a time column, a DatetimeIndex or TimedeltaIndex
+gives the time stamps when dt is not given."""
+from typing import Any, List, Optional, Tuple
+
+import numpy as np
+
+TIME_NAMES = ("t", "time")
+
+
+def is_pandas(x: Any) -> bool:
+    return type(x).__module__.split(".")[0] == "pandas"
+
+
+def _pandas() -> Any:
+    try:
+        import pandas
+    except ImportError as missing:
+        raise ImportError("corvel: a DataFrame needs pandas (Debian: python3-pandas)") from missing
+    return pandas
+
+
+def _is_time_dtype(dtype: Any) -> bool:
+    return getattr(dtype, "kind", "") in "mM"
+
+
+def _floats(pd: Any, values: Any, name: str) -> np.ndarray:
+    """A column's numbers, pd.NA and NaT-free nullable numbers as NaN."""
+    dtype = values.dtype
+    if pd.api.types.is_bool_dtype(dtype) or not pd.api.types.is_numeric_dtype(dtype):
+        raise TypeError("%s must be real numbers, not of %s" % (name, dtype))
+    if pd.api.types.is_complex_dtype(dtype):
+        raise TypeError("%s must be real: the block takes real samples, not %s" % (name, dtype))
+    return np.asarray(values.to_numpy(dtype=np.float64, na_value=np.nan), dtype=np.float64)
+
+
+class FrameIn:
+    """A Series or DataFrame taken apart: its samples (rows x channels, or
+    1-D), its time stamps when it has some, its channels' names and index."""
+
+    def __init__(self, u: Any, t: Any, dt: Any) -> None:
+        pd = _pandas()
+        self.index = u.index
+        self.t: Any = t
+        if isinstance(u, pd.Series):
+            self.names: List[str] = []
+            self.series_name = u.name
+            self.samples: np.ndarray = _floats(pd, u, "the Series %r" % (u.name,) if u.name is not None else "u")
+        elif isinstance(u, pd.DataFrame):
+            time = self._time_column(u, t)
+            if time is not None:
+                self.t = u[time].to_numpy() if dt is None else None
+            signals = [c for c in u.columns if c != time]
+            if not signals:
+                raise ValueError("u: the DataFrame has no column but its time %r" % (time,))
+            self.names = [str(c) for c in signals]
+            self.columns = signals
+            self.series_name = None
+            self.samples = np.column_stack([_floats(pd, u[c], "column %r" % (c,)) for c in signals])
+        else:
+            raise TypeError("u must be an array, a Series or a DataFrame, not %s" % type(u).__name__)
+        if self.t is None and dt is None and isinstance(u.index, (pd.DatetimeIndex, pd.TimedeltaIndex)):
+            self.t = u.index.to_numpy()
+
+    @staticmethod
+    def _time_column(u: Any, t: Any) -> Optional[Any]:
+        if isinstance(t, str):
+            if t not in u.columns:
+                raise ValueError("t=%r names no column of the DataFrame (%s)" % (t, ", ".join(map(str, u.columns))))
+            return t
+        if t is not None:
+            return None
+        for c in u.columns:
+            if _is_time_dtype(u[c].dtype) or (isinstance(c, str) and c.lower() in TIME_NAMES):
+                return c
+        return None
+
+    def frame(self, est: Any) -> Any:
+        """The estimates as a DataFrame on the caller's index."""
+        return to_frame(est, index=self.index, names=self.names or None, with_input=False)
+
+
+def to_frame(est: Any, index: Any = None, names: Optional[List[str]] = None, with_input: bool = True) -> Any:
+    """A DataFrame of estimates: u (when `with_input`), signal, error and
+    d1..dn for one channel; a column group of the same for each of several
+    (a MultiIndex: channel, quantity). Its index is `index`, else t."""
+    pd = _pandas()
+    if index is None:
+        index = pd.Index(est.t, name="t")
+    rows = len(index)
+    signal, error, u = np.asarray(est.signal), np.asarray(est.error), np.asarray(est.u)
+    derivatives = np.asarray(est.derivatives)
+    one = signal.ndim == 1
+    if one:
+        signal, error, u, derivatives = signal[:, None], error[:, None], u[:, None], derivatives[:, None, :]
+    elif signal.shape[0] != rows:  # time along axis 1 (axis=1 given)
+        signal, error, u, derivatives = signal.T, error.T, u.T, derivatives.transpose(1, 0, 2)
+    width = derivatives.shape[-1]
+    if not with_input:
+        u = None
+    quantities = (["u"] if with_input else []) + ["signal", "error"] + ["d%d" % (j + 1) for j in range(width)]
+    columns = []
+    for c in range(signal.shape[1]):
+        columns += ([u[:, c]] if u is not None else []) + [signal[:, c], error[:, c]] + [
+            derivatives[:, c, j] for j in range(width)]
+    data = np.column_stack(columns) if columns else np.empty((rows, 0))
+    if one:
+        return pd.DataFrame(data, index=index, columns=quantities)
+    names = names or ["channel %d" % (c + 1) for c in range(signal.shape[1])]
+    header = pd.MultiIndex.from_product([names, quantities], names=["channel", "quantity"])
+    return pd.DataFrame(data, index=index, columns=header)
