@@ -9,6 +9,7 @@ import sys
 
 from setuptools import Extension, setup
 from setuptools.command.build_ext import build_ext
+from setuptools.command.egg_info import egg_info
 
 ROOT = os.path.dirname(os.path.abspath(__file__))
 
@@ -26,7 +27,9 @@ class CMakeBuild(build_ext):
         except ImportError:
             pass  # Debian's pybind11-dev is found by CMake itself
         subprocess.check_call(configure)
-        subprocess.check_call(["cmake", "--build", build, "--target", "corvel_python", "-j", str(os.cpu_count() or 1)])
+        # CMAKE_BUILD_PARALLEL_LEVEL limits the build's parallel jobs; else one a core.
+        jobs = os.environ.get("CMAKE_BUILD_PARALLEL_LEVEL") or str(os.cpu_count() or 1)
+        subprocess.check_call(["cmake", "--build", build, "--target", "corvel_python", "-j", jobs])
         built = os.path.join(build, "python", "corvel")
         target = os.path.dirname(self.get_ext_fullpath(ext.name))
         os.makedirs(target, exist_ok=True)
@@ -35,11 +38,20 @@ class CMakeBuild(build_ext):
                 shutil.copy2(os.path.join(built, name), os.path.join(target, name))
 
 
+class EggInfoInBuild(egg_info):
+    """The package's metadata folder under build/, not in the source tree."""
+
+    def initialize_options(self):
+        super().initialize_options()
+        self.egg_base = os.path.relpath(os.path.join(ROOT, "build", "python-package"))
+        os.makedirs(self.egg_base, exist_ok=True)
+
+
 setup(
     packages=["corvel"],
     package_dir={"corvel": "python/corvel"},
     package_data={"corvel": ["py.typed", "*.pyi"]},
     ext_modules=[Extension("corvel._corvel", sources=[])],
-    cmdclass={"build_ext": CMakeBuild},
+    cmdclass={"build_ext": CMakeBuild, "egg_info": EggInfoInBuild},
     zip_safe=False,
 )

@@ -5,6 +5,9 @@ import numbers
 from typing import Any, Optional, Tuple
 
 import numpy as np
+import numpy.typing as npt
+
+Floats = npt.NDArray[np.float64]
 
 from ._warnings import LayoutWarning, warn
 
@@ -16,13 +19,13 @@ def number(name: str, value: Any) -> float:
 
 
 def step(dt: Any) -> float:
-    dt = number("dt", dt)
-    if not (dt > 0.0 and math.isfinite(dt)):
-        raise ValueError("dt must be a positive number of seconds, not %r" % dt)
-    return dt
+    seconds = number("dt", dt)
+    if not (seconds > 0.0 and math.isfinite(seconds)):
+        raise ValueError("dt must be a positive number of seconds, not %r" % seconds)
+    return seconds
 
 
-def samples(name: str, u: Any, max_dims: int = 2) -> np.ndarray:
+def samples(name: str, u: Any, max_dims: int = 2) -> Floats:
     """u as a C-ordered native float64 array, its kind checked."""
     if isinstance(u, (str, bytes)):
         raise TypeError("%s must be an array of real numbers, not text" % name)
@@ -37,7 +40,7 @@ def samples(name: str, u: Any, max_dims: int = 2) -> np.ndarray:
     return np.asarray(a, dtype=np.float64, order="C")
 
 
-def time_axis(name: str, a: np.ndarray, axis: int) -> Tuple[np.ndarray, str]:
+def time_axis(name: str, a: Floats, axis: int) -> Tuple[Floats, str]:
     """a (1-D or 2-D) as rows of time x channels, and how to give results back."""
     if a.ndim == 0:
         raise ValueError("%s must be an array of samples, not one number" % name)
@@ -58,7 +61,7 @@ def time_axis(name: str, a: np.ndarray, axis: int) -> Tuple[np.ndarray, str]:
     return rows, layout
 
 
-def times(t: Any, rows: int) -> Optional[np.ndarray]:
+def times(t: Any, rows: int) -> Optional[Floats]:
     """Time stamps in seconds (datetime64 and timedelta64 from the first)."""
     if t is None:
         return None
@@ -70,13 +73,13 @@ def times(t: Any, rows: int) -> Optional[np.ndarray]:
                 raise ValueError("t must hold a time for every sample, not NaT")
             ns = (stamps - stamps[0]).astype("timedelta64[ns]").astype(np.int64)
             t = ns.astype(np.float64) * 1e-9
-    t = samples("t", t, max_dims=1)
-    if t.ndim != 1 or len(t) != rows:
-        raise ValueError("t must hold one time stamp for each of the %d samples, not shape %s" % (rows, t.shape))
-    return t
+    stamped = samples("t", t, max_dims=1)
+    if stamped.ndim != 1 or len(stamped) != rows:
+        raise ValueError("t must hold one time stamp for each of the %d samples, not shape %s" % (rows, stamped.shape))
+    return stamped
 
 
-def record(name: str, u: Any, axis: int, t: Any, dt: Any) -> Tuple[np.ndarray, str, Optional[np.ndarray], float]:
+def record(name: str, u: Any, axis: int, t: Any, dt: Any) -> Tuple[Floats, str, Optional[Floats], float]:
     """A record's samples as rows of time x channels, its layout, its time
     stamps (or None) and its step."""
     rows, layout = time_axis(name, samples(name, u), axis)
@@ -100,7 +103,7 @@ def gains(gain: Any, channels: int) -> Tuple[float, ...]:
 
 
 def whole(name: str, value: Any, low: int, high: int) -> int:
-    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Integral) or not low <= value <= high:
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, numbers.Integral) or not low <= int(value) <= high:
         raise ValueError("%s must be a whole number from %s to %s, not %r" % (name, low, high, value))
     return int(value)
 

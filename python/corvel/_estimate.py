@@ -5,10 +5,11 @@ from typing import Any, NamedTuple, Optional, Sequence, Union
 
 import numpy as np
 
+from ._arrays import Floats
 from . import _arrays, _corvel, _frames
 from ._warnings import GainWarning, NonFiniteWarning, warn
 
-Gain = Union[float, Sequence[float], np.ndarray]
+Gain = Union[float, Sequence[float], Floats]
 
 
 class Estimates(NamedTuple):
@@ -34,11 +35,11 @@ class Estimates(NamedTuple):
     that shape and a last axis of the block's order (its width at the start).
     """
 
-    t: np.ndarray
-    u: np.ndarray
-    error: np.ndarray
-    signal: np.ndarray
-    derivatives: np.ndarray
+    t: Floats
+    u: Floats
+    error: Floats
+    signal: Floats
+    derivatives: Floats
 
     def __repr__(self) -> str:
         return "Estimates(%d samples, signal %s, derivatives %s)" % (

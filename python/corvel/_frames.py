@@ -9,6 +9,8 @@ from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
+from ._arrays import Floats
+
 TIME_NAMES = ("t", "time")
 
 
@@ -28,7 +30,7 @@ def _is_time_dtype(dtype: Any) -> bool:
     return getattr(dtype, "kind", "") in "mM"
 
 
-def _floats(pd: Any, values: Any, name: str) -> np.ndarray:
+def _floats(pd: Any, values: Any, name: str) -> Floats:
     """A column's numbers, pd.NA and NaT-free nullable numbers as NaN."""
     dtype = values.dtype
     if pd.api.types.is_bool_dtype(dtype) or not pd.api.types.is_numeric_dtype(dtype):
@@ -49,7 +51,7 @@ class FrameIn:
         if isinstance(u, pd.Series):
             self.names: List[str] = []
             self.series_name = u.name
-            self.samples: np.ndarray = _floats(pd, u, "the Series %r" % (u.name,) if u.name is not None else "u")
+            self.samples: Floats = _floats(pd, u, "the Series %r" % (u.name,) if u.name is not None else "u")
         elif isinstance(u, pd.DataFrame):
             time = self._time_column(u, t)
             if time is not None:
@@ -100,12 +102,10 @@ def to_frame(est: Any, index: Any = None, names: Optional[List[str]] = None, wit
     elif signal.shape[0] != rows:  # time along axis 1 (axis=1 given)
         signal, error, u, derivatives = signal.T, error.T, u.T, derivatives.transpose(1, 0, 2)
     width = derivatives.shape[-1]
-    if not with_input:
-        u = None
     quantities = (["u"] if with_input else []) + ["signal", "error"] + ["d%d" % (j + 1) for j in range(width)]
     columns = []
     for c in range(signal.shape[1]):
-        columns += ([u[:, c]] if u is not None else []) + [signal[:, c], error[:, c]] + [
+        columns += ([u[:, c]] if with_input else []) + [signal[:, c], error[:, c]] + [
             derivatives[:, c, j] for j in range(width)]
     data = np.column_stack(columns) if columns else np.empty((rows, 0))
     if one:

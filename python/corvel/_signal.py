@@ -3,6 +3,7 @@ from typing import Sequence
 
 import numpy as np
 
+from ._arrays import Floats
 from . import _arrays, _corvel
 
 
@@ -22,7 +23,7 @@ class Signal:
 
     __slots__ = ("t", "u", "truth")
 
-    def __init__(self, t: np.ndarray, u: np.ndarray, truth: np.ndarray) -> None:
+    def __init__(self, t: Floats, u: Floats, truth: Floats) -> None:
         self.t = t
         self.u = u
         self.truth = truth

@@ -4,6 +4,7 @@ from typing import Any, Dict, Tuple, Union
 
 import numpy as np
 
+from ._arrays import Floats
 from . import _arrays, _corvel
 from ._estimate import Estimates, Gain, _gains_warned
 
@@ -168,7 +169,7 @@ class Differentiator:
         self._stream.set_state(())
         self._held = np.full(self._channels, np.nan)
 
-    def _filled(self, a: np.ndarray) -> np.ndarray:
+    def _filled(self, a: Floats) -> Floats:
         """a (rows x channels) with its gaps dealt with as `missing` says."""
         gaps = np.isnan(a)
         if not gaps.any():

@@ -36,7 +36,18 @@ class Tuning:
         self.channels: List["Tuning"] = [Tuning(dict(c, channels=[])) for c in result.get("channels", [])]
 
     def gain_at(self, order: int) -> float:
-        """The best gain this tuning found for `order` (one of its table's)."""
+        """The best gain this tuning found for one order.
+
+        Parameters
+        ----------
+        order : int
+            One of the orders searched (a row of `table`).
+
+        Returns
+        -------
+        float
+            That order's best gain.
+        """
         for row in self.table:
             if row["order"] == order:
                 return float(row["gain"])

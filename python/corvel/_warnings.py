@@ -30,9 +30,12 @@ def warn(text: str, category: type) -> None:
     import os
     import sys
     import warnings
+    from types import FrameType
+    from typing import Optional
 
     here = os.path.dirname(os.path.abspath(__file__))
-    level, frame = 2, sys._getframe(1)  # 1 is this function, 2 its caller
+    level = 2  # 1 is this function, 2 its caller
+    frame: Optional[FrameType] = sys._getframe(1)
     while frame is not None and os.path.dirname(os.path.abspath(frame.f_code.co_filename)) == here:
         level += 1
         frame = frame.f_back

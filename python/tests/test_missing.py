@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import corvel
+from conftest import same_bits
 
 DT = 0.001
 
@@ -49,3 +50,44 @@ def test_a_kept_gap_spoils_what_follows_and_a_refused_one_is_named():
         corvel.estimate(gappy, DT, missing="fill")
     choice = corvel.tune(gappy, DT, orders=range(1, 3), missing="interpolate")
     assert 1 <= choice.order <= 2
+
+
+@pytest.mark.parametrize("cuts", [[3000], [1000, 1020, 1040, 2500, 2501], [7, 1500]])
+def test_a_stream_holding_gaps_is_estimate_holding_them_wherever_it_is_cut(cuts):
+    gappy = record_with_gaps()
+    whole = corvel.estimate(gappy, DT, gain=40, order=3, missing="hold")
+    d = corvel.Differentiator(DT, gain=40, order=3, missing="hold")
+    parts = [d.update(piece) for piece in np.split(gappy, cuts)]
+    for name in ("u", "derivatives"):
+        assert same_bits(np.concatenate([getattr(p, name) for p in parts]), getattr(whole, name)), name
+    one = corvel.Differentiator(DT, gain=40, order=3, missing="hold")
+    singles = [one.update(float(x)) for x in gappy[:1100]]
+    assert same_bits(np.array([s.derivatives[0] for s in singles]), whole.derivatives[:1100])
+
+
+def test_a_stream_refusing_gaps_names_the_sample_and_is_left_as_it_was():
+    gappy = record_with_gaps()
+    d = corvel.Differentiator(DT, gain=40, order=2, channels=2, missing="refuse")
+    d.update(np.column_stack([gappy[:900], gappy[:900]]))
+    with pytest.raises(ValueError, match="sample 1001 of channel 2 is missing"):
+        d.update(np.column_stack([np.zeros(200), gappy[900:1100]]))
+    assert d.samples_done == 900
+    with pytest.raises(ValueError, match="sample 901 is missing"):
+        corvel.Differentiator(DT, missing="refuse").update(np.r_[np.zeros(900), np.nan])
+
+
+@pytest.mark.parametrize("missing, words", [
+    ("interpolate", "a stream has not seen yet: give missing='hold'"),
+    ("fill", "missing must be 'keep', 'refuse' or 'hold'"),
+])
+def test_what_a_stream_cannot_do_with_gaps_is_refused_when_made(missing, words):
+    with pytest.raises(ValueError, match=words):
+        corvel.Differentiator(DT, missing=missing)
+
+
+def test_a_held_stream_with_no_sample_yet_to_hold_refuses_and_waits():
+    d = corvel.Differentiator(DT, missing="hold")
+    with pytest.raises(ValueError, match="sample 1 is missing .NaN. with no sample before it to hold"):
+        d.update(np.array([np.nan, 1.0]))
+    assert d.samples_done == 0
+    assert same_bits(d.update(np.array([1.0, np.nan])).u, np.array([1.0, 1.0]))

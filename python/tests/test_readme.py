@@ -19,7 +19,7 @@ def test_the_readmes_python_section_runs_as_written(tmp_path, monkeypatch):
     if not readme:
         pytest.skip("CORVEL_PYTHON_PAGE names no page")
     blocks = python_blocks(readme)
-    assert len(blocks) == 5
+    assert len(blocks) == 8
     monkeypatch.chdir(tmp_path)
     os.mkdir("recordings")
     for i in range(6):
@@ -32,6 +32,9 @@ def test_the_readmes_python_section_runs_as_written(tmp_path, monkeypatch):
         exec(compile(block, "docs/python.md", "exec"), namespace)
 
     assert namespace["velocity"].shape == (5001,)
+    assert namespace["said"][0].category is corvel.GainWarning
+    assert len(namespace["velocity_series"]) == 5001
+    assert list(namespace["table"].columns) == ["u", "signal", "error", "d1", "d2"]
     assert 1 <= namespace["choice"].order <= 3
     assert os.path.getsize("python-velocity.png") > 10000
     results = namespace["results"]

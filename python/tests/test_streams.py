@@ -125,3 +125,17 @@ def test_objects_made_and_dropped_in_threads_at_once():
         t.join()
     assert same_bits(corvel.Differentiator(gain=25, order=2, dt=0.01).update(U[:500]).derivatives,
                      corvel.estimate(U[:500], 0.01, 25, 2).derivatives)
+
+
+def test_reset_starts_the_blocks_afresh_with_the_parameters_they_have():
+    d = corvel.Differentiator(DT, gain=30, order=3, channels=2)
+    d.update(np.column_stack([U[:300], U[:300] * 2]))
+    d.gain = 45
+    d.order = 2
+    d.reset()
+    assert d.samples_done == 0 and d.gain == 45 and d.order == 2 and d.width == 3
+    again = d.update(np.column_stack([U, U * 2]))
+    fresh = corvel.Differentiator(DT, gain=45, order=3, channels=2)
+    fresh.order = 2
+    expected = fresh.update(np.column_stack([U, U * 2]))
+    assert same_bits(again.derivatives, expected.derivatives) and same_bits(again.t, expected.t)
