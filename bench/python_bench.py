@@ -2,7 +2,8 @@
 run: a whole-record call against the block alone (corvel_block_only: the same
 samples through the engine and the MEX file in C++), the memory a call takes
 beyond the arrays it returns, a stream fed one sample per call against the
-block's own step, six channels in one call against six calls, and the speeds a
+block's own step, six channels in one call against six calls, two threads
+with objects of their own against the same calls in turn, and the speeds a
 Python user compares with: numpy.gradient and scipy's Savitzky-Golay
 derivative on the same record.
     PYTHONPATH=build/default/python /usr/bin/python3 bench/python_bench.py [SAMPLES]
@@ -16,12 +17,17 @@ import time
 
 import numpy as np
 
+import warnings
+
 import corvel
+
+warnings.simplefilter("ignore", corvel.CorvelWarning)  # the speed, not the gain, is measured
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 SAMPLES = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
 DT, ORDER, GAIN = 0.001, 3, 30.0
 REPEATS = 5
+OUTPUTS = None  # what the memory run asks for
 
 
 def best_of(f, repeats=REPEATS):
@@ -33,13 +39,13 @@ def best_of(f, repeats=REPEATS):
     return min(times)
 
 
-def block_alone():
+def block_alone(order=ORDER):
     """corvel_block_only's own seconds over the same samples (the best of the repeats)."""
     program = os.path.join(ROOT, "build", "default", "bench", "corvel_block_only")
     mex = os.path.join(ROOT, "build", "default", "corvel.mexa64")
     seconds = []
     for _ in range(REPEATS):
-        out = subprocess.run([program, mex, str(SAMPLES), str(ORDER), str(GAIN)], check=True, capture_output=True,
+        out = subprocess.run([program, mex, str(SAMPLES), str(order), str(GAIN)], check=True, capture_output=True,
                              text=True).stdout
         seconds.append(float(re.search(r"in ([0-9.]+) s", out).group(1)))
     return min(seconds)
@@ -63,9 +69,9 @@ def memory_of_a_call():
     np.multiply(u, 6.0 * DT, out=u)
     np.sin(u, out=u)
     before = peak_rss()
-    est = corvel.estimate(u, DT, GAIN, ORDER)
+    est = corvel.estimate(u, DT, GAIN, ORDER, outputs=OUTPUTS)
     grown = peak_rss() - before
-    returned = sum(a.nbytes for a in est)
+    returned = sum(a.nbytes for a in est if a is not None)
     print(grown, returned)
 
 
@@ -75,12 +81,34 @@ def main():
     u = np.sin(6.0 * t) + 0.01 * np.sin(1.7 * k)  # corvel_block_only's signal
 
     rows = []
+    for order in (2, 5):
+        alone_n = block_alone(order)
+        for outputs in (None, ["derivatives"]):
+            seconds = best_of(lambda: corvel.estimate(u, DT, GAIN, order, outputs=outputs))
+            rows.append(("whole record, order %d%s" % (order, ", derivatives only" if outputs else ""), seconds,
+                         seconds / alone_n, "x the block alone"))
     alone = block_alone()
-    grown, returned = (int(x) for x in subprocess.run([sys.executable, __file__, str(SAMPLES), "memory"], check=True,
-                                                      capture_output=True, text=True).stdout.split())
+    memory = {}
+    for kind in ("all", "derivatives"):
+        memory[kind] = [int(x) for x in subprocess.run([sys.executable, __file__, str(SAMPLES), "memory", kind],
+                                                        check=True, capture_output=True, text=True).stdout.split()]
     whole = best_of(lambda: corvel.estimate(u, DT, GAIN, ORDER))
     rows.append(("whole record, %d samples, order %d" % (SAMPLES, ORDER), whole, whole / alone, "x the block alone"))
     rows.append(("the block alone (corvel_block_only)", alone, 1.0, ""))
+
+    # Two threads, each its own record: side by side against the same two calls in turn.
+    import threading
+    halves = [u[: SAMPLES // 2].copy(), u[SAMPLES // 2:].copy()]
+    in_turn = best_of(lambda: [corvel.estimate(h, DT, GAIN, ORDER) for h in halves], 3)
+
+    def side_by_side():
+        threads = [threading.Thread(target=corvel.estimate, args=(h, DT, GAIN, ORDER)) for h in halves]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    both = best_of(side_by_side, 3)
+    rows.append(("two threads side by side", both, in_turn / both, "x the throughput of one thread"))
 
     per_step = alone / SAMPLES
     n = 100_000
@@ -112,12 +140,15 @@ def main():
         print("%-42s %12.4f  %.3f %s" % (name, seconds, ratio, unit))
     print("stream: %.2f us per call, the block's step %.3f us: %.2f us above it" % (
         per_call * 1e6, per_step * 1e6, (per_call - per_step) * 1e6))
-    print("memory: the call's peak grew %.1f MB; the arrays it returns are %.1f MB (%.1f MB beyond them)" % (
-        grown / 1e6, returned / 1e6, (grown - returned) / 1e6))
+    for kind, (grown, returned) in memory.items():
+        print("memory (%s): the call's peak grew %.1f MB; the arrays it returns are %.1f MB (%.1f MB beyond them)" % (
+            "every output" if kind == "all" else "outputs=['derivatives']", grown / 1e6, returned / 1e6,
+            (grown - returned) / 1e6))
 
 
 if __name__ == "__main__":
-    if sys.argv[2:] == ["memory"]:
+    if sys.argv[2:3] == ["memory"]:
+        OUTPUTS = None if sys.argv[3] == "all" else ["derivatives"]
         memory_of_a_call()
     else:
         main()

@@ -36,19 +36,22 @@ using JumpBuffer = std::jmp_buf;
 #define CORVEL_JUMP_TO(buffer) std::longjmp(buffer, 1)
 #endif
 
+// What a call in progress holds is its thread's own: threads calling into
+// copies of a MEX file of their own run side by side.
+
 // Where a raised error lands: the innermost call_mex in progress.
 struct Landing {
   JumpBuffer buffer;
   Landing* outer;
 };
-Landing* innermost_landing = nullptr;
+thread_local Landing* innermost_landing = nullptr;
 // The raised error's text, copied before the jump: callers format it into
 // buffers on the stack that the jump abandons.
-std::string raised_text;
+thread_local std::string raised_text;
 
-int call_depth = 0;
-std::vector<void*> call_memory;     // mxCalloc blocks of the outermost call
-std::vector<mxArray*> call_arrays;  // arrays made during it
+thread_local int call_depth = 0;
+thread_local std::vector<void*> call_memory;     // mxCalloc blocks of the outermost call
+thread_local std::vector<mxArray*> call_arrays;  // arrays made during it
 
 }  // namespace
 

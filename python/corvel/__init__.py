@@ -24,9 +24,10 @@ the next sample on (a NonFiniteWarning says where). Where numbers go wrong,
 the package warns with a CorvelWarning (GainWarning, NonFiniteWarning,
 LayoutWarning), which the warnings module filters.
 
-Every call into the block holds one lock (the block's kernel keeps module-wide
-state), with the interpreter's lock released, so threads may run their own
-objects side by side and each gets its own bits.
+Every call into the block runs with the interpreter's lock released, on a
+copy of the block's kernel that no other call is in at the time (the kernel
+keeps module-wide state): threads with objects of their own run side by side,
+each getting its own bits.
 """
 
 import atexit as _atexit

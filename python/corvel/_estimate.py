@@ -1,7 +1,7 @@
 """A whole record through the block: estimate() and its Estimates."""
 import math
 import numbers
-from typing import Any, NamedTuple, Optional, Sequence, Union
+from typing import Any, List, NamedTuple, Optional, Sequence, Union, overload
 
 import numpy as np
 
@@ -33,6 +33,7 @@ class Estimates(NamedTuple):
     -----
     error, signal and u have the shape of the samples given; derivatives has
     that shape and a last axis of the block's order (its width at the start).
+    An output left out by estimate()'s `outputs` is None.
     """
 
     t: Floats
@@ -42,8 +43,10 @@ class Estimates(NamedTuple):
     derivatives: Floats
 
     def __repr__(self) -> str:
-        return "Estimates(%d samples, signal %s, derivatives %s)" % (
-            len(self.t), self.signal.shape, self.derivatives.shape)
+        shown = ["%s %s" % (name, getattr(self, name).shape) for name in ("signal", "derivatives")
+                 if getattr(self, name) is not None]
+        given = next(a for a in self if a is not None)
+        return "Estimates(%d samples%s)" % (len(given), "".join(", " + x for x in shown))
 
     def to_frame(self, names: Optional[Sequence[str]] = None) -> Any:
         """The estimates as a pandas DataFrame indexed by t.
@@ -76,9 +79,44 @@ def _said(notes: Sequence[Any]) -> None:
         warn(text, NonFiniteWarning if kind == "non-finite" else GainWarning)
 
 
+OUTPUTS = ("t", "u", "error", "signal", "derivatives")
+
+
+def _outputs(outputs: Optional[Sequence[str]]) -> List[str]:
+    if outputs is None:
+        return list(OUTPUTS)
+    names = [outputs] if isinstance(outputs, str) else list(outputs)
+    for name in names:
+        if name not in OUTPUTS:
+            raise ValueError("outputs: %r is none of %s" % (name, ", ".join(OUTPUTS)))
+    if not names:
+        raise ValueError("outputs: give one output at least (of %s)" % ", ".join(OUTPUTS))
+    return names
+
+
+def _t(a: Optional[Floats]) -> Optional[Floats]:
+    return None if a is None else a.T
+
+
+Samples = Union["np.ndarray[Any, Any]", Sequence[float], Sequence[Sequence[float]]]
+
+
+@overload
+def estimate(u: Samples, dt: Optional[float] = None, gain: Gain = 20.0, order: int = 3, axis: int = 0, *,
+             t: Any = None, noise: float = 0.0, snr: Optional[float] = None, seed: int = 1,
+             time_tolerance: float = 1e-6, missing: str = "keep", outputs: Optional[Sequence[str]] = None
+             ) -> Estimates: ...
+
+
+@overload
 def estimate(u: Any, dt: Optional[float] = None, gain: Gain = 20.0, order: int = 3, axis: int = 0, *,
              t: Any = None, noise: float = 0.0, snr: Optional[float] = None, seed: int = 1,
-             time_tolerance: float = 1e-6, missing: str = "keep") -> Any:
+             time_tolerance: float = 1e-6, missing: str = "keep", outputs: Optional[Sequence[str]] = None) -> Any: ...
+
+
+def estimate(u: Any, dt: Optional[float] = None, gain: Gain = 20.0, order: int = 3, axis: int = 0, *,
+             t: Any = None, noise: float = 0.0, snr: Optional[float] = None, seed: int = 1,
+             time_tolerance: float = 1e-6, missing: str = "keep", outputs: Optional[Sequence[str]] = None) -> Any:
     """The block over a whole record: the estimates for every sample.
 
     Parameters
@@ -118,6 +156,10 @@ def estimate(u: Any, dt: Optional[float] = None, gain: Gain = 20.0, order: int =
         every estimate after it is NaN, as in a model), 'refuse' (a
         ValueError naming the gap), 'hold' (the last sample repeated) or
         'interpolate' (a line across the gap); ``est.u`` holds what was fed.
+    outputs : sequence of {'t', 'u', 'error', 'signal', 'derivatives'}, optional
+        The outputs to give back (default all); those left out are never
+        made (None in the Estimates), so ``outputs=["derivatives"]`` takes
+        the memory of the derivatives alone.
 
     Returns
     -------
@@ -166,14 +208,15 @@ def estimate(u: Any, dt: Optional[float] = None, gain: Gain = 20.0, order: int =
     if isinstance(seed, bool) or not isinstance(seed, numbers.Integral) or not 0 <= seed < 2 ** 64:
         raise ValueError("seed must be a whole number from 0 to 2**64 - 1, not %r" % (seed,))
     order_value = _arrays.number("order", order)
+    chosen = _outputs(outputs)
     _gains_warned(gains)
     out, notes = _corvel.estimate(rows, step, list(gains), order_value, times, noise, snr, int(seed),
                                   _arrays.number("time_tolerance", time_tolerance), layout == "1d",
                                   _arrays.missing_word(missing), frame.names if frame is not None else [],
-                                  "corvel.tune(u, dt)")
+                                  "corvel.tune(u, dt)", chosen)
     _said(notes)
     if layout == "columns":
         t_, u_, error, signal, derivatives = out
-        out = (t_, u_.T, error.T, signal.T, derivatives.transpose(1, 0, 2))
+        out = (t_, _t(u_), _t(error), _t(signal), None if derivatives is None else derivatives.transpose(1, 0, 2))
     est = Estimates(*out)
     return frame.frame(est) if frame is not None else est

@@ -89,27 +89,31 @@ class FrameIn:
 def to_frame(est: Any, index: Any = None, names: Optional[List[str]] = None, with_input: bool = True) -> Any:
     """A DataFrame of estimates: u (when `with_input`), signal, error and
     d1..dn for one channel; a column group of the same for each of several
-    (a MultiIndex: channel, quantity). Its index is `index`, else t."""
+    (a MultiIndex: channel, quantity). Outputs left out (None) have no
+    columns. Its index is `index`, else t (else the sample's number)."""
     pd = _pandas()
     if index is None:
-        index = pd.Index(est.t, name="t")
+        index = pd.Index(est.t, name="t") if est.t is not None else pd.RangeIndex(len(next(a for a in est
+                                                                                          if a is not None)))
     rows = len(index)
-    signal, error, u = np.asarray(est.signal), np.asarray(est.error), np.asarray(est.u)
-    derivatives = np.asarray(est.derivatives)
-    one = signal.ndim == 1
-    if one:
-        signal, error, u, derivatives = signal[:, None], error[:, None], u[:, None], derivatives[:, None, :]
-    elif signal.shape[0] != rows:  # time along axis 1 (axis=1 given)
-        signal, error, u, derivatives = signal.T, error.T, u.T, derivatives.transpose(1, 0, 2)
-    width = derivatives.shape[-1]
-    quantities = (["u"] if with_input else []) + ["signal", "error"] + ["d%d" % (j + 1) for j in range(width)]
+    kept = [(name, np.asarray(getattr(est, name))) for name in (["u"] if with_input else []) + ["signal", "error"]
+            if getattr(est, name) is not None]
+    derivatives = None if est.derivatives is None else np.asarray(est.derivatives)
+    first = kept[0][1] if kept else derivatives
+    one = first is not None and first.ndim == (2 if first is derivatives else 1)
+    across = first is not None and not one and first.shape[0] != rows  # time along axis 1 (axis=1 given)
+    kept = [(name, a[:, None] if one else a.T if across else a) for name, a in kept]
+    if derivatives is not None:
+        derivatives = derivatives[:, None, :] if one else derivatives.transpose(1, 0, 2) if across else derivatives
+    width = 0 if derivatives is None else derivatives.shape[-1]
+    channels = kept[0][1].shape[1] if kept else (0 if derivatives is None else derivatives.shape[1])
+    quantities = [name for name, _ in kept] + ["d%d" % (j + 1) for j in range(width)]
     columns = []
-    for c in range(signal.shape[1]):
-        columns += ([u[:, c]] if with_input else []) + [signal[:, c], error[:, c]] + [
-            derivatives[:, c, j] for j in range(width)]
+    for c in range(channels):
+        columns += [a[:, c] for _, a in kept] + ([derivatives[:, c, j] for j in range(width)] if derivatives is not None else [])
     data = np.column_stack(columns) if columns else np.empty((rows, 0))
     if one:
         return pd.DataFrame(data, index=index, columns=quantities)
-    names = names or ["channel %d" % (c + 1) for c in range(signal.shape[1])]
+    names = names or ["channel %d" % (c + 1) for c in range(channels)]
     header = pd.MultiIndex.from_product([names, quantities], names=["channel", "quantity"])
     return pd.DataFrame(data, index=index, columns=header)

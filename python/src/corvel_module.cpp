@@ -3,14 +3,13 @@
 // time along the first axis); what runs is corvel-sim's own run: the record,
 // the engine and the MEX file.
 //
-// The MEX file is loaded once per process and never unloaded while the
-// process lives (a daemon thread may still be inside it at exit), and its
-// kernel keeps module-wide state (its special values and its transition
-// matrices). Its matrices are kept per step size, so objects of different
-// sample times may take turns; two threads must not call into it at once,
-// so every call into the block holds one lock, with the interpreter's lock
-// released. A fork waits for the block to be free, so that the child finds
-// the lock open and the block whole.
+// The MEX file's kernel keeps module-wide state (its special values and its
+// transition matrices, kept per step size, so objects of different sample
+// times may take turns), so two threads must not call into one copy of it at
+// once: each call holds a kernel (kernels.h), with the interpreter's lock
+// released; threads with objects of their own run on copies of their own,
+// side by side. A fork waits for every kernel to be free, so that the child
+// finds each lock open and each kernel whole.
 //
 // Long calls look for Ctrl-C between pieces of their work: a run stops and
 // raises KeyboardInterrupt; a stream interrupted in an update goes back to
@@ -37,6 +36,7 @@
 #include "host/mex_module.h"
 #include "input/missing_samples.h"
 #include "input/record.h"
+#include "kernels.h"
 #include "common/number_text.h"
 #include "run/block_stream.h"
 #include "run/prediction_score.h"
@@ -47,15 +47,12 @@
 
 namespace py = pybind11;
 using corvel::host::EngineError;
-using corvel::host::MexModule;
+using corvel::python::Kernel;
 namespace sim = corvel::sim;
 
 namespace {
 
 using Array = py::array_t<double, py::array::c_style | py::array::forcecast>;
-
-std::mutex block_lock;  // one caller into the MEX file at a time
-MexModule* mex = nullptr;  // loaded once, never unloaded
 
 // Once the interpreter ends, the block takes no more calls: the call under
 // way stops at its next look for Ctrl-C, and the block stays held, so that
@@ -87,36 +84,34 @@ class ReleaseInterpreter {
   py::gil_scoped_release release_;
 };
 
-// Holding the block: which thread does, so that a fork from inside a call
-// (a tuning's worker processes) does not wait for itself.
-thread_local bool holding_block = false;
+// Holding a kernel of the block for a call: the one a stream keeps, or for a
+// whole-record call whichever is free. The kernel held is the thread's, so
+// that a fork from inside a call (a tuning's worker processes) does not wait
+// for it.
 class HoldBlock {
  public:
   HoldBlock() {
     if (ending.load()) throw Ending();
-    block_lock.lock();
-    holding_block = true;
+    kernel_ = &corvel::python::lock_kernel_for_call();
+    corvel::python::held_kernel() = kernel_;
   }
-  explicit HoldBlock(std::adopt_lock_t) { holding_block = true; }
+  explicit HoldBlock(Kernel& kernel) : kernel_(&kernel) {
+    if (ending.load()) throw Ending();
+    kernel.lock.lock();
+    corvel::python::held_kernel() = kernel_;
+  }
+  HoldBlock(Kernel& kernel, std::adopt_lock_t) : kernel_(&kernel) { corvel::python::held_kernel() = kernel_; }
   ~HoldBlock() {
-    holding_block = false;
-    block_lock.unlock();
+    corvel::python::held_kernel() = nullptr;
+    kernel_->lock.unlock();
   }
   HoldBlock(const HoldBlock&) = delete;
   HoldBlock& operator=(const HoldBlock&) = delete;
-};
+  corvel::host::MexFunction entry() const { return kernel_->entry; }
 
-bool fork_took_block = false;
-void before_fork() {
-  if (holding_block) return;
-  block_lock.lock();
-  fork_took_block = true;
-}
-void after_fork() {
-  if (!fork_took_block) return;
-  fork_took_block = false;
-  block_lock.unlock();
-}
+ private:
+  Kernel* kernel_;
+};
 
 // Ctrl-C during a long call, seen without the interpreter's lock: while one
 // runs, SIGINT also sets a flag of ours before the interpreter's own handler
@@ -203,11 +198,6 @@ void raise_interrupt() {
   if (PyErr_CheckSignals() != 0) throw py::error_already_set();
 }
 
-corvel::host::MexFunction entry() {
-  if (mex == nullptr) throw std::runtime_error("corvel: the MEX file is not loaded (corvel._corvel.load)");
-  return mex->entry();
-}
-
 // The block's refusal carries the block's own text, as the host shows it.
 [[noreturn]] void rethrow_as_value_error(const EngineError& e) {
   throw py::value_error(e.block_text().empty() ? e.what() : e.block_text());
@@ -224,42 +214,64 @@ Samples samples_of(const Array& u) {
   return {u.data(), static_cast<size_t>(u.shape(0)), static_cast<size_t>(u.shape(1))};
 }
 
+// Which of the five outputs a call gives back (t, u, error, signal,
+// derivatives): one left out is never made, so a record's derivatives alone
+// take their own memory only.
+struct Chosen {
+  bool t = true, u = true, error = true, signal = true, derivatives = true;
+};
+
+Chosen chosen_of(const std::vector<std::string>& names) {
+  Chosen c{false, false, false, false, false};
+  for (const std::string& name : names) {
+    if (name == "t") c.t = true;
+    else if (name == "u") c.u = true;
+    else if (name == "error") c.error = true;
+    else if (name == "signal") c.signal = true;
+    else if (name == "derivatives") c.derivatives = true;
+    else throw py::value_error("corvel: no output '" + name + "'");
+  }
+  return c;
+}
+
 // The outputs of n rows of c channels: t (rows), u, error, signal (rows x c)
 // and derivatives (rows x c x width); `flat` for one channel: u, error and
 // signal (rows) and derivatives (rows x width), the shapes the caller gets.
 struct Outputs {
-  Array t, u, error, signal, derivatives;
-  Outputs(size_t rows, size_t channels, size_t width, bool flat)
-      : t(static_cast<py::ssize_t>(rows)),
-        u(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
-        error(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
-        signal(flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels})),
-        derivatives(flat ? Array({rows, width}) : Array({rows, channels, width})),
-        channels_(channels),
-        width_(width) {}
+  std::optional<Array> t, u, error, signal, derivatives;
+  Outputs(size_t rows, size_t channels, size_t width, bool flat, const Chosen& chosen = Chosen())
+      : channels_(channels), width_(width) {
+    const auto per_channel = [&] { return flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels}); };
+    if (chosen.t) t = Array(static_cast<py::ssize_t>(rows));
+    if (chosen.u) u = per_channel();
+    if (chosen.error) error = per_channel();
+    if (chosen.signal) signal = per_channel();
+    if (chosen.derivatives) derivatives = flat ? Array({rows, width}) : Array({rows, channels, width});
+  }
   py::tuple to_tuple() const { return py::make_tuple(t, u, error, signal, derivatives); }
   size_t channels_, width_;
 };
 
-// Raw pointers into the outputs, filled without the interpreter's lock.
+// Raw pointers into the outputs (null for one not made), filled without the
+// interpreter's lock.
 struct OutputPointers {
   double *t, *u, *error, *signal, *derivatives;
   size_t channels, width;
   explicit OutputPointers(Outputs& o)
-      : t(o.t.mutable_data()),
-        u(o.u.mutable_data()),
-        error(o.error.mutable_data()),
-        signal(o.signal.mutable_data()),
-        derivatives(o.derivatives.mutable_data()),
+      : t(o.t ? o.t->mutable_data() : nullptr),
+        u(o.u ? o.u->mutable_data() : nullptr),
+        error(o.error ? o.error->mutable_data() : nullptr),
+        signal(o.signal ? o.signal->mutable_data() : nullptr),
+        derivatives(o.derivatives ? o.derivatives->mutable_data() : nullptr),
         channels(o.channels_),
         width(o.width_) {}
   void put(size_t row, size_t channel, double time, double input, double e, double z0, const double* d) const {
     const size_t at = row * channels + channel;
-    if (channel == 0) t[row] = time;
-    u[at] = input;
-    error[at] = e;
-    signal[at] = z0;
-    std::memcpy(derivatives + at * width, d, width * sizeof(double));
+    if (channel == 0 && t != nullptr) t[row] = time;
+    if (u != nullptr) u[at] = input;
+    if (error != nullptr) error[at] = e;
+    if (signal != nullptr) signal[at] = z0;
+    if (derivatives != nullptr) std::memcpy(derivatives + at * width, d, width * sizeof(double));
   }
 };
 
@@ -290,10 +302,10 @@ sim::SampleArray sample_array(const Samples& s, double dt, const std::optional<A
 
 // The width of the third output a block of this order gets: its order, read
 // by the block at set-up.
-size_t width_for(double order) {
+size_t width_for(const HoldBlock& hold, double order) {
   sim::BlockParameters block;
   block.order = order;
-  sim::BlockStream probe(entry(), block, 1, 0.01);
+  sim::BlockStream probe(hold.entry(), block, 1, 0.01);
   return static_cast<size_t>(probe.width());
 }
 
@@ -305,8 +317,9 @@ size_t width_for(double order) {
 py::tuple estimate(const Array& u, double dt, const std::vector<double>& gains, double order,
                    const std::optional<Array>& times, double noise, std::optional<double> snr, std::uint64_t seed,
                    double tolerance, bool flat, const std::string& missing, const std::vector<std::string>& names,
-                   const std::string& how_to_tune) {
+                   const std::string& how_to_tune, const std::vector<std::string>& outputs) {
   const Samples s = samples_of(u);
+  const Chosen chosen = chosen_of(outputs);
   if (gains.empty()) throw py::value_error("corvel: no gain");
   const sim::RecordSource source = noise_source(noise, snr, seed, tolerance, missing);
   size_t width = 0;
@@ -314,13 +327,13 @@ py::tuple estimate(const Array& u, double dt, const std::vector<double>& gains, 
     const ReleaseInterpreter release;
     const HoldBlock hold;
     try {
-      width = width_for(order);
+      width = width_for(hold, order);
     } catch (const EngineError& e) {
       py::gil_scoped_acquire acquire;
       rethrow_as_value_error(e);
     }
   }
-  Outputs out(s.rows, s.channels, width, flat && s.channels == 1);
+  Outputs out(s.rows, s.channels, width, flat && s.channels == 1, chosen);
   OutputPointers to(out);
   struct Said {
     std::string kind;
@@ -349,7 +362,7 @@ py::tuple estimate(const Array& u, double dt, const std::vector<double>& gains, 
         const std::vector<std::string> channels = record->shape().channel_names;
         size_t until_look = kRowsBetweenLooks * s.channels;
         sim::simulate(
-            entry(), run, *record,
+            hold.entry(), run, *record,
             [&](const sim::LogRow& row, int, const sim::Derivatives*) {
               to.put(static_cast<size_t>(row.step), row.channel, row.t, row.u, row.error, row.estimate,
                      row.derivatives);
@@ -386,21 +399,28 @@ py::tuple estimate(const Array& u, double dt, const std::vector<double>& gains, 
 class Stream {
  public:
   // One gain for every channel's block, or one for each.
-  Stream(const std::vector<double>& gains, double order, double dt, size_t channels) : dt_(dt) {
+  // Each stream keeps one kernel for its whole life: its blocks' state is
+  // that kernel's.
+  Stream(const std::vector<double>& gains, double order, double dt, size_t channels)
+      : kernel_(corvel::python::kernel_for_stream()), dt_(dt) {
+    const Gone given_back{kernel_};
     if (gains.size() != 1 && gains.size() != channels) throw py::value_error("corvel: one gain, or one for each channel");
     sim::BlockParameters block;
     block.gain = gains[0];
     if (gains.size() > 1) block.gains = gains;
     block.order = order;
-    const ReleaseInterpreter release;
-    const HoldBlock hold;
-    try {
-      stream_ = std::make_unique<sim::BlockStream>(entry(), block, channels, dt);
-    } catch (const EngineError& e) {
-      py::gil_scoped_acquire acquire;
-      rethrow_as_value_error(e);
+    {
+      const ReleaseInterpreter release;
+      const HoldBlock hold(kernel_);
+      try {
+        stream_ = std::make_unique<sim::BlockStream>(hold.entry(), block, channels, dt);
+      } catch (const EngineError& e) {
+        py::gil_scoped_acquire acquire;
+        rethrow_as_value_error(e);
+      }
     }
     live_ = live_width(order);
+    given_back.keep = true;
   }
   // The block's end (mdlTerminate, the engine's arrays) is a call into the
   // one MEX file like any other: it waits for the block to be free.
@@ -409,13 +429,17 @@ class Stream {
       (void)stream_.release();  // the block is held for good: left as it is
       return;
     }
-    const ReleaseInterpreter release;
-    try {
-      const HoldBlock hold;
-      stream_.reset();
-    } catch (const Ending&) {
-      (void)stream_.release();
+    {
+      const ReleaseInterpreter release;
+      try {
+        const HoldBlock hold(kernel_);
+        stream_.reset();
+      } catch (const Ending&) {
+        (void)stream_.release();
+        return;
+      }
     }
+    corvel::python::stream_ended(kernel_);
   }
   Stream(const Stream&) = delete;
   Stream& operator=(const Stream&) = delete;
@@ -432,7 +456,7 @@ class Stream {
   }
   void change_gains(const std::vector<double>& gains) {
     const ReleaseInterpreter release;
-    const HoldBlock hold;
+    const HoldBlock hold(kernel_);
     try {
       stream_->change_gains(gains);
     } catch (const EngineError& e) {
@@ -445,7 +469,7 @@ class Stream {
   }
   void change(bool gain, double value) {
     const ReleaseInterpreter release;
-    const HoldBlock hold;
+    const HoldBlock hold(kernel_);
     try {
       if (gain) stream_->change_gain(value);
       else stream_->change_order(value);
@@ -465,7 +489,7 @@ class Stream {
     sim::BlockStream::State st;
     {
       const ReleaseInterpreter release;
-      const HoldBlock hold;
+      const HoldBlock hold(kernel_);
       st = stream_->state();
     }
     if (!st.started) return py::tuple();
@@ -485,7 +509,7 @@ class Stream {
       for (const py::handle v : saved[3].cast<py::list>()) st.run.outputs.push_back(v.cast<std::vector<double>>());
     }
     const ReleaseInterpreter release;
-    const HoldBlock hold;
+    const HoldBlock hold(kernel_);
     try {
       stream_->restore(st);
     } catch (const EngineError& e) {
@@ -521,15 +545,15 @@ class Stream {
     // A few samples run with the interpreter's lock held when the block is
     // free at once; otherwise, and for many, the interpreter's lock is
     // released while this waits for the block and runs it.
-    if (s.rows <= 64 && block_lock.try_lock()) {
-      const HoldBlock hold(std::adopt_lock);
+    if (s.rows <= 64 && !ending.load() && kernel_.lock.try_lock()) {
+      const HoldBlock hold(kernel_, std::adopt_lock);
       run(0, s.rows);
       return out.to_tuple();
     }
     if (s.rows <= kRowsBetweenLooks) {
       {
         const ReleaseInterpreter release;
-        const HoldBlock hold;
+        const HoldBlock hold(kernel_);
         run(0, s.rows);
       }
       return out.to_tuple();
@@ -541,7 +565,7 @@ class Stream {
       bool interrupted = false;
       {
         const ReleaseInterpreter release;
-        const HoldBlock hold;
+        const HoldBlock hold(kernel_);
         const sim::BlockStream::State before = stream_->state();
         try {
           for (size_t from = 0; from < s.rows; from += kRowsBetweenLooks) {
@@ -558,6 +582,16 @@ class Stream {
     }
   }
 
+  // A stream whose making failed gives its place on the kernel back.
+  struct Gone {
+    Kernel& kernel;
+    mutable bool keep = false;
+    ~Gone() {
+      if (!keep) corvel::python::stream_ended(kernel);
+    }
+  };
+
+  Kernel& kernel_;
   std::unique_ptr<sim::BlockStream> stream_;
   double dt_;
   size_t live_ = 0;  // derivatives the order has now
@@ -617,9 +651,9 @@ py::dict tune(const Array& u, double dt, int first_order, int last_order, double
         d.gain_high = gain_high;
         d.jobs = jobs;
         for (size_t c = 0; c < inputs.size() && inputs.size() > 1; ++c) {
-          each.push_back(sim::tune_together(entry(), d, {inputs[c]}, first_order, last_order, look));
+          each.push_back(sim::tune_together(hold.entry(), d, {inputs[c]}, first_order, last_order, look));
         }
-        together = sim::tune_together(entry(), d, inputs, first_order, last_order, look);
+        together = sim::tune_together(hold.entry(), d, inputs, first_order, last_order, look);
       });
       interrupted = done.interrupted;
       failure = done.failure;
@@ -681,27 +715,26 @@ py::dict built_in_signal(const std::string& kind, double duration, double dt, do
 
 PYBIND11_MODULE(_corvel, m) {
   m.doc() = "The corvel block's own run, stream and tune; use the corvel package, which checks the arrays.";
-  pthread_atfork(before_fork, after_fork, after_fork);
+  pthread_atfork(corvel::python::hold_kernels_for_fork, corvel::python::free_kernels_after_fork,
+                 corvel::python::free_kernels_after_fork);
   // The package calls this as the interpreter ends (atexit): the call under
   // way ends at its next look, and the block is held from then on.
   m.def("close", [] {
     ending_thread.store(pthread_self());
     if (ending.exchange(true)) return;
     py::gil_scoped_release release;
-    block_lock.lock();  // never unlocked: the process is ending
+    corvel::python::hold_kernels_for_good();  // never let go: the process is ending
   });
   m.def("load", [](const std::string& path) {
-    const HoldBlock hold;
-    if (mex != nullptr) return;  // one MEX file a process, for its whole life
     try {
-      mex = new MexModule(path);
+      corvel::python::load_kernels(path);
     } catch (const EngineError& e) {
       throw py::import_error(e.what());
     }
   });
   m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gains"), py::arg("order"), py::arg("times"),
         py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"), py::arg("missing"),
-        py::arg("names"), py::arg("how_to_tune"));
+        py::arg("names"), py::arg("how_to_tune"), py::arg("outputs"));
   m.def("gain_warning", &sim::gain_warning, py::arg("gain"), py::arg("named"));
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),

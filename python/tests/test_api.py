@@ -87,3 +87,25 @@ def test_the_docs_code_is_clean_under_mypy_strict(tmp_path):
                                "--cache-dir", str(tmp_path / "cache")] + checked,
                               capture_output=True, text=True, env=dict(os.environ, MYPYPATH=package))
         assert done.returncode == 0, done.stdout + done.stderr
+
+
+def test_outputs_left_out_are_never_made_and_the_rest_keep_their_bits():
+    import tracemalloc
+    u = np.sin(np.arange(200_000) * 0.001)
+    whole = corvel.estimate(u, 0.001, 30, 3)
+    tracemalloc.start()
+    try:
+        only = corvel.estimate(u, 0.001, 30, 3, outputs=["derivatives"])
+        _, peak = tracemalloc.get_traced_memory()
+    finally:
+        tracemalloc.stop()
+    assert only.t is None and only.u is None and only.error is None and only.signal is None
+    assert np.array_equal(only.derivatives.view(np.uint64), whole.derivatives.view(np.uint64))
+    assert peak < only.derivatives.nbytes * 1.1  # nothing made but the derivatives
+    assert repr(only) == "Estimates(200000 samples, derivatives (200000, 3))"
+    two = corvel.estimate(np.column_stack([u, u]), 0.001, 30, 2, outputs=("t", "signal"), axis=0)
+    assert two.derivatives is None and two.signal.shape == (200_000, 2)
+    across = corvel.estimate(np.vstack([u, u]), 0.001, 30, 2, outputs="signal", axis=1)
+    assert across.signal.shape == (2, 200_000) and np.array_equal(across.signal.T, two.signal)
+    with pytest.raises(ValueError, match="outputs: 'z0' is none of t, u, error, signal, derivatives"):
+        corvel.estimate(u, 0.001, outputs=["z0"])

@@ -19,7 +19,7 @@ def test_the_readmes_python_section_runs_as_written(tmp_path, monkeypatch):
     if not readme:
         pytest.skip("CORVEL_PYTHON_PAGE names no page")
     blocks = python_blocks(readme)
-    assert len(blocks) == 8
+    assert len(blocks) == 9
     monkeypatch.chdir(tmp_path)
     os.mkdir("recordings")
     for i in range(6):
@@ -34,6 +34,7 @@ def test_the_readmes_python_section_runs_as_written(tmp_path, monkeypatch):
     assert namespace["velocity"].shape == (5001,)
     assert namespace["said"][0].category is corvel.GainWarning
     assert len(namespace["velocity_series"]) == 5001
+    assert [len(v) for v in namespace["velocities"]] == [5001] * 4
     assert list(namespace["table"].columns) == ["u", "signal", "error", "d1", "d2"]
     assert 1 <= namespace["choice"].order <= 3
     assert os.path.getsize("python-velocity.png") > 10000

@@ -139,3 +139,26 @@ def test_reset_starts_the_blocks_afresh_with_the_parameters_they_have():
     fresh.order = 2
     expected = fresh.update(np.column_stack([U, U * 2]))
     assert same_bits(again.derivatives, expected.derivatives) and same_bits(again.t, expected.t)
+
+
+def test_two_threads_with_objects_of_their_own_run_at_once_on_kernels_of_their_own():
+    # Each object's bits are its own whatever runs beside it; that they run
+    # side by side (not in turn) is bench/python_bench.py's to measure.
+    import threading
+    records = [U * (i + 1) for i in range(4)]
+    alone = [corvel.estimate(r, DT, 30, 3).derivatives for r in records]
+    streamed = [corvel.Differentiator(DT, 30, 3) for _ in records]
+    got = [None] * 4
+    fed = [None] * 4
+
+    def work(i):
+        for _ in range(3):
+            got[i] = corvel.estimate(records[i], DT, 30, 3).derivatives
+        fed[i] = np.concatenate([streamed[i].update(p).derivatives for p in np.array_split(records[i], 50)])
+    threads = [threading.Thread(target=work, args=(i,)) for i in range(4)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    for i in range(4):
+        assert same_bits(got[i], alone[i]) and same_bits(fed[i], alone[i])
