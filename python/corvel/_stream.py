@@ -66,6 +66,7 @@ class Differentiator:
         _gains_warned(self._gains)
         self._stream = _corvel.Stream(list(self._gains), self._order, self._dt, self._channels)
         self._start_order = self._order  # the width of the derivatives
+        self._fast = self._channels == 1 and self._missing == "keep"
 
     @staticmethod
     def _missing_word(missing: Any) -> str:
@@ -99,6 +100,7 @@ class Differentiator:
         if self._order != self._start_order:
             self._stream.change_order(self._order)
         self._stream.set_state(saved["blocks"])
+        self._fast = self._channels == 1 and self._missing == "keep"
 
     def __copy__(self) -> "Differentiator":
         twin = type(self).__new__(type(self))
@@ -214,12 +216,8 @@ class Differentiator:
             'hold', at the very start) cannot take; the stream is left as it
             was.
         """
-        if type(samples) in _ONE_NUMBER and self._channels == 1 and (
-                self._missing == "keep" or samples == samples):
-            out = self._stream.update_one(samples)
-            if self._missing == "hold":
-                self._held[0] = samples
-            return _estimates(Estimates, out)
+        if self._fast and type(samples) in _ONE_NUMBER:  # one sample of one channel, kept as it is
+            return _estimates(Estimates, self._stream.update_one(samples))
         a = _arrays.samples("samples", samples)
         if self._channels == 1:
             if a.ndim > 1:

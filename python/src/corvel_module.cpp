@@ -25,6 +25,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -237,16 +238,31 @@ Chosen chosen_of(const std::vector<std::string>& names) {
 // The outputs of n rows of c channels: t (rows), u, error, signal (rows x c)
 // and derivatives (rows x c x width); `flat` for one channel: u, error and
 // signal (rows) and derivatives (rows x width), the shapes the caller gets.
+// A new C-ordered array of doubles of these sizes, made by numpy's own call:
+// a one-sample update makes five, and the general constructor's bookkeeping
+// would cost more than the block's step.
+Array fresh_array(std::initializer_list<size_t> sizes) {
+  const py::detail::npy_api& api = py::detail::npy_api::get();
+  Py_intptr_t dims[3] = {0, 0, 0};
+  int n = 0;
+  for (const size_t size : sizes) dims[n++] = static_cast<Py_intptr_t>(size);
+  PyObject* descr = api.PyArray_DescrFromType_(py::detail::npy_api::NPY_DOUBLE_);
+  if (descr == nullptr) throw py::error_already_set();
+  PyObject* made = api.PyArray_NewFromDescr_(api.PyArray_Type_, descr, n, dims, nullptr, nullptr, 0, nullptr);
+  if (made == nullptr) throw py::error_already_set();
+  return py::reinterpret_steal<Array>(made);
+}
+
 struct Outputs {
   std::optional<Array> t, u, error, signal, derivatives;
   Outputs(size_t rows, size_t channels, size_t width, bool flat, const Chosen& chosen = Chosen())
       : channels_(channels), width_(width) {
-    const auto per_channel = [&] { return flat ? Array(static_cast<py::ssize_t>(rows)) : Array({rows, channels}); };
-    if (chosen.t) t = Array(static_cast<py::ssize_t>(rows));
+    const auto per_channel = [&] { return flat ? fresh_array({rows}) : fresh_array({rows, channels}); };
+    if (chosen.t) t = fresh_array({rows});
     if (chosen.u) u = per_channel();
     if (chosen.error) error = per_channel();
     if (chosen.signal) signal = per_channel();
-    if (chosen.derivatives) derivatives = flat ? Array({rows, width}) : Array({rows, channels, width});
+    if (chosen.derivatives) derivatives = flat ? fresh_array({rows, width}) : fresh_array({rows, channels, width});
   }
   py::tuple to_tuple() const { return py::make_tuple(t, u, error, signal, derivatives); }
   size_t channels_, width_;
