@@ -189,12 +189,7 @@ def estimate(u: Any, dt: Optional[float] = None, gain: Gain = 20.0, order: int =
     LayoutWarning
         For a 2-D array with fewer samples than channels along `axis`.
     """
-    frame = _frames.FrameIn(u, t, dt) if _frames.is_pandas(u) else None
-    if frame is not None:
-        u, t = frame.samples, frame.t
-    if t is None and dt is None:
-        raise ValueError("dt must be given: the sample time in seconds (or t, the time stamps)")
-    rows, layout, times, step = _arrays.record("u", u, axis, t, dt)
+    frame, rows, layout, times, step = _frames.record(u, axis, t, dt)
     gains = _arrays.gains(gain, rows.shape[1])
     noise = _arrays.number("noise", noise)
     if not (noise >= 0.0 and math.isfinite(noise)):

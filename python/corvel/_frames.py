@@ -9,6 +9,7 @@ from typing import Any, List, Optional, Tuple
 
 import numpy as np
 
+from . import _arrays
 from ._arrays import Floats
 
 TIME_NAMES = ("t", "time")
@@ -84,6 +85,19 @@ class FrameIn:
     def frame(self, est: Any) -> Any:
         """The estimates as a DataFrame on the caller's index."""
         return to_frame(est, index=self.index, names=self.names or None, with_input=False)
+
+
+def record(u: Any, axis: int, t: Any, dt: Any) -> Tuple[Optional[FrameIn], Floats, str, Optional[Floats], float]:
+    """The samples a call is given, as an array or a pandas object: the frame
+    taken apart (None for an array), rows of time x channels, their layout,
+    their time stamps (or None) and their step."""
+    frame = FrameIn(u, t, dt) if is_pandas(u) else None
+    if frame is not None:
+        u, t = frame.samples, frame.t
+    if t is None and dt is None:
+        raise ValueError("dt must be given: the sample time in seconds (or t, the time stamps)")
+    rows, layout, times, step = _arrays.record("u", u, axis, t, dt)
+    return frame, rows, layout, times, step
 
 
 def to_frame(est: Any, index: Any = None, names: Optional[List[str]] = None, with_input: bool = True) -> Any:

@@ -121,12 +121,7 @@ def tune(u: Any, dt: Optional[float] = None, orders: Sequence[int] = range(1, 6)
         For data it cannot tune on (NaN samples, a constant channel, a record
         no longer than the warm-up) and parameters out of range.
     """
-    frame = _frames.FrameIn(u, t, dt) if _frames.is_pandas(u) else None
-    if frame is not None:
-        u, t = frame.samples, frame.t
-    if t is None and dt is None:
-        raise ValueError("dt must be given: the sample time in seconds (or t, the time stamps)")
-    rows, _, times, step = _arrays.record("u", u, axis, t, dt)
+    _, rows, _, times, step = _frames.record(u, axis, t, dt)
     try:
         wanted = sorted(int(o) for o in orders)
     except (TypeError, ValueError):
