@@ -91,7 +91,7 @@ class Differentiator:
     def __setstate__(self, saved: Dict[str, Any]) -> None:
         self._channels = saved["channels"]
         self._dt = saved["dt"]
-        self._gains = tuple(saved["gains"])
+        self._gains = tuple(saved["gains"]) if "gains" in saved else (saved["gain"],)  # or as 0.1.0 pickled it
         self._order = saved["order"]
         self._start_order = saved["start_order"]
         self._missing = saved.get("missing", "keep")

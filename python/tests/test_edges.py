@@ -45,6 +45,26 @@ def test_a_copy_or_a_pickle_is_a_stream_of_its_own_with_the_same_bits():
         assert same_bits(d.update(u[:10]).derivatives, later.update(u[:10]).derivatives)
 
 
+def old_pickle(d):
+    """A stream's state as the first release pickled it: one gain, no gaps' handling."""
+    saved = d.__getstate__()
+    saved["gain"] = saved.pop("gains")[0]
+    del saved["missing"], saved["held"]
+    twin = corvel.Differentiator.__new__(corvel.Differentiator)
+    twin.__setstate__(saved)
+    return twin
+
+
+def test_a_stream_pickled_by_the_first_release_goes_on_with_its_bits():
+    u = record(3000)
+    whole = corvel.estimate(u, 1e-3, gain=40, order=3)
+    d = corvel.Differentiator(gain=40, order=3, dt=1e-3)
+    first = d.update(u[:1000])
+    twin = old_pickle(d)
+    assert twin.gain == 40 and twin.missing == "keep"
+    assert same_bits(np.concatenate([first.derivatives, twin.update(u[1000:]).derivatives]), whole.derivatives)
+
+
 def test_a_pickle_keeps_changed_parameters_and_a_fresh_stream_starts_fresh():
     u = record(2000, seed=5)
     d = corvel.Differentiator(gain=30, order=4, dt=1e-3, channels=2)
