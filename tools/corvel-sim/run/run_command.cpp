@@ -136,15 +136,15 @@ RunReport run_recording(const RunDescription& options, const CommitCheck& before
   log_style.columns = options.log_columns;
   log_style.own_thread = options.helper_threads;
   // Chosen log columns are checked against the log's names before anything
-  // runs (an order the block refuses is its own to report).
-  if (!options.log_columns.empty() && options.order >= 1 && options.order <= 10 &&
-      options.order == std::floor(options.order)) {
+  // runs, for an order the block takes (one it refuses is its own to report).
+  const bool order_taken = options.order >= 1 && options.order <= 10 && options.order == std::floor(options.order);
+  if (!options.log_columns.empty() && order_taken) {
     const std::string problem = log_columns_problem(
         options.log_columns, log_column_names(static_cast<int>(options.order), channels, log_style.filled_column));
     if (!problem.empty()) throw UsageError("--log-columns: " + problem);
   }
   // A MAT log too large for its format is refused now, not after the run.
-  if (is_mat_path(options.out) && options.order >= 1 && options.order <= 10 && options.order == std::floor(options.order)) {
+  if (is_mat_path(options.out) && order_taken) {
     refuse_mat_log_past_limit(options.out, shape.rows, shape.rows_of, static_cast<int>(options.order), channels,
                               shape.multirate(), log_style);
   }
