@@ -1,12 +1,12 @@
 """A running block: Differentiator, fed samples as they arrive."""
 import numbers
-from typing import Any, Dict, Tuple, Union
+from typing import Any, Dict, Tuple, Union, overload
 
 import numpy as np
 
 from ._arrays import Floats
-from . import _arrays, _corvel
-from ._estimate import Estimates, Gain, _gains_warned
+from . import _arrays, _corvel, _frames
+from ._estimate import Estimates, Gain, Samples, _gains_warned
 
 _ONE_NUMBER = (float, int, np.float64, np.float32, np.int64, np.int32)
 _STREAM_MISSING = ("keep", "refuse", "hold")
@@ -194,20 +194,28 @@ class Differentiator:
         self._held_next = filled[-1].copy()
         return filled
 
-    def update(self, samples: Any) -> Estimates:
+    @overload
+    def update(self, samples: Union[float, Samples]) -> Estimates: ...
+
+    @overload
+    def update(self, samples: Any) -> Any: ...
+
+    def update(self, samples: Any) -> Any:
         """Feed samples to the running blocks.
 
         Parameters
         ----------
-        samples : float or array_like
+        samples : float, array_like, pandas.Series or pandas.DataFrame
             For one channel a 1-D array (or one number); for several a 2-D
-            array of rows x channels.
+            array of rows x channels (a DataFrame's columns, its time column
+            excepted).
 
         Returns
         -------
         Estimates
             The estimates for these samples: t (from the stream's first
-            sample), u (as fed), error, signal and derivatives.
+            sample), u (as fed), error, signal and derivatives; for a Series
+            or DataFrame, a DataFrame of them on its index.
 
         Raises
         ------
@@ -218,6 +226,9 @@ class Differentiator:
         """
         if self._fast and type(samples) in _ONE_NUMBER:  # one sample of one channel, kept as it is
             return _estimates(Estimates, self._stream.update_one(samples))
+        if _frames.is_pandas(samples):  # a Series or DataFrame: a DataFrame of estimates on its index
+            frame = _frames.FrameIn(samples, None, self._dt)
+            return frame.frame(self.update(frame.samples))
         a = _arrays.samples("samples", samples)
         if self._channels == 1:
             if a.ndim > 1:

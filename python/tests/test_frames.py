@@ -98,3 +98,14 @@ def test_to_frame_gives_every_output_indexed_by_time_either_axis():
 def test_tune_takes_a_frame_as_estimate_does():
     data = pd.DataFrame({"t": T, "a": A})
     assert corvel.tune(data, orders=range(1, 3)).table == corvel.tune(A, DT, orders=range(1, 3)).table
+
+
+def test_a_stream_fed_frames_gives_frames_on_their_index_with_the_records_bits():
+    data = pd.DataFrame({"t": T, "a": A, "b": B}, index=pd.RangeIndex(1000, 1000 + N))
+    whole = corvel.estimate(data, gain=30, order=2)
+    d = corvel.Differentiator(DT, gain=30, order=2, channels=2)
+    parts = pd.concat([d.update(data.iloc[:150]), d.update(data.iloc[150:])])
+    assert parts.index.equals(data.index)
+    assert same_bits(parts.to_numpy(), whole.to_numpy())
+    one = corvel.Differentiator(DT, gain=30, order=2)
+    assert same_bits(one.update(pd.Series(A))["d1"].to_numpy(), corvel.estimate(A, DT, 30, 2).derivatives[:, 0])
