@@ -751,6 +751,7 @@ PYBIND11_MODULE(_corvel, m) {
   m.def("estimate", &estimate, py::arg("u"), py::arg("dt"), py::arg("gains"), py::arg("order"), py::arg("times"),
         py::arg("noise"), py::arg("snr"), py::arg("seed"), py::arg("tolerance"), py::arg("flat"), py::arg("missing"),
         py::arg("names"), py::arg("how_to_tune"), py::arg("outputs"));
+  m.def("kernel_count", &corvel::python::kernel_count);
   m.def("gain_warning", &sim::gain_warning, py::arg("gain"), py::arg("named"));
   m.def("tune", &tune, py::arg("u"), py::arg("dt"), py::arg("first_order"), py::arg("last_order"),
         py::arg("gain_low"), py::arg("gain_high"), py::arg("jobs"), py::arg("warmup"), py::arg("times"),

@@ -139,6 +139,11 @@ void stream_ended(Kernel& kernel) {
   --kernel.streams;
 }
 
+size_t kernel_count() {
+  const std::lock_guard<std::mutex> hold(pool_lock);
+  return kernels.size();
+}
+
 Kernel*& held_kernel() { return held; }
 
 void hold_kernels_for_fork() {

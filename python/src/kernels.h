@@ -7,6 +7,7 @@
 #ifndef CORVEL_PYTHON_KERNELS_H
 #define CORVEL_PYTHON_KERNELS_H
 
+#include <cstddef>
 #include <mutex>
 #include <string>
 
@@ -33,6 +34,8 @@ Kernel& lock_kernel_for_call();
 // more. `stream_ended` gives its place back.
 Kernel& kernel_for_stream();
 void stream_ended(Kernel& kernel);
+// How many kernels there are now.
+size_t kernel_count();
 
 // The kernel this thread holds, if any (a fork from inside a call does not
 // wait for it).

@@ -79,7 +79,8 @@ def test_nullable_numbers_na_is_a_missing_sample():
     (lambda: pd.DataFrame({"a": ["x"] * 5}), TypeError, "column 'a' must be real numbers"),
     (lambda: pd.DataFrame({"t": T}), ValueError, "no column but its time"),
     (lambda: pd.DataFrame({"a": A}), ValueError, "dt must be given"),
-    (lambda: pd.Series([True, False] * 5), TypeError, "must be real numbers"),
+    (lambda: pd.Series([True, False] * 5), TypeError, "u must be real numbers"),
+    (lambda: pd.Series(["a"] * 5, name="speed"), TypeError, "the Series 'speed' must be real numbers"),
 ])
 def test_what_a_frame_cannot_give_is_refused(data, error, words):
     with pytest.raises(error, match=words):

@@ -162,3 +162,17 @@ def test_two_threads_with_objects_of_their_own_run_at_once_on_kernels_of_their_o
         thread.join()
     for i in range(4):
         assert same_bits(got[i], alone[i]) and same_bits(fed[i], alone[i])
+
+
+def test_streams_alive_at_once_each_have_a_kernel_of_their_own():
+    from corvel import _corvel
+    first = corvel.Differentiator(DT, 30, 3)
+    second = corvel.Differentiator(DT, 30, 3)
+    # Every kernel has a stream on it when the second is made: it gets a new copy.
+    assert _corvel.kernel_count() >= 2
+    assert same_bits(first.update(U).derivatives, second.update(U).derivatives)
+
+
+def test_a_column_of_one_channel_is_its_samples():
+    one = corvel.Differentiator(DT, 30, 3).update(U[:, None]).derivatives
+    assert same_bits(one, corvel.Differentiator(DT, 30, 3).update(U).derivatives)
