@@ -44,51 +44,78 @@ struct Landing {
   JumpBuffer buffer;
   Landing* outer;
 };
-thread_local Landing* innermost_landing = nullptr;
-// The raised error's text, copied before the jump: callers format it into
-// buffers on the stack that the jump abandons.
-thread_local std::string raised_text;
+// The call in progress on this thread (threads calling into copies of a MEX
+// file of their own run side by side).
+struct CallState {
+  Landing* innermost_landing = nullptr;
+  // The raised error's text, copied before the jump: callers format it into
+  // buffers on the stack that the jump abandons.
+  std::string raised_text;
+  int call_depth = 0;
+  std::vector<void*> call_memory;     // mxCalloc blocks of the outermost call
+  std::vector<mxArray*> call_arrays;  // arrays made during it
+};
+// Reached through a plain pointer of the thread's own, in the thread's static
+// block where the platform has one: a lookup through the dynamic loader at
+// every call into the block would cost a tenth of the block's own step.
+#if defined(__ELF__)
+#define CORVEL_STATIC_TLS __attribute__((tls_model("initial-exec")))
+#else
+#define CORVEL_STATIC_TLS
+#endif
+thread_local CallState* current_state CORVEL_STATIC_TLS = nullptr;
 
-thread_local int call_depth = 0;
-thread_local std::vector<void*> call_memory;     // mxCalloc blocks of the outermost call
-thread_local std::vector<mxArray*> call_arrays;  // arrays made during it
+[[gnu::noinline]] CallState& first_state() {
+  thread_local CallState own;
+  current_state = &own;
+  return own;
+}
+
+CallState& call_state() {
+  CallState* state = current_state;
+  return state != nullptr ? *state : first_state();
+}
 
 }  // namespace
 
 void note_array_created(mxArray* array) {
-  if (call_depth > 0) call_arrays.push_back(array);
+  CallState& call = call_state();
+  if (call.call_depth > 0) call.call_arrays.push_back(array);
 }
 
 void note_array_destroyed(mxArray* array) {
-  auto it = std::find(call_arrays.begin(), call_arrays.end(), array);
-  if (it != call_arrays.end()) call_arrays.erase(it);
+  std::vector<mxArray*>& arrays = call_state().call_arrays;
+  auto it = std::find(arrays.begin(), arrays.end(), array);
+  if (it != arrays.end()) arrays.erase(it);
 }
 
-size_t live_call_memory_blocks() { return call_memory.size(); }
+size_t live_call_memory_blocks() { return call_state().call_memory.size(); }
 
 void raise_mex_error(const char* text) {
-  if (innermost_landing == nullptr) {
+  CallState& call = call_state();
+  if (call.innermost_landing == nullptr) {
     std::fprintf(stderr, "corvel host: an error raised outside any MEX call: %s\n", text != nullptr ? text : "");
     std::abort();
   }
-  raised_text.assign(text != nullptr ? text : "");
-  CORVEL_JUMP_TO(innermost_landing->buffer);
+  call.raised_text.assign(text != nullptr ? text : "");
+  CORVEL_JUMP_TO(call.innermost_landing->buffer);
 }
 
 namespace {
 
 // Calls f with a landing for its errors; false when one was raised. Nothing
 // here but plain values, which the jump back leaves as they were.
-[[gnu::noinline]] bool call_with_landing(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+[[gnu::noinline]] bool call_with_landing(CallState& call, MexFunction f, int nlhs, mxArray* plhs[], int nrhs,
+                                         const mxArray* prhs[]) {
   Landing landing;
-  landing.outer = innermost_landing;
-  innermost_landing = &landing;
+  landing.outer = call.innermost_landing;
+  call.innermost_landing = &landing;
   if (CORVEL_SET_LANDING(landing.buffer) == 0) {
     f(nlhs, plhs, nrhs, prhs);
-    innermost_landing = landing.outer;
+    call.innermost_landing = landing.outer;
     return true;
   }
-  innermost_landing = landing.outer;
+  call.innermost_landing = landing.outer;
   return false;
 }
 
@@ -99,13 +126,14 @@ MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const
   const int slots = std::max(nlhs, 1);
   for (int i = 0; i < slots; ++i) plhs[i] = nullptr;
 
-  ++call_depth;
-  const bool ok = call_with_landing(f, nlhs, plhs, nrhs, prhs);
-  --call_depth;
+  CallState& call = call_state();
+  ++call.call_depth;
+  const bool ok = call_with_landing(call, f, nlhs, plhs, nrhs, prhs);
+  --call.call_depth;
   MexCallResult result{ok, {}};
-  if (!ok) result.error.swap(raised_text);
-  if (call_depth > 0) return result;
-  if (call_arrays.empty() && call_memory.empty()) {
+  if (!ok) result.error.swap(call.raised_text);
+  if (call.call_depth > 0) return result;
+  if (call.call_arrays.empty() && call.call_memory.empty()) {
     if (!result.ok) {
       for (int i = 0; i < slots; ++i) plhs[i] = nullptr;
     }
@@ -114,7 +142,7 @@ MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const
 
   // Keep what was handed back (only on success); reclaim the rest.
   std::vector<mxArray*> made;
-  made.swap(call_arrays);
+  made.swap(call.call_arrays);
   for (mxArray* array : made) {
     const bool returned = result.ok && std::find(plhs, plhs + slots, array) != plhs + slots;
     if (!returned) mxDestroyArray(array);
@@ -122,8 +150,8 @@ MexCallResult call_mex(MexFunction f, int nlhs, mxArray* plhs[], int nrhs, const
   if (!result.ok) {
     for (int i = 0; i < slots; ++i) plhs[i] = nullptr;
   }
-  for (void* block : call_memory) std::free(block);
-  call_memory.clear();
+  for (void* block : call.call_memory) std::free(block);
+  call.call_memory.clear();
   return result;
 }
 
@@ -134,12 +162,13 @@ extern "C" {
 void* mxCalloc(size_t count, size_t size) {
   void* block = std::calloc(count == 0 ? 1 : count, size == 0 ? 1 : size);
   if (block == nullptr) corvel::host::raise_mex_error("Out of memory.");
-  if (corvel::host::call_depth > 0) corvel::host::call_memory.push_back(block);
+  corvel::host::CallState& call = corvel::host::call_state();
+  if (call.call_depth > 0) call.call_memory.push_back(block);
   return block;
 }
 
 void mxFree(void* memory) {
-  auto& blocks = corvel::host::call_memory;
+  auto& blocks = corvel::host::call_state().call_memory;
   auto it = std::find(blocks.begin(), blocks.end(), memory);
   if (it != blocks.end()) blocks.erase(it);
   std::free(memory);
