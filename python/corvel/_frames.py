@@ -41,6 +41,15 @@ def _floats(pd: Any, values: Any, name: str) -> Floats:
     return np.asarray(values.to_numpy(dtype=np.float64, na_value=np.nan), dtype=np.float64)
 
 
+def _seconds(pd: Any, stamps: Any) -> Any:
+    """Time stamps as a time column or index holds them: datetime-like ones
+    (time-zone aware included) as their time from the first, else as they are."""
+    if _is_time_dtype(stamps.dtype) and len(stamps) > 0:
+        first = stamps.iloc[0] if isinstance(stamps, pd.Series) else stamps[0]
+        return (stamps - first).to_numpy(dtype="timedelta64[ns]")
+    return stamps.to_numpy()
+
+
 class FrameIn:
     """A Series or DataFrame taken apart: its samples (rows x channels, or
     1-D), its time stamps when it has some, its channels' names and index."""
@@ -54,32 +63,33 @@ class FrameIn:
             self.series_name = u.name
             self.samples: Floats = _floats(pd, u, "the Series %r" % (u.name,) if u.name is not None else "u")
         elif isinstance(u, pd.DataFrame):
-            time = self._time_column(u, t)
+            time = self._time_column(u, t)  # its place among the columns
             if time is not None:
-                self.t = u[time].to_numpy() if dt is None else None
-            signals = [c for c in u.columns if c != time]
+                self.t = _seconds(pd, u.iloc[:, time]) if dt is None else None
+            signals = [i for i in range(u.shape[1]) if i != time]
             if not signals:
-                raise ValueError("u: the DataFrame has no column but its time %r" % (time,))
-            self.names = [str(c) for c in signals]
-            self.columns = signals
+                raise ValueError("u: the DataFrame has no column but its time %r" % (u.columns[time],))
+            self.names = [str(u.columns[i]) for i in signals]
             self.series_name = None
-            self.samples = np.column_stack([_floats(pd, u[c], "column %r" % (c,)) for c in signals])
+            self.samples = np.column_stack([_floats(pd, u.iloc[:, i], "column %r" % (u.columns[i],)) for i in signals])
         else:
             raise TypeError("u must be an array, a Series or a DataFrame, not %s" % type(u).__name__)
         if self.t is None and dt is None and isinstance(u.index, (pd.DatetimeIndex, pd.TimedeltaIndex)):
-            self.t = u.index.to_numpy()
+            self.t = _seconds(pd, u.index)
 
     @staticmethod
-    def _time_column(u: Any, t: Any) -> Optional[Any]:
+    def _time_column(u: Any, t: Any) -> Optional[int]:
+        names = list(u.columns)
         if isinstance(t, str):
-            if t not in u.columns:
-                raise ValueError("t=%r names no column of the DataFrame (%s)" % (t, ", ".join(map(str, u.columns))))
-            return t
+            if names.count(t) != 1:
+                raise ValueError("t=%r names %s of the DataFrame (%s)" % (
+                    t, "no column" if t not in names else "more than one column", ", ".join(map(str, names))))
+            return names.index(t)
         if t is not None:
             return None
-        for c in u.columns:
-            if _is_time_dtype(u[c].dtype) or (isinstance(c, str) and c.lower() in TIME_NAMES):
-                return c
+        for i, c in enumerate(names):
+            if _is_time_dtype(u.iloc[:, i].dtype) or (isinstance(c, str) and c.lower() in TIME_NAMES):
+                return i
         return None
 
     def frame(self, est: Any) -> Any:

@@ -110,3 +110,14 @@ def test_a_stream_fed_frames_gives_frames_on_their_index_with_the_records_bits()
     assert same_bits(parts.to_numpy(), whole.to_numpy())
     one = corvel.Differentiator(DT, gain=30, order=2)
     assert same_bits(one.update(pd.Series(A))["d1"].to_numpy(), corvel.estimate(A, DT, 30, 2).derivatives[:, 0])
+
+
+@pytest.mark.parametrize("make", [
+    lambda: pd.Series(A, index=pd.date_range("2026-03-29 00:59:59", periods=N, freq="10ms", tz="Europe/Berlin")),
+    lambda: pd.DataFrame({"when": pd.date_range("2026-01-01", periods=N, freq="10ms", tz="UTC"), "a": A}),
+    lambda: pd.DataFrame(np.column_stack([T, A, A]), columns=["t", "a", "a"]),
+])
+def test_time_zones_and_repeated_names_are_taken_as_they_are(make):
+    frame = corvel.estimate(make(), gain=30, order=2)
+    d1 = frame["d1"] if "d1" in frame.columns else frame.iloc[:, 2]
+    assert same_bits(d1.to_numpy(), corvel.estimate(A, DT, gain=30, order=2, t=T).derivatives[:, 0])
