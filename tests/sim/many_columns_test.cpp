@@ -170,5 +170,38 @@ TEST(ManyColumns, EachBlockAtItsOwnRateMatchesItsColumnAlone) {
   fs::remove(path);
 }
 
+// Each column's block its own gain: its rows are, to the bit, those of its
+// column run alone at that gain; a list that is not one gain a signal is
+// refused before anything runs.
+TEST(ManyColumns, EachBlockWithAGainOfItsOwnMatchesItsColumnAloneAtThatGain) {
+  const std::string path = write_file();
+  const char* columns[] = {"sine", "step", "ramp"};
+  const std::vector<double> gains = {12.0, 45.0, 80.0};
+  SimOptions o;
+  o.input = path;
+  o.order = 3.0;
+  o.step = -1.0;
+  o.column = "sine,step,ramp";
+  o.gains = gains;
+  const BlockRows together = run(o);
+  ASSERT_EQ(together.rows.size(), 3u);
+  for (size_t c = 0; c < 3; ++c) {
+    SimOptions alone = o;
+    alone.column = columns[c];
+    alone.gains.clear();
+    alone.gain = gains[c];
+    EXPECT_TRUE(same_bits(together.rows[c], run(alone).rows[0])) << columns[c];
+  }
+  o.gains = {12.0, 45.0};
+  const std::unique_ptr<Record> record = open_record(o);
+  try {
+    plan_run(o, *record, nullptr);
+    ADD_FAILURE() << "two gains for three signals were taken";
+  } catch (const UsageError& e) {
+    EXPECT_NE(std::string(e.what()).find("gains: 2 gains for 3 signals of"), std::string::npos) << e.what();
+  }
+  fs::remove(path);
+}
+
 }  // namespace
 }  // namespace corvel::sim

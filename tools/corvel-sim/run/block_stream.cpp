@@ -14,8 +14,7 @@ BlockStream::BlockStream(host::MexFunction entry, const BlockParameters& block, 
   solver.step = step;
   engine_ = std::make_unique<host::Engine>(entry, solver);
   for (size_t c = 0; c < channels; ++c) {
-    gains_.push_back(block_gain(block, c));
-    engine_->add_block({gains_.back(), -1.0, block.order}, [this, c](long k, double) {
+    engine_->add_block({block_gain(block, c), -1.0, block.order}, [this, c](long k, double) {
       return piece_[static_cast<size_t>(k - piece_start_) * channels_ + c];
     });
   }
@@ -84,32 +83,18 @@ void BlockStream::change(int index, double value) {
   }
 }
 
-void BlockStream::change_gain(double gain) {
-  change(0, gain);
-  gains_.assign(channels_, gain);
-}
+void BlockStream::change_gain(double gain) { change(0, gain); }
 
 void BlockStream::change_gains(const std::vector<double>& gains) {
   if (gains.size() != channels_) {
     throw std::invalid_argument(std::to_string(gains.size()) + " gains for " + std::to_string(channels_) +
                                 " channels (one gain for each)");
   }
-  // Each block checks its own gain: where one refuses, those changed before
-  // it take their old gains back, so that a refused change leaves every block
-  // as it was.
-  const std::vector<double> before = gains_;
   for (size_t c = 0; c < channels_; ++c) {
-    try {
-      engine_->change_parameter(static_cast<int>(c), 0, mxCreateDoubleScalar(gains[c]));
-    } catch (...) {
-      for (size_t back = 0; back < c; ++back) {
-        engine_->change_parameter(static_cast<int>(back), 0, mxCreateDoubleScalar(before[back]));
-      }
-      throw;
-    }
+    engine_->change_parameter(static_cast<int>(c), 0, mxCreateDoubleScalar(gains[c]));
   }
-  gains_ = gains;
 }
+
 void BlockStream::change_order(double order) { change(2, order); }
 
 }  // namespace corvel::sim

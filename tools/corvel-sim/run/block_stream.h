@@ -40,11 +40,10 @@ class BlockStream {
   // host::EngineError with the block's text.
   void change_gain(double gain);
   void change_order(double order);
-  // Each channel's block a gain of its own: a refusal of any leaves every
-  // block with the gain it had. Throws std::invalid_argument for a list
-  // that is not one gain a channel.
+  // Each channel's block a gain of its own, from the next sample on (the
+  // block checks its order, never its gain). Throws std::invalid_argument
+  // for a list that is not one gain a channel.
   void change_gains(const std::vector<double>& gains);
-  const std::vector<double>& gains() const { return gains_; }
 
   // Where the blocks are between two samples, and the same put back into a
   // stream made with the same channels, step and order (its gain and order
@@ -71,7 +70,6 @@ class BlockStream {
   size_t channels_;
   double step_;
   int width_ = 0;
-  std::vector<double> gains_;  // each channel's block's gain now
   bool started_ = false;
   const double* piece_ = nullptr;  // the samples being fed, from row `piece_start_`
   long piece_start_ = 0;
