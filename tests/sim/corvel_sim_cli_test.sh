@@ -62,6 +62,14 @@ expect 0 "3000 samples of khz.csv" -- khz.csv --order 2 --gain 30 --no-plot
 # A gain that predicts worse than holding the last sample is named, with the
 # tune command for the same input; a suitable one is not.
 expect 0 "predicts it worse than repeating the last sample would, so gain 2 does not suit this recording. To find the gain and order: corvel-sim tune --input khz.csv" -- khz.csv --gain 2 --order 1 --no-plot
+# Its two RMS, from the log itself: the error output from the end of the first
+# third on, and the input's change from the row before over the same rows.
+out=$("${sim[@]}" khz.csv --gain 2 --order 1 --no-plot 2>&1)
+rms=$(awk -F, 'NR > 1 { t[NR] = $1; u[NR] = $2; e[NR] = $3; n = NR }
+  END { from = t[2] + (t[n] - t[2]) / 3
+        for (k = 2; k <= n; k++) if (t[k] >= from) { se += e[k] ^ 2; ne++; if (k > 2) { sc += (u[k] - u[k - 1]) ^ 2; nc++ } }
+        printf "(RMS %.4g) is larger than its change from one sample to the next (RMS %.4g)", sqrt(se / ne), sqrt(sc / nc) }' corvel-out.csv)
+grep -qF "$rms" <<<"$out" || { echo "FAIL: the note's RMS are not the log's ($rms): $out"; failures=$((failures + 1)); }
 out=$("${sim[@]}" khz.csv --gain 300 --order 2 --no-plot 2>&1)
 ! grep -q "does not suit" <<<"$out" || { echo "FAIL: a suitable gain is called unsuitable: $out"; failures=$((failures + 1)); }
 check "kHz log has every row" test "$(wc -l < corvel-out.csv)" -eq 3001
